@@ -1,0 +1,46 @@
+/* atoms.h: the atom table.
+ *
+ * Every atom is a record in one process-wide table, named by a dense index
+ * that the atom word carries ((index << 3) | 7).  Texts are found through a
+ * linear-hashing directory; free index slots form a list threaded through
+ * the index pages.  The first 236 atoms are predefined in a fixed order so
+ * that native and stored code can use their words as constants.
+ */
+#ifndef VOSTREL_ATOMS_H
+#define VOSTREL_ATOMS_H
+
+#include "termdefs.h"
+
+struct atom {
+  atom *next;              /* next atom in the same hash bucket */
+  std::uint32_t hash;      /* 28-bit hash key of the text */
+  std::uint32_t is_punctchars : 1;
+  std::uint32_t is_symbolchars : 1;
+  std::uint32_t is_ascii : 1;
+  std::uint32_t needs_escaping : 1;
+  std::uint32_t needs_quoting : 1;
+  std::uint32_t marked : 1;
+  std::uint32_t index : 25;
+  std::uint8_t refcount;   /* registrations; non-zero: never collected */
+  unsigned long length;    /* text length in bytes */
+  char name[1];            /* internal encoding, zero-terminated */
+};
+static_assert(offsetof(atom, refcount) == 12 && offsetof(atom, length) == 16 &&
+              offsetof(atom, name) == 20, "atom record: 21 + length bytes");
+constexpr std::size_t atom_record_size(std::size_t length) { return 21 + length; }
+
+constexpr unsigned ATOM_PAGE_SLOTS = 8192;
+constexpr unsigned ATOM_PAGES = 128;
+constexpr unsigned LINHASH_SEGMENT_SIZE = 512;
+constexpr unsigned LINHASH_SEGMENTS = 512;
+constexpr std::uint32_t MAX_ATOM_COUNT = 0xFFFFF;
+
+/* The linear-hashing directory. */
+struct linhash_dir {
+  std::uint32_t pop;       /* atoms in the table */
+  std::uint32_t splits;    /* buckets of this round already split */
+  std::uint32_t buckets;   /* buckets at the start of the round, a power of two */
+  atom **segment[LINHASH_SEGMENTS];
+};
+
+#endif

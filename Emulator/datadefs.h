@@ -1,0 +1,87 @@
+/* datadefs.h: the engine's process-wide state, one `engine_global` record.
+ *
+ * `eglobal` holds what is shared by the whole engine: the memory manager's
+ * record, the atom table, the Prolog flags the kernel reads, the statistics
+ * counters and the hooks through which later layers plug into the kernel.
+ * It lives in static storage and is owned by the term-model layer; fields
+ * are added as the layers that use them are built.
+ */
+#ifndef VOSTREL_DATADEFS_H
+#define VOSTREL_DATADEFS_H
+
+#include "atoms.h"
+#include "memman.h"
+#include "termdefs.h"
+
+struct worker;
+struct instance;
+
+/* Statistics counters (times in milliseconds of user or wall time). */
+struct engine_stats {
+  std::int64_t defrag_time, defrag_count;
+  std::int64_t agc_time, agc_count, agc_alloced, agc_freed, agc_nfreed;
+  std::int64_t ss_time, ss_global, ss_local, ss_control;
+  std::int64_t gc_time, gc_count, gc_acc;
+  std::int64_t start_user_time, last_user_time, last_total_user_time, last_excluded_run_time;
+  std::int64_t startwall, lastwall;
+  std::int64_t trim_bigmems_time, trim_bigmems_count;
+  std::int64_t reclaim_dead_predicates_time, reclaim_dead_predicates_count;
+  std::int64_t reclaim_dead_clauses_count, reclaim_dead_clauses_time,
+      reclaim_dead_clauses_earliest_use_time, reclaim_dead_clauses_mark_static_time,
+      reclaim_dead_clauses_expunge_time, reclaim_dead_clauses_reclaimed;
+};
+
+/* An open foreign resource (only its name matters to the kernel so far). */
+struct foreign_resource {
+  foreign_resource *next;
+  TAGGED rname;
+};
+
+struct engine_global {
+  mm_record mm;
+
+  /* Atom table. */
+  std::uint32_t atmtabsize;
+  atom **atmtab[ATOM_PAGES];  /* pages of 8192 slots; free slot: (next << 3) | 1 */
+  linhash_dir atmhash;
+  std::uint32_t atom_count;
+  std::uint32_t atom_count_limit;
+  std::uint32_t atom_free;
+  TAGGED one_char_cache[256];
+
+  /* Prolog flags read by the kernel. */
+  TAGGED current_agcmargin;   /* small integer */
+  TAGGED current_prompt;      /* atom */
+  TAGGED current_gcmargin;    /* small integer, kilobytes */
+  TAGGED current_gcmode;
+  TAGGED current_gctrace;
+  TAGGED current_source_info;
+
+  engine_stats stats;
+
+  std::int64_t clauses_total, clauses_dead, clauses_dead_recently, clauses_dead_very_recently;
+
+  TAGGED exception;
+  TAGGED memory_fault_exception;
+  TAGGED global_vars[32];
+
+  foreign_resource *open_resources;
+
+  /* Quick-load arrays whose words the atom collector marks. */
+  TAGGED *qlarray;
+  std::uint32_t qloffset;
+  std::uint32_t qlarray_size;
+
+  /* Hooks of the compiled-code table (debugger support). */
+  void (*agc_table_comp)(void);
+  void (*add_table_comp)(void *code, TAGGED file, long line);
+  void (*del_table_comp)(void *code_start, void *code_end);
+};
+
+extern engine_global eglobal_storage;
+#define eglobal (&eglobal_storage)
+
+/* The runtime's initialised flag: non-zero once start-up has finished. */
+extern int vr_prolog_initialized;
+
+#endif

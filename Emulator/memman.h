@@ -1,0 +1,79 @@
+/* memman.h: the engine's memory manager.
+ *
+ * All engine memory (atoms, predicates, clauses, tables, buffers, stacks)
+ * comes from here.  Big blocks come from a pluggable source (memsource.cpp)
+ * and are carved into blocks on 25 size-class free lists.  Callers are
+ * size-aware: they pass the size back on free and resize, so blocks carry no
+ * header.  Every allocation names a statistics bin and whether it may fail
+ * in one code: bin * 16 + 1 (may fail: null on exhaustion) or bin * 16
+ * (exhaustion is a memory fault).
+ */
+#ifndef VOSTREL_MEMMAN_H
+#define VOSTREL_MEMMAN_H
+
+#include <cstddef>
+#include <cstdint>
+
+struct worker;
+
+constexpr int MM_CLASSES = 25;
+constexpr int MM_BINS = 30;
+
+/* Statistics bins (report names in mm_msgs). */
+enum mm_bin {
+  MM_BIN_VR_MALLOC = 0, MM_BIN_MISC = 1, MM_BIN_ATOM_BUFFER = 2, MM_BIN_BDD = 3,
+  MM_BIN_ATOM = 4, MM_BIN_ATOM_TABLE = 5, MM_BIN_FOREIGN_RESOURCE = 6,
+  MM_BIN_TRY_NODE = 7, MM_BIN_SW_ON_KEY = 8, MM_BIN_NC_INFO = 9,
+  MM_BIN_DEFINITION = 10, MM_BIN_EMUL_INFO = 11, MM_BIN_INCORE_INFO = 12,
+  MM_BIN_INT_INFO = 13, MM_BIN_GCDEF = 14, MM_BIN_MOD_DEF = 15,
+  MM_BIN_INSTANCE = 16, MM_BIN_NUM_MODULE_TABLE = 17, MM_BIN_MODULE_DATA = 18,
+  MM_BIN_ITABLE = 19, MM_BIN_SETOF = 20, MM_BIN_QLINFO = 21, MM_BIN_FLI_STACK = 22,
+  MM_BIN_EVENT_QUEUE = 23, MM_BIN_STREAM = 24, MM_BIN_NUMSTACK = 25,
+  MM_BIN_COMP_CODE_TABLE = 26, MM_BIN_BTREE = 27, MM_BIN_LHEAP = 28, MM_BIN_STACK = 29
+};
+extern const char *const mm_msgs[MM_BINS];
+
+/* Allocation codes. */
+constexpr int MM_MAYFAIL = 1;
+constexpr int mm_code(int bin, bool may_fail = false) { return bin * 16 + (may_fail ? MM_MAYFAIL : 0); }
+constexpr int mm_code_bin(int code) { return code >> 4; }
+
+struct free_block {
+  free_block *next;
+  std::size_t size;
+};
+
+struct bigmem_link {
+  std::size_t size;   /* as obtained from the source */
+  void *bigmem;       /* start address returned by the source */
+};
+
+struct mm_recovery {
+  std::uint32_t *ptr;
+  std::size_t size;
+  std::uint32_t save_word[8];
+};
+
+struct mm_record {
+  mm_recovery recovery;
+  free_block *free_arr[MM_CLASSES];
+  free_block *free_cache;
+  std::size_t total_in_use;
+  std::size_t total_free;
+  std::size_t recently_freed;
+  bigmem_link *directory;
+  long dir_pop;
+  std::size_t dir_size;
+  bigmem_link link[2];
+  int culprit;
+  int alloc_dist[MM_CLASSES];
+  std::size_t mm_bins[MM_BINS];
+};
+
+/* Source hooks (see memsource.cpp for the default source). */
+typedef int (*mm_init_hook)(std::size_t alignment, void *cookie);
+typedef void (*mm_deinit_hook)(void *cookie);
+typedef void *(*mm_alloc_hook)(std::size_t size, std::size_t *actual, void *cookie);
+typedef int (*mm_free_hook)(void *mem, std::size_t size, int force, void *cookie);
+
+#endif
