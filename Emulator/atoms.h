@@ -44,3 +44,37 @@ struct linhash_dir {
 };
 
 #endif
+
+struct worker;
+
+/* ---- Interface (atoms.cpp, atom_gc.cpp, initial_atoms.cpp) ---- */
+enum atom_sequence_number_enum : std::uint32_t;  /* full list in initial_atoms.h */
+constexpr std::uint32_t first_unused_atom_number = 236;
+
+void init_atoms(void);
+/* mode 0: find or create; 1: find only; 2: create, 0 when it exists. */
+TAGGED init_atom_check(const char *text_ienc, int mode);
+atom **linhash_location(std::uint32_t key);
+void classify_atom(atom *a);
+void reclassify_atoms(void);
+void agc_atom(TAGGED t);
+atom *atom_record(TAGGED t);            /* the record of an atom or functor word */
+inline const char *atom_name(TAGGED t);
+int VR_register_atom(TAGGED t);
+int VR_unregister_atom(TAGGED t);
+/* Creates the predefined atoms and the one-character atoms (start-up). */
+int init_atoms_once(void);
+char *ensure_atom_buffers(unsigned id, unsigned size);
+constexpr unsigned BASE_ATOMBUF = 0;
+
+/* Atom garbage collection roots: each marker calls agc_atom on the words
+   it keeps alive.  Later layers add their own. */
+typedef void (*agc_root_marker)(worker *w);
+void agc_add_root_marker(agc_root_marker fn);
+
+int prolog_garbage_collect_atoms(worker *w);
+int prolog_agc_margin(worker *w);
+int prolog_atom_mode(worker *w);
+int prolog_replace_suffix(worker *w);
+
+inline const char *atom_name(TAGGED t) { return atom_record(t)->name; }

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "termdefs.h"
+
 struct worker;
 
 constexpr int MM_CLASSES = 25;
@@ -77,3 +79,43 @@ typedef void *(*mm_alloc_hook)(std::size_t size, std::size_t *actual, void *cook
 typedef int (*mm_free_hook)(void *mem, std::size_t size, int force, void *cookie);
 
 #endif
+
+/* ---- Interface (memman.cpp) ---- */
+extern int mem_initialized;
+int memman_init(void);
+void memman_deinit(void);
+void memman_reinit(mm_record *mm);
+void memman_set_hooks_raw(int hints, mm_init_hook init, mm_deinit_hook deinit,
+                          mm_alloc_hook alloc, mm_free_hook free_, void *cookie);
+void *checkalloc(std::size_t size, int code);
+void checkdealloc(void *block, std::size_t size, int code);
+void *checkrealloc(void *block, std::size_t old_size, std::size_t new_size, int code);
+void *vr_checkalloc(std::size_t size, int gc);
+void vr_checkdealloc(void *block, std::size_t size, int gc);
+void *vr_checkrealloc(void *block, std::size_t old_size, std::size_t new_size, int gc);
+void *VR_malloc(std::size_t size);
+void VR_free(void *block);
+void *VR_realloc(void *block, std::size_t size);
+std::size_t vr_malloc_bytes(void);
+void *stackalloc(std::size_t size, std::size_t *actual, int area);
+void *stackrealloc(void *area, std::size_t old_size, std::size_t new_size, std::size_t *actual, int area_index);
+void stackdealloc(void *area, std::size_t size, int area_index);
+std::size_t adjust_stack_size(std::size_t size);
+void init_stack_sizes(int growth_percent);
+void defragment_memory(mm_record *mm);
+void trimcore(worker *w, int level);
+TAGGED mm_statistics(worker *w);
+int minfo_guts(int quiet);
+/* Exhaustion that may not fail: records the bin as culprit and raises the
+   memory fault.  Does not return. */
+[[noreturn]] void vr_memory_fault(int bin);
+
+/* Prolog built-ins. */
+int prolog_trimcore(worker *w);
+int prolog_minfo(worker *w);
+int prolog_reclaim_misc_usage(worker *w);
+
+/* Default memory source (memsource.cpp). */
+void vr_memman_set_hooks(int hints, mm_init_hook init, mm_deinit_hook deinit,
+                         mm_alloc_hook alloc, mm_free_hook free_, void *cookie);
+void set_memalloc_default(void);
