@@ -1,12 +1,27 @@
-/* config.h: readers of engine settings from the environment (and, once the
- * I/O library exists, from its system properties). */
+/* config.h: readers of engine settings.
+ *
+ * Settings come from the process environment; once the I/O library's system
+ * properties exist they are consulted by the same single lookup in config.cpp,
+ * so every reader sees both.  Values longer than CONFIG_VALUE_MAX bytes are
+ * treated as absent.  Called during start-up (memory source, stack sizes,
+ * allocator switches); engine thread only.
+ */
 #ifndef VOSTREL_CONFIG_H
 #define VOSTREL_CONFIG_H
 
-/* 1 for yes/true, 0 for no/false; `dflt` when absent or unparsable. */
+#include <cstddef>
+
+constexpr std::size_t CONFIG_VALUE_MAX = 100;
+
+/* 1 for yes/true, 0 for no/false (any letter case); `dflt` when absent or
+   unparsable. */
 int get_boolean(const char *name, int dflt);
-/* A decimal size with optional K, M or G; `dflt` when absent, malformed or
-   overflowing; never below `minimum`. */
+/* A decimal size with optional K, M or G; blanks may precede the number and
+   the suffix.  `dflt` when absent, malformed or overflowing 32 bits; never
+   below `minimum`. */
 unsigned get_stack_size(const char *name, unsigned dflt, unsigned minimum);
+/* The raw setting copied into buf (CONFIG_VALUE_MAX + 1 bytes), or null when
+   absent or too long. */
+const char *config_lookup(const char *name, char *buf);
 
 #endif

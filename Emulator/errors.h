@@ -23,6 +23,8 @@ enum error_class {
   CONSISTENCY_ERROR = 8
 };
 constexpr int ERR_MSG_SIZE = 2048;
+/* The type recorded for a fatal fault that went back to the abort point. */
+constexpr int FATAL_FAULT_TYPE = -1;
 
 extern int g_error_type;
 extern TAGGED g_culprit;
@@ -43,5 +45,20 @@ const char *vr_get_abort_err_ienc(void);
 
 int prolog_cerror_data(worker *w);
 int prolog_error_message(worker *w);
+
+/* Raising ends by pushing a choicepoint whose alternative is a canned try
+   node of the runtime library: the error predicate (nd_cerror) or the
+   thrower (nd_raise_excp).  Choicepoints and the try-node table belong to
+   the emulator, which installs this hook when it starts; the argument
+   registers are already in place when it is called.  While it is null
+   (a kernel without an emulator, as in unit tests) raising only places the
+   registers. */
+enum error_choicepoint_kind { ERROR_CHPT_CERROR = 0, ERROR_CHPT_RAISE_EXCP = 1 };
+extern void (*vr_push_error_choicepoint)(worker *w, int which);
+
+/* After an abort the engine is rebuilt: the memory manager's recovery
+   state first, then whatever start-up installs here (number stack, atom
+   buffers, event queue, a fresh worker).  Null until start-up exists. */
+extern void (*vr_reinitialize_hook)(worker *w);
 
 #endif

@@ -6,7 +6,7 @@
  * size-aware: they pass the size back on free and resize, so blocks carry no
  * header.  Every allocation names a statistics bin and whether it may fail
  * in one code: bin * 16 + 1 (may fail: null on exhaustion) or bin * 16
- * (exhaustion is a memory fault).
+ * (exhaustion is a memory fault).  Engine thread only.
  */
 #ifndef VOSTREL_MEMMAN_H
 #define VOSTREL_MEMMAN_H
@@ -40,15 +40,18 @@ constexpr int MM_MAYFAIL = 1;
 constexpr int mm_code(int bin, bool may_fail = false) { return bin * 16 + (may_fail ? MM_MAYFAIL : 0); }
 constexpr int mm_code_bin(int code) { return code >> 4; }
 
+/* Laid over the first two words of every free block. */
 struct free_block {
   free_block *next;
   std::size_t size;
 };
+static_assert(sizeof(free_block) == 8, "the smallest block (8 bytes) must hold a free_block");
 
 struct bigmem_link {
   std::size_t size;   /* as obtained from the source */
   void *bigmem;       /* start address returned by the source */
 };
+static_assert(sizeof(bigmem_link) == 8);
 
 struct mm_recovery {
   std::uint32_t *ptr;
@@ -59,18 +62,23 @@ struct mm_recovery {
 struct mm_record {
   mm_recovery recovery;
   free_block *free_arr[MM_CLASSES];
-  free_block *free_cache;
+  free_block *free_cache;        /* carving block, >= 128 bytes, or null */
   std::size_t total_in_use;
   std::size_t total_free;
   std::size_t recently_freed;
   bigmem_link *directory;
   long dir_pop;
   std::size_t dir_size;
-  bigmem_link link[2];
+  bigmem_link link[2];           /* [1] heap and local area, [0] trail and choice area */
   int culprit;
   int alloc_dist[MM_CLASSES];
   std::size_t mm_bins[MM_BINS];
 };
+
+/* Header of VR_malloc blocks: total size including the header, then the
+   marker. */
+constexpr std::uint32_t VR_MALLOC_MARKER = 0xDEADDEAD;
+constexpr std::size_t VR_MALLOC_HEADER = 8;
 
 /* Source hooks (see memsource.cpp for the default source). */
 typedef int (*mm_init_hook)(std::size_t alignment, void *cookie);
@@ -78,10 +86,15 @@ typedef void (*mm_deinit_hook)(void *cookie);
 typedef void *(*mm_alloc_hook)(std::size_t size, std::size_t *actual, void *cookie);
 typedef int (*mm_free_hook)(void *mem, std::size_t size, int force, void *cookie);
 
-#endif
-
 /* ---- Interface (memman.cpp) ---- */
 extern int mem_initialized;
+/* System-allocator switches and the option values behind them (-1 unset). */
+extern int vr_malloc_mallocs, vr_checkalloc_mallocs;
+extern int vr_use_malloc_option, vr_malloc_mallocs_option, vr_checkalloc_mallocs_option;
+/* The valid stack sizes, ascending (init_stack_sizes). */
+extern std::uint32_t *valid_stack_sizes;
+extern int nvalid_stack_sizes;
+
 int memman_init(void);
 void memman_deinit(void);
 void memman_reinit(mm_record *mm);
@@ -109,13 +122,50 @@ int minfo_guts(int quiet);
 /* Exhaustion that may not fail: records the bin as culprit and raises the
    memory fault.  Does not return. */
 [[noreturn]] void vr_memory_fault(int bin);
+/* The installed source, so that a tool or test can put it back later. */
+struct memman_hooks {
+  int hints;
+  mm_init_hook init;
+  mm_deinit_hook deinit;
+  mm_alloc_hook alloc;
+  mm_free_hook free_;
+  void *cookie;
+};
+memman_hooks memman_get_hooks(void);
+/* The size class of a request (after rounding up to 8). */
+int mm_size_class(std::size_t size);
+
+/* Hooks into layers built above the manager; null until those layers
+   install them.  The reclaim hooks run inside defragmentation (and so inside
+   allocation); the manager never lets them re-enter themselves. */
+extern void (*mm_reclaim_dead_clauses_hook)(void);
+extern void (*mm_reclaim_dead_predicates_hook)(void);
+/* trimcore level 2: shrink the stack areas of w to what they use. */
+extern void (*mm_shrink_stacks_hook)(worker *w);
+/* trimcore levels 1 and 2 free the number stack first and create it again
+   at the end. */
+extern void (*mm_free_numstack_hook)(worker *w);
+extern void (*mm_init_numstack_hook)(worker *w);
 
 /* Prolog built-ins. */
 int prolog_trimcore(worker *w);
 int prolog_minfo(worker *w);
 int prolog_reclaim_misc_usage(worker *w);
 
-/* Default memory source (memsource.cpp). */
+/* ---- Default memory source (memsource.cpp) ---- */
+extern int memman_user_hooks_set;
 void vr_memman_set_hooks(int hints, mm_init_hook init, mm_deinit_hook deinit,
                          mm_alloc_hook alloc, mm_free_hook free_, void *cookie);
 void set_memalloc_default(void);
+int SU_init_alloc_mem(std::size_t alignment, void *cookie);
+void SU_deinit_alloc_mem(void *cookie);
+void *SU_alloc_mem(std::size_t size, std::size_t *actual, void *cookie);
+int SU_free_mem(void *mem, std::size_t size, int force, void *cookie);
+/* The default source's settings and use, for reports and tests. */
+struct su_state {
+  std::size_t bigmem_total, init_size, inc_size, keep_size, max_size, quanta;
+};
+su_state su_get_state(void);
+void su_set_state(const su_state &state);
+
+#endif

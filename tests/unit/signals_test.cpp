@@ -1,0 +1,193 @@
+// Signal set-up: which handlers ds_signals_init and signals_disable_most
+// leave in place, the messages of abortmsg, and the interrupt key's path
+// to the engine.  The fixture restores every signal action it may change.
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "errors.h"
+#include "signals.h"
+#include "worker.h"
+
+namespace {
+
+constexpr int touched_signals[] = {SIGINT, SIGSEGV, SIGTRAP, SIGILL, SIGBUS,
+                                   SIGSYS, SIGFPE, SIGVTALRM, SIGPIPE};
+
+void marker_handler(int) {}
+
+os_signal_handler current_handler(int sig)
+{
+  struct sigaction now;
+  sigaction(sig, nullptr, &now);
+  return now.sa_handler;
+}
+
+class Signals : public ::testing::Test {
+protected:
+  struct sigaction saved[std::size(touched_signals)];
+  worker saved_self_fields{};
+  sigset_t saved_mask;
+
+  void SetUp() override
+  {
+    for (std::size_t i = 0; i < std::size(touched_signals); ++i)
+      sigaction(touched_signals[i], nullptr, &saved[i]);
+    pthread_sigmask(SIG_SETMASK, nullptr, &saved_mask);
+    saved_self_fields.heap_warn_soft = self->heap_warn_soft;
+    saved_self_fields.int_heap_warn = self->int_heap_warn;
+    vr_set_abort_env(nullptr);
+    vr_pending_ctrlc = 0;
+  }
+  void TearDown() override
+  {
+    VR_signal(SIGINT, nullptr, nullptr);
+    for (std::size_t i = 0; i < std::size(touched_signals); ++i)
+      sigaction(touched_signals[i], &saved[i], nullptr);
+    pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+    self->heap_warn_soft = saved_self_fields.heap_warn_soft;
+    self->int_heap_warn = saved_self_fields.int_heap_warn;
+    vr_set_abort_env(nullptr);
+    vr_pending_ctrlc = 0;
+  }
+};
+
+const struct {
+  int sig;
+  const char *message;
+} abort_messages[] = {
+  {2, "interrupted"},          {4, "illegal instruction"},
+  {5, "trace trap"},           {7, "bus error"},
+  {8, "floating point exception"}, {11, "segmentation violation"},
+  {31, "bad system call arg"}, {10 /* SIGUSR1 */, "miscellaneous error condition"},
+  {15 /* SIGTERM */, "miscellaneous error condition"},
+};
+
+} // namespace
+
+TEST_F(Signals, OsSignalInstallsWithEmptyMaskAndNoFlags)
+{
+  EXPECT_EQ(os_signal(SIGPIPE, marker_handler), saved[8].sa_handler)
+      << "os_signal returns the previous handler";
+  struct sigaction now;
+  sigaction(SIGPIPE, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, marker_handler);
+  // The C library adds SA_RESTORER on its own; nothing else may be set.
+  EXPECT_EQ(now.sa_flags & ~0x04000000, 0) << "flags " << std::hex << now.sa_flags;
+  for (int s = 1; s < 32; ++s)
+    EXPECT_FALSE(sigismember(&now.sa_mask, s)) << "signal " << s << " in the handler's mask";
+  EXPECT_EQ(os_signal(SIGPIPE, SIG_IGN), marker_handler);
+}
+
+TEST_F(Signals, FullInitInstallsFaultHandlersAndIgnoresTwo)
+{
+  ds_signals_init(0);
+  for (int sig : {SIGSEGV, SIGTRAP, SIGILL, SIGBUS, SIGSYS})
+    EXPECT_EQ(current_handler(sig), &abortmsg) << "signal " << sig;
+  EXPECT_EQ(current_handler(SIGVTALRM), SIG_IGN);
+  EXPECT_EQ(current_handler(SIGPIPE), SIG_IGN);
+  EXPECT_NE(current_handler(SIGINT), SIG_DFL) << "the interrupt key goes through VR_signal";
+}
+
+TEST_F(Signals, MinimalInitLeavesFaultSignalsAlone)
+{
+  for (int sig : {SIGSEGV, SIGTRAP, SIGILL, SIGBUS, SIGSYS})
+    os_signal(sig, marker_handler);
+  ds_signals_init(1);
+  for (int sig : {SIGSEGV, SIGTRAP, SIGILL, SIGBUS, SIGSYS})
+    EXPECT_EQ(current_handler(sig), marker_handler) << "signal " << sig;
+  EXPECT_EQ(current_handler(SIGVTALRM), SIG_IGN);
+  EXPECT_EQ(current_handler(SIGPIPE), SIG_IGN);
+}
+
+TEST_F(Signals, DisableMostRestoresDefaultsOfSixSignals)
+{
+  ds_signals_init(0);
+  os_signal(SIGFPE, marker_handler);
+  signals_disable_most();
+  for (int sig : {SIGFPE, SIGSEGV, SIGTRAP, SIGILL, SIGBUS, SIGSYS})
+    EXPECT_EQ(current_handler(sig), SIG_DFL) << "signal " << sig;
+  // Not among the six: stays ignored.
+  EXPECT_EQ(current_handler(SIGPIPE), SIG_IGN);
+}
+
+TEST_F(Signals, InterruptKeyCountsAndStopsTheEmulator)
+{
+  TAGGED cell[2];
+  self->heap_warn_soft = cell;
+  self->int_heap_warn = cell;
+  ds_signals_init(1);
+  std::raise(SIGINT);
+  std::raise(SIGINT);
+  EXPECT_EQ(vr_pending_ctrlc, 2);
+  EXPECT_EQ(self->heap_warn_soft, nullptr);
+  EXPECT_EQ(self->int_heap_warn, nullptr);
+}
+
+namespace {
+int seen_sig;
+void *seen_data;
+void recording_handler(int sig, void *data)
+{
+  seen_sig = sig;
+  seen_data = data;
+}
+} // namespace
+
+TEST_F(Signals, VrSignalPassesUserDataAndReturnsPreviousHandler)
+{
+  int data = 0;
+  EXPECT_EQ(VR_signal(SIGINT, recording_handler, &data), nullptr);
+  std::raise(SIGINT);
+  EXPECT_EQ(seen_sig, SIGINT);
+  EXPECT_EQ(seen_data, &data);
+  EXPECT_EQ(VR_signal(SIGINT, nullptr, nullptr), &recording_handler);
+  EXPECT_EQ(current_handler(SIGINT), SIG_DFL);
+  EXPECT_EQ(VR_signal(0, recording_handler, nullptr), nullptr);
+  EXPECT_EQ(VR_signal(100000, recording_handler, nullptr), nullptr);
+}
+
+TEST_F(Signals, AbortMessagesThroughAnAbortPoint)
+{
+  for (const auto &c : abort_messages) {
+    std::jmp_buf env;
+    vr_set_abort_env(&env);
+    const int jumped = setjmp(env);
+    if (jumped == 0) {
+      abortmsg(c.sig);
+      ADD_FAILURE() << "abortmsg returned";
+    }
+    EXPECT_EQ(jumped, 3);
+    EXPECT_EQ(g_error_type, -1);
+    EXPECT_STREQ(g_error_msg_ienc, c.message) << "signal " << c.sig;
+  }
+}
+
+TEST_F(Signals, AbortMessageWithoutAbortPointEndsTheProcess)
+{
+  EXPECT_EXIT(abortmsg(SIGSEGV), ::testing::ExitedWithCode(255), "\n! segmentation violation\n");
+  EXPECT_EXIT(abortmsg(SIGUSR2), ::testing::ExitedWithCode(255), "! miscellaneous error condition");
+}
+
+// A fault signal caught by abortmsg leaves its handler by a jump; the
+// signal must not stay blocked, or the next fault of the same kind after
+// recovery would kill the process without a word.
+TEST_F(Signals, FaultSignalIsDeliverableAgainAfterRecovery)
+{
+  ds_signals_init(0);
+  for (int round = 0; round < 2; ++round) {
+    std::jmp_buf env;
+    vr_set_abort_env(&env);
+    if (setjmp(env) == 0) {
+      std::raise(SIGSYS);
+      ADD_FAILURE() << "the handler returned";
+    }
+    EXPECT_STREQ(g_error_msg_ienc, "bad system call arg") << "round " << round;
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_FALSE(sigismember(&mask, SIGSYS)) << "SIGSYS still blocked after round " << round;
+  }
+}
