@@ -771,7 +771,7 @@ void trimcore(worker *w, int level)
   mm_record *mm = MM;
   if (!mem_initialized)
     return;
-  if (level <= 0 || vr_checkalloc_mallocs) {
+  if (level <= 0) {
     reclaim_dead();
     return;
   }
@@ -779,8 +779,12 @@ void trimcore(worker *w, int level)
     mm_shrink_stacks_hook(w);
   if (mm_free_numstack_hook != nullptr)
     mm_free_numstack_hook(w);
-  defragment_memory(mm);
-  trim_bigmems(mm);
+  if (vr_checkalloc_mallocs) {
+    reclaim_dead();   /* no lists and no big blocks of our own to give back */
+  } else {
+    defragment_memory(mm);
+    trim_bigmems(mm);
+  }
   if (mm_init_numstack_hook != nullptr)
     mm_init_numstack_hook(w);
 }

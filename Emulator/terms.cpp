@@ -130,7 +130,10 @@ double vri_get_float(TAGGED box)
   }
   const unsigned n = BoxPayload(header);
   /* Most significant digit first, signed; then each lower digit unsigned,
-     rounding to double after every step. */
+     rounding to double after every step.  Rounding at every step can leave
+     the result one ulp from the correctly rounded value for integers of
+     three or more digits; stored numbers depend on this exact procedure, so
+     it is kept. */
   double f = static_cast<double>(static_cast<VR_INTEGER>(p[n]));
   for (unsigned i = n - 1; i >= 1; i--)
     f = f * 4294967296.0 + static_cast<double>(p[i]);

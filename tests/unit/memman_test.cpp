@@ -13,6 +13,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "datadefs.h"
@@ -413,8 +414,9 @@ TEST_F(Memman, RandomWorkloadKeepsBlocksDisjointAndCountsExact)
   auto v = free_blocks(mm());
   for (std::size_t k = 0; k < v.size(); k++) {
     free_bytes += v[k].second;
-    if (k > 0)
+    if (k > 0) {
       ASSERT_LE(v[k - 1].first + v[k - 1].second, v[k].first) << "free blocks overlap";
+    }
   }
   EXPECT_EQ(mm().total_free, free_bytes);
   EXPECT_EQ(minfo_guts(1), 0);
@@ -492,6 +494,35 @@ TEST_F(Memman, TrimcoreStopsWhenTheSourceRefuses)
   EXPECT_EQ(mm().total_free, total_free);
   EXPECT_EQ(minfo_guts(1), 0);
   EXPECT_NE(checkalloc(4u << 20, mm_code(MM_BIN_MISC, true)), nullptr) << "refused blocks stay on the lists";
+}
+
+TEST_F(Memman, TrimcoreLevelsCallTheLayersAboveInOrder)
+{
+  static std::string calls;
+  auto saved_shrink = mm_shrink_stacks_hook;
+  auto saved_free_ns = mm_free_numstack_hook;
+  auto saved_init_ns = mm_init_numstack_hook;
+  mm_reclaim_dead_clauses_hook = [] { calls += "R"; };
+  mm_shrink_stacks_hook = [](worker *) { calls += "S"; };
+  mm_free_numstack_hook = [](worker *) { calls += "F"; };
+  mm_init_numstack_hook = [](worker *) { calls += "I"; };
+  static TAGGED cp[16];
+  worker with_node{}, without_node{};
+  with_node.node_ = reinterpret_cast<node *>(cp);
+  struct { int level; worker *w; const char *want; } cases[] = {
+    {0, &with_node, "R"},
+    {1, &with_node, "FRI"},      // reclaiming happens inside defragmentation
+    {2, &without_node, "FRI"},   // no choicepoint: the stacks are not touched
+    {2, &with_node, "SFRI"},
+  };
+  for (auto &c : cases) {
+    calls.clear();
+    trimcore(c.w, c.level);
+    EXPECT_EQ(calls, c.want) << "level " << c.level;
+  }
+  mm_shrink_stacks_hook = saved_shrink;
+  mm_free_numstack_hook = saved_free_ns;
+  mm_init_numstack_hook = saved_init_ns;
 }
 
 TEST_F(Memman, StatisticsBinsRiseAndFall)
