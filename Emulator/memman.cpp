@@ -477,7 +477,7 @@ std::size_t vr_malloc_bytes(void)
 /* Stack areas: each is a big block of its own, straight from the source,
    so that growing one never fragments the free lists. */
 
-void init_stack_sizes(int growth_percent)
+static void free_stack_size_table(void)
 {
   if (valid_stack_sizes != nullptr) {
     std::uint32_t *old = valid_stack_sizes;
@@ -486,6 +486,11 @@ void init_stack_sizes(int growth_percent)
     nvalid_stack_sizes = 0;
     checkdealloc(old, n_old * sizeof(std::uint32_t), mm_code(MM_BIN_MISC));
   }
+}
+
+void init_stack_sizes(int growth_percent)
+{
+  free_stack_size_table();
   double a = (growth_percent + 100) / 100.0;
   std::uint32_t sizes[64];
   int n = 0;
@@ -902,13 +907,7 @@ void memman_deinit(void)
   if (!mem_initialized)
     return;
   /* The table lives in memory about to go back to the source. */
-  if (valid_stack_sizes != nullptr) {
-    std::uint32_t *old = valid_stack_sizes;
-    std::size_t n_old = nvalid_stack_sizes;
-    valid_stack_sizes = nullptr;
-    nvalid_stack_sizes = 0;
-    checkdealloc(old, n_old * sizeof(std::uint32_t), mm_code(MM_BIN_MISC));
-  }
+  free_stack_size_table();
   if (!vr_checkalloc_mallocs) {
     for (long i = mm->dir_pop - 1; i >= 0; i--)
       mm_free_hook_fn(mm->directory[i].bigmem, mm->directory[i].size, 1, mm_cookie);
