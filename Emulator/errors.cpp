@@ -78,7 +78,12 @@ void save_error(int type, const char *message_ienc, TAGGED culprit)
 
 TAGGED build_goal(worker *w, const char *module, const char *name, int arity)
 {
+  /* Creating one atom may collect atoms; the other, held only in this
+     frame, is registered meanwhile so that it survives. */
   const TAGGED name_atom = init_atom_check(name, 0);
+  VR_register_atom(name_atom);
+  const TAGGED module_atom = init_atom_check(module, 0);
+  VR_unregister_atom(name_atom);
   TAGGED goal = name_atom;
   if (arity > 0) {
     TAGGED *h = w->global_top;
@@ -104,7 +109,7 @@ TAGGED build_goal(worker *w, const char *module, const char *name, int arity)
   }
   TAGGED *h = w->global_top;
   h[0] = functor_colon;
-  h[1] = init_atom_check(module, 0);
+  h[1] = module_atom;
   h[2] = goal;
   w->global_top = h + 3;
   return MakeSTR(h);
