@@ -191,6 +191,8 @@ void init_atoms(void)
 
 void deinit_atoms(void)
 {
+  /* The text buffers live in the same memory; drop them with the table. */
+  atom_buffer_remove();
   for (std::uint32_t i = 0; i < eglobal->atmtabsize; ++i) {
     atom *a = slot(i);
     if (!slot_is_free(a)) {

@@ -1,9 +1,12 @@
-/* chartype.cpp: the character class table, the class of codes above 255,
- * decoding one internal-encoding character and the validity test of
- * internal-encoding text.
+/* chartype.cpp: the character class table and its cache, the class of
+ * codes above 255, legacy classification, encoding and decoding one
+ * internal-encoding character and the validity test of internal text.
  *
- * The class table is built at compile time, so classification works before
- * any start-up code runs (the predefined atoms are classified very early).
+ * The class table is built at compile time and copied into eglobal by
+ * init_wcx; a lookup that finds eglobal's table still empty (class 0 is no
+ * class) fills it first, so classification also works before start-up (the
+ * predefined atoms and the unit tests classify early).  For the same reason
+ * a cache hit with class 0 counts as a miss: a zeroed cache holds code 0.
  * Validity follows the UTF-8 rules with two widenings the engine needs: C0 80
  * stands for code 0, and the 5- and 6-byte forms, surrogates and codes above
  * U+10FFFF are accepted, since Prolog texts may carry any 31-bit code.
@@ -13,6 +16,10 @@
 #include "chartype.h"
 
 #include <cstddef>
+#include <cstring>
+
+#include "atoms.h"
+#include "datadefs.h"
 
 namespace {
 
@@ -50,9 +57,10 @@ constexpr chtype_table build_default_chtype()
   return tab;
 }
 
-constexpr chtype_table default_chtype = build_default_chtype();
-static_assert(default_chtype.t['`' + 1] == CH_BACKQUOTE && default_chtype.t['_' + 1] == CH_UNDERSCORE);
-static_assert(default_chtype.t[0] == CH_WHITE, "end of file is layout");
+constexpr chtype_table initial_chtype = build_default_chtype();
+static_assert(initial_chtype.t['`' + 1] == CH_BACKQUOTE && initial_chtype.t['_' + 1] == CH_UNDERSCORE);
+static_assert(initial_chtype.t[0] == CH_WHITE, "end of file is layout");
+static_assert(sizeof eglobal_storage.default_chtype == sizeof initial_chtype.t);
 
 constexpr unsigned char extra_bytes_of(unsigned b)
 {
@@ -97,6 +105,39 @@ bool legal_sequence(const unsigned char *s, unsigned len)
   }
 }
 
+int legacy_char_classification = 0;
+
+/* Empty cache: entry i holds code i + 1, whose slot is never i's. */
+void empty_cache()
+{
+  for (int i = 0; i < 512; ++i) {
+    eglobal->chcode_hash[i] = i + 1;
+    eglobal->chtype_hash[i] = 0;
+  }
+}
+
+const unsigned char *chtype_table_ready()
+{
+  if (eglobal->default_chtype[0] == 0) {
+    std::memcpy(eglobal->default_chtype, initial_chtype.t, sizeof initial_chtype.t);
+    empty_cache();
+  }
+  return eglobal->default_chtype;
+}
+
+/* Stand-in for the I/O library's set of non-private abstract characters
+   until its Unicode tables exist: every scalar value outside the private
+   use areas, the surrogates and the non-characters. */
+bool abstract_character(int code)
+{
+  if (code < 0 || code > 0x10FFFF)
+    return false;
+  if ((code >= 0xD800 && code <= 0xDFFF) || (code >= 0xE000 && code <= 0xF8FF) ||
+      code >= 0xF0000 || (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE)
+    return false;
+  return true;
+}
+
 } // namespace
 
 const unsigned char wci_extra_bytes[256] = {
@@ -114,27 +155,75 @@ VR_WcxCharTypeHook wcx_chartype_hook = vr_unicode_chartype;
 int VR_latin1_chartype(int code)
 {
   if (code >= -1 && code <= 255)
-    return default_chtype.t[code + 1];
+    return chtype_table_ready()[code + 1];
   return CH_UNDECIDED;
 }
 
 int vr_unicode_chartype(int code)
 {
   if (code >= -1 && code <= 255)
-    return default_chtype.t[code + 1];
+    return chtype_table_ready()[code + 1];
   switch (code) {
   case 0x200E: case 0x200F: case 0x2028: case 0x2029:
     return CH_WHITE;
   default:
-    return CH_UNDECIDED;
+    return legacy_char_classification && abstract_character(code) ? CH_LC : CH_UNDECIDED;
   }
 }
 
 int ch_type(int code)
 {
-  if (code <= 127)
-    return code < -1 ? static_cast<int>(CH_UNDECIDED) : default_chtype.t[code + 1];
-  return wcx_chartype_hook(code);
+  unsigned s = static_cast<unsigned>(code) & 0xFF;
+  if (eglobal->chcode_hash[s] == code) {
+    if (int t = eglobal->chtype_hash[s])
+      return t;
+  } else if (eglobal->chcode_hash[256 + s] == code) {
+    if (int t = eglobal->chtype_hash[256 + s])
+      return t;
+  }
+  return ch_type_hash(code);
+}
+
+int ch_type_hash(int code)
+{
+  /* Below -1 there is no table entry; refuse rather than read before it. */
+  if (code < -1)
+    return CH_UNDECIDED;
+  const unsigned char *table = chtype_table_ready();
+  int t = code <= 127 ? table[code + 1] : wcx_chartype_hook(code);
+  unsigned s = static_cast<unsigned>(code) & 0xFF;
+  eglobal->chcode_hash[256 + s] = eglobal->chcode_hash[s];
+  eglobal->chtype_hash[256 + s] = eglobal->chtype_hash[s];
+  eglobal->chcode_hash[s] = code;
+  eglobal->chtype_hash[s] = static_cast<unsigned char>(t);
+  return t;
+}
+
+void clear_ch_type_hash(void)
+{
+  empty_cache();
+}
+
+int get_wcx_legacy_char_classification(void)
+{
+  return legacy_char_classification;
+}
+
+void set_wcx_legacy_char_classification(int value)
+{
+  int v = value != 0;
+  if (v == legacy_char_classification)
+    return;
+  legacy_char_classification = v;
+  clear_ch_type_hash();
+  reclassify_atoms();
+}
+
+void wcx_reset_classification(void)
+{
+  std::memcpy(eglobal->default_chtype, initial_chtype.t, sizeof initial_chtype.t);
+  legacy_char_classification = 0;
+  empty_cache();
 }
 
 int VR_wci_code(int *pcode, const char *wci)
@@ -154,6 +243,32 @@ int VR_wci_code(int *pcode, const char *wci)
   if (pcode)
     *pcode = static_cast<int>(code);
   return static_cast<int>(extra + 1);
+}
+
+int VR_wci_len(const char *wci)
+{
+  return VR_wci_code(nullptr, wci);
+}
+
+int VR_code_wci(char *wci, int code)
+{
+  if (code < 0)
+    return -1;
+  if (code >= 1 && code <= 127) {
+    if (wci)
+      wci[0] = static_cast<char>(code);
+    return 1;
+  }
+  unsigned c = static_cast<unsigned>(code);
+  int n = c < (1u << 11) ? 2 : c < (1u << 16) ? 3 : c < (1u << 21) ? 4 : c < (1u << 26) ? 5 : 6;
+  if (wci) {
+    static const unsigned char lead[7] = {0, 0, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
+    unsigned char *out = reinterpret_cast<unsigned char *>(wci);
+    out[0] = static_cast<unsigned char>((c >> (6 * (n - 1))) | lead[n]);
+    for (int k = 1; k < n; ++k)
+      out[k] = static_cast<unsigned char>(((c >> (6 * (n - 1 - k))) & 0x3F) | 0x80);
+  }
+  return n;
 }
 
 int wci_valid_string(const char *wci)

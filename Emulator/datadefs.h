@@ -76,6 +76,13 @@ struct engine_global {
   void (*agc_table_comp)(void);
   void (*add_table_comp)(void *code, TAGGED file, long line);
   void (*del_table_comp)(void *code_start, void *code_end);
+
+  /* Character classes (chartype.cpp): entry c + 1 of default_chtype is the
+     class of code c (-1..255); the cache has two ways of 256 slots, slot
+     c & 0xFF in way 0 and 256 + (c & 0xFF) in way 1. */
+  unsigned char default_chtype[257];
+  unsigned char chtype_hash[512];
+  std::int32_t chcode_hash[512];
 };
 
 extern engine_global eglobal_storage;
