@@ -285,8 +285,10 @@ Bigint *pow5mult(Bigint *b, int k)
   k >>= 2;
   if (k == 0)
     return b;
-  if (p5s == nullptr)
+  if (p5s == nullptr) {
     p5s = i2b(625);
+    memman_add_release_hook(float_conv_release_cache);
+  }
   Bigint *p5 = p5s;
   for (;;) {
     if (k & 1) {

@@ -901,11 +901,29 @@ int memman_init(void)
   return 0;
 }
 
+namespace {
+constexpr int MAX_RELEASE_HOOKS = 16;
+void (*release_hooks[MAX_RELEASE_HOOKS])(void);
+int release_hook_count = 0;
+} // namespace
+
+void memman_add_release_hook(void (*release)(void))
+{
+  for (int i = 0; i < release_hook_count; i++)
+    if (release_hooks[i] == release)
+      return;
+  if (release_hook_count == MAX_RELEASE_HOOKS)
+    VR_raise_fault("memman: too many release hooks");
+  release_hooks[release_hook_count++] = release;
+}
+
 void memman_deinit(void)
 {
   mm_record *mm = MM;
   if (!mem_initialized)
     return;
+  for (int i = 0; i < release_hook_count; i++)
+    release_hooks[i]();
   /* The table lives in memory about to go back to the source. */
   free_stack_size_table();
   if (!vr_checkalloc_mallocs) {

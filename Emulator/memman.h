@@ -122,6 +122,11 @@ int minfo_guts(int quiet);
 /* Exhaustion that may not fail: records the bin as culprit and raises the
    memory fault.  Does not return. */
 [[noreturn]] void vr_memory_fault(int bin);
+/* Caches that keep engine memory in statics register a function that drops
+   them; memman_deinit runs each before the memory goes back to the source,
+   so no static is left pointing into returned memory.  Registering twice
+   is harmless. */
+void memman_add_release_hook(void (*release)(void));
 /* The installed source, so that a tool or test can put it back later. */
 struct memman_hooks {
   int hints;
