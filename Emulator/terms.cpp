@@ -38,6 +38,13 @@ inline void store_double(TAGGED *p, double d)
 {
   std::memcpy(p, &d, sizeof d); /* low word first: the machine's order */
 }
+
+inline double load_double(const TAGGED *p)
+{
+  double d;
+  std::memcpy(&d, p, sizeof d);
+  return d;
+}
 } // namespace
 
 TAGGED make_integer(worker *w, VR_INTEGER i)
@@ -123,11 +130,8 @@ double vri_get_float(TAGGED box)
 {
   const TAGGED *p = TagToSTR(box);
   const TAGGED header = p[0];
-  if (BoxIsFloat(header)) {
-    double d;
-    std::memcpy(&d, p + 1, sizeof d);
-    return d;
-  }
+  if (BoxIsFloat(header))
+    return load_double(p + 1);
   const unsigned n = BoxPayload(header);
   /* Most significant digit first, signed; then each lower digit unsigned,
      rounding to double after every step.  Rounding at every step can leave
@@ -148,11 +152,8 @@ VR_int64 vri_get_int64(TAGGED box)
 {
   const TAGGED *p = TagToSTR(box);
   const TAGGED header = p[0];
-  if (BoxIsFloat(header)) {
-    double d;
-    std::memcpy(&d, p + 1, sizeof d);
-    return static_cast<VR_int64>(d);
-  }
+  if (BoxIsFloat(header))
+    return static_cast<VR_int64>(load_double(p + 1));
   if (BoxPayload(header) == 1)
     return static_cast<VR_INTEGER>(p[1]);
   return static_cast<VR_int64>((static_cast<std::uint64_t>(p[2]) << 32) | p[1]);
@@ -162,10 +163,7 @@ VR_INTEGER vri_get_integer(TAGGED box)
 {
   const TAGGED *p = TagToSTR(box);
   const TAGGED header = p[0];
-  if (BoxIsFloat(header)) {
-    double d;
-    std::memcpy(&d, p + 1, sizeof d);
-    return static_cast<VR_INTEGER>(d);
-  }
+  if (BoxIsFloat(header))
+    return static_cast<VR_INTEGER>(load_double(p + 1));
   return static_cast<VR_INTEGER>(p[1]);
 }
