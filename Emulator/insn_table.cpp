@@ -66,30 +66,8 @@ int insn_q_of(int insn)
 
 unsigned insn_length(const INSN *p)
 {
-  const char *f = fmt_letters[insn_fmt[INSN_OF(*p)]];
   unsigned len = 1;
-  for (; *f != '\0'; f++) {
-    switch (*f) {
-    case 'Q': case 'u': case 'd': case 'y': case 'v': case 'i': case 'r': case 'e':
-      len += 1;
-      break;
-    case 's':
-      return len + p[len]; /* NOP: n halfwords after the opcode, this one included */
-    case 't': case 'f': case 'l': case 'p': case 'P': case 'C': case 'E':
-      len += 2;
-      break;
-    case 'L':
-      len += large_halfwords(p + len);
-      break;
-    case 'Z':
-      len += 1 + (p[len] >> 8);
-      break;
-    case 'G':
-      len += 1 + 2 * p[len];
-      break;
-    default: /* 0-3, a, A: no halfword */
-      break;
-    }
-  }
+  for (const char *f = fmt_letters[insn_fmt[INSN_OF(*p)]]; *f != '\0'; f++)
+    len += operand_halfwords(*f, p + len);
   return len;
 }

@@ -92,6 +92,29 @@ inline void set_code_word(INSN *p, std::uint32_t w) { std::memcpy(p, &w, sizeof 
 /* Halfwords taken by an inline boxed number whose header is at p. */
 inline unsigned large_halfwords(const INSN *p) { return 2 * BoxWords(code_word(p)); }
 
+/* Halfwords taken by an operand of the given format letter whose first
+   halfword is at `at` (0 for the letters that take none: 0-3, a, A).  The
+   NOP length operand counts itself and what follows it. */
+inline unsigned operand_halfwords(char letter, const INSN *at)
+{
+  switch (letter) {
+  case 'Q': case 'u': case 'd': case 'y': case 'v': case 'i': case 'r': case 'e':
+    return 1;
+  case 's':
+    return *at;
+  case 't': case 'f': case 'l': case 'p': case 'P': case 'C': case 'E':
+    return 2;
+  case 'L':
+    return large_halfwords(at);
+  case 'Z':
+    return 1 + (*at >> 8);
+  case 'G':
+    return 1 + 2 * *at;
+  default:
+    return 0;
+  }
+}
+
 /* Length in halfwords of the instruction at p (opcode included).  Does not
    recognise embedded choice blocks: callers that may meet one check for
    the unit EMBEDDED_CHOICE_UNIT first. */
