@@ -60,9 +60,7 @@ void mark_kernel_roots(worker *w)
     if (w->choice_start != nullptr && w->node_ != nullptr)
       agc_mark_words(reinterpret_cast<const TAGGED *>(w->node_), w->choice_start);
     agc_mark_words(w->term, w->term + 256);
-    if (w->fli_stack_start != nullptr)
-      for (std::int32_t i = 0; i < w->fli_stack_index; ++i)
-        mark_engine_var(w->fli_stack_start[i].term);
+    /* Term and global references: globref.cpp's root marker. */
     for (TAGGED t : w->worker_vars)
       mark_engine_var(t);
   }

@@ -31,6 +31,15 @@ struct engine_stats {
       reclaim_dead_clauses_expunge_time, reclaim_dead_clauses_reclaimed;
 };
 
+/* Header of a block of global references; nrefs two-word slots follow. */
+struct globref_block {
+  std::uint32_t size;     /* bytes of the block, header included */
+  std::int32_t nrefs;
+  globref_block *backward;
+  globref_block *forward;
+};
+static_assert(sizeof(globref_block) == 16);
+
 /* An open foreign resource (only its name matters to the kernel so far). */
 struct foreign_resource {
   foreign_resource *next;
@@ -83,6 +92,15 @@ struct engine_global {
   unsigned char default_chtype[257];
   unsigned char chtype_hash[512];
   std::int32_t chcode_hash[512];
+
+  /* Sizes in bytes of the two stack blocks as first allocated; trimming
+     never shrinks them below these (stacks.cpp). */
+  std::uint32_t min_heap;
+  std::uint32_t min_choice;
+
+  /* Root of the circular list of global-reference blocks (globref.cpp):
+     size 16, nrefs 0; forward null until the first worker is created. */
+  globref_block globref_blk;
 };
 
 extern engine_global eglobal_storage;

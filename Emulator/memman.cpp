@@ -18,6 +18,7 @@
  * source is installed (set_memalloc_default).  Engine thread only.
  */
 #include "memman.h"
+#include "stack_growth.h"
 
 #include <algorithm>
 #include <bit>
@@ -390,8 +391,8 @@ void *vr_checkrealloc(void *block, std::size_t old_size, std::size_t new_size, i
 
 [[noreturn]] void vr_memory_fault(int bin)
 {
-  MM->culprit = bin;
-  VR_raise_fault("Resource error: insufficient memory");
+  /* Restarts the running emulator activation, or is fatal without one. */
+  do_memory_fault(nullptr, bin);
 }
 
 /* ---------------------------------------------------------------------- */

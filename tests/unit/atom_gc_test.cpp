@@ -10,6 +10,7 @@
 #include "initial_atoms.h"
 #include "memman.h"
 #include "terms.h"
+#include "stacks.h"
 #include "worker.h"
 
 namespace {
@@ -17,6 +18,8 @@ namespace {
 // A started atom table and a worker whose heap is a plain array (no other
 // stacks exist: the collector must cope with that).
 struct AtomGc : ::testing::Test {
+  // Word 0 is the guard word that the real heap block keeps before its
+  // first cell (binding looks at the word before a cell).
   std::vector<TAGGED> heap = std::vector<TAGGED>(4096, 0);
   worker w{};
 
@@ -24,7 +27,8 @@ struct AtomGc : ::testing::Test {
   {
     ASSERT_EQ(memman_init(), 0);
     ASSERT_EQ(init_atoms_once(), 1);
-    w.heap_start = w.global_top = heap.data();
+    heap[0] = HEAP_GUARD_WORD;
+    w.heap_start = w.global_top = heap.data() + 1;
   }
   void TearDown() override
   {

@@ -19,6 +19,7 @@
 #include "datadefs.h"
 #include "errors.h"
 #include "memman.h"
+#include "stacks.h"
 #include "terms.h"
 #include "worker.h"
 
@@ -783,8 +784,12 @@ TEST_F(Memman, TrimcoreBuiltinTakesASmallIntegerLevel)
 
 TEST_F(Memman, ReclaimMiscUsageUnifiesAThirteenElementList)
 {
-  static TAGGED heap[256];
+  // heap[0] is the guard word the real heap keeps before its first cell.
+  static TAGGED block[257];
+  TAGGED *heap = block + 1;
+  block[0] = HEAP_GUARD_WORD;
   worker w{};
+  w.heap_start = heap;
   w.global_top = heap;
   eglobal->stats.reclaim_dead_clauses_count = 3;
   eglobal->stats.trim_bigmems_time = 77;

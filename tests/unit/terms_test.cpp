@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "array_stacks.h"
 #include "errors.h"
 #include "terms.h"
 #include "unify.h"
@@ -13,12 +14,12 @@
 
 namespace {
 
-// A worker whose heap is a plain array; nothing is trailed since no
-// choicepoint boundary is set.
+// A worker whose stacks are plain arrays; nothing is trailed since every
+// cell is made after the only choicepoint.
 struct HeapFixture : ::testing::Test {
-  std::vector<TAGGED> heap = std::vector<TAGGED>(1 << 20, 0xDEADBEEF);
+  array_stacks stacks;
   worker w{};
-  void SetUp() override { w.global_top = heap.data(); }
+  void SetUp() override { stacks.attach(w, 1 << 20, 1024, 1 << 19); }
   std::vector<TAGGED> written(const TAGGED *from) const
   {
     return std::vector<TAGGED>(from, const_cast<const TAGGED *>(w.global_top));
