@@ -11,10 +11,12 @@
 #define TRELIX_TESTS_ARRAY_STACKS_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "code_records.h"
 #include "stacks.h"
+#include "terms.h"
 #include "worker.h"
 
 struct array_stacks {
@@ -90,5 +92,39 @@ struct array_stacks {
     w.local_top = b->local_top;
   }
 };
+
+// Term building at w.global_top for tests: a fresh heap variable, a
+// structure with the given arguments, a list pair, a list of items.
+inline TAGGED test_heap_var(worker &w)
+{
+  TAGGED *c = w.global_top++;
+  *c = PointerToTerm(c);
+  return *c;
+}
+
+inline TAGGED test_struct(worker &w, TAGGED f, std::initializer_list<TAGGED> args)
+{
+  TAGGED t = make_structure(&w, f);
+  unsigned i = 1;
+  for (TAGGED a : args)
+    TagToSTR(t)[i++] = a;
+  return t;
+}
+
+inline TAGGED test_cons(worker &w, TAGGED head, TAGGED tail)
+{
+  TAGGED c = make_structure(&w, functor_list);
+  TagToLST(c)[0] = head;
+  TagToLST(c)[1] = tail;
+  return c;
+}
+
+inline TAGGED test_list(worker &w, const std::vector<TAGGED> &items, TAGGED tail = atom_nil)
+{
+  TAGGED l = tail;
+  for (auto it = items.rbegin(); it != items.rend(); ++it)
+    l = test_cons(w, *it, l);
+  return l;
+}
 
 #endif

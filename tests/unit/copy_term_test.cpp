@@ -23,31 +23,9 @@ struct CopyTerm : ::testing::Test {
   worker w{};
   void SetUp() override { stacks.attach(w, 24000000, 4096, 1 << 23); }
 
-  TAGGED heap_var()
-  {
-    TAGGED *c = w.global_top++;
-    *c = PointerToTerm(c);
-    return *c;
-  }
-  TAGGED s(TAGGED f, std::initializer_list<TAGGED> args)
-  {
-    TAGGED t = make_structure(&w, f);
-    unsigned i = 1;
-    for (TAGGED a : args)
-      TagToSTR(t)[i++] = a;
-    return t;
-  }
-  TAGGED list_of(const std::vector<TAGGED> &items, TAGGED tail = atom_nil)
-  {
-    TAGGED l = tail;
-    for (auto it = items.rbegin(); it != items.rend(); ++it) {
-      TAGGED c = make_structure(&w, functor_list);
-      TagToLST(c)[0] = *it;
-      TagToLST(c)[1] = l;
-      l = c;
-    }
-    return l;
-  }
+  TAGGED heap_var() { return test_heap_var(w); }
+  TAGGED s(TAGGED f, std::initializer_list<TAGGED> args) { return test_struct(w, f, args); }
+  TAGGED list_of(const std::vector<TAGGED> &items, TAGGED tail = atom_nil) { return test_list(w, items, tail); }
   // Runs $copy_term(t, Copy) and returns Copy.
   TAGGED copy(TAGGED t)
   {

@@ -38,27 +38,9 @@ struct Instances : ::testing::Test {
     ct_free();
     memman_deinit();
   }
-  TAGGED heap_var()
-  {
-    TAGGED *c = w.global_top++;
-    *c = PointerToTerm(c);
-    return *c;
-  }
-  TAGGED s(TAGGED f, std::initializer_list<TAGGED> args)
-  {
-    TAGGED t = make_structure(&w, f);
-    unsigned i = 1;
-    for (TAGGED a : args)
-      TagToSTR(t)[i++] = a;
-    return t;
-  }
-  TAGGED cons(TAGGED h, TAGGED t)
-  {
-    TAGGED c = make_structure(&w, functor_list);
-    TagToLST(c)[0] = h;
-    TagToLST(c)[1] = t;
-    return c;
-  }
+  TAGGED heap_var() { return test_heap_var(w); }
+  TAGGED s(TAGGED f, std::initializer_list<TAGGED> args) { return test_struct(w, f, args); }
+  TAGGED cons(TAGGED h, TAGGED t) { return test_cons(w, h, t); }
   instance *compile(TAGGED head, TAGGED tail)
   {
     instance *i = compile_term(&w, cons(head, tail), 0);

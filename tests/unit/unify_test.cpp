@@ -22,12 +22,7 @@ struct Unify : ::testing::Test {
   worker w{};
   void SetUp() override { stacks.attach(w, 10000000, 4096, 1 << 22); }
 
-  TAGGED heap_var()
-  {
-    TAGGED *c = w.global_top++;
-    *c = PointerToTerm(c);
-    return *c;
-  }
+  TAGGED heap_var() { return test_heap_var(w); }
   // The four words of a constrained variable; returns its cell.
   TAGGED constrained_var()
   {
@@ -54,17 +49,7 @@ struct Unify : ::testing::Test {
     TagToSTR(s)[1] = s;
     return s;
   }
-  TAGGED list_of(const std::vector<TAGGED> &items)
-  {
-    TAGGED l = atom_nil;
-    for (auto it = items.rbegin(); it != items.rend(); ++it) {
-      TAGGED c = make_structure(&w, functor_list);
-      TagToLST(c)[0] = *it;
-      TagToLST(c)[1] = l;
-      l = c;
-    }
-    return l;
-  }
+  TAGGED list_of(const std::vector<TAGGED> &items) { return test_list(w, items); }
 };
 
 } // namespace
