@@ -15,6 +15,10 @@
 
 struct worker;
 struct instance;
+struct sw_on_key;
+struct mod_def;
+struct gcdef_proc;
+struct gcdef_mem;
 
 /* Statistics counters (times in milliseconds of user or wall time). */
 struct engine_stats {
@@ -101,6 +105,18 @@ struct engine_global {
   /* Root of the circular list of global-reference blocks (globref.cpp):
      size 16, nrefs 0; forward null until the first worker is created. */
   globref_block globref_blk;
+
+  /* The module table (modules.cpp): module name to mod_def*; the module
+     prolog, owner of the system predicates; the type-in module. */
+  sw_on_key *user_modules;
+  mod_def *prolog_module;
+  mod_def *typein_mod;
+  /* Dead predicates (predicates.cpp): the chain, and the scratch array of
+     their memory blocks (gcdef_scratch_size entries, gcdef_mems in use). */
+  gcdef_proc *gcdef_procs;
+  gcdef_mem *gcdef_scratch;
+  std::int32_t gcdef_mems;
+  std::int32_t gcdef_scratch_size;
 };
 
 extern engine_global eglobal_storage;

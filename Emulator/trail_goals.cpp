@@ -17,6 +17,7 @@
  */
 #include "datadefs.h"
 #include "initial_atoms.h"
+#include "predicates.h"
 #include "preds.h"
 #include "stack_growth.h"
 #include "stack_walk.h"
@@ -25,31 +26,12 @@
 
 namespace {
 
-/* The head of a predicate record, whose layout is fixed by the bytecode:
-   the continuation halfword (a KONTINUE preceded by frame_size) resumes a
-   saved call of the predicate. */
-struct def_view {
-  std::uint16_t enter_instr;
-  std::int16_t arity;
-  std::int16_t frame_size;
-  INSN continuation;
-  void *emul_entry;
-  void *code;
-  TAGGED printname;
-  std::uint32_t properties;
-  void *module;
-};
-static_assert(offsetof(def_view, continuation) == 6 && offsetof(def_view, module) == 24);
-
-inline def_view *def_of(definition *d) { return reinterpret_cast<def_view *>(d); }
-constexpr unsigned ENTER_UNDEFINED_TYPE = 4;
-inline unsigned predtyp(definition *d) { return (def_of(d)->properties >> 10) & 0xFFFF; }
-
 /* Saves a call of pred (its arguments from the registers) in a new
-   environment that resumes it. */
+   environment that resumes it: the record's continuation halfword is a
+   KONTINUE preceded by frame_size, the size of that environment. */
 void push_call(worker *w, definition *pred)
 {
-  def_view *d = def_of(pred);
+  procedure *d = &pred->proc;
   TAGGED *e = w->local_top;
   e[0] = PointerToTerm(w->frame_);
   e[1] = PointerToTerm(w->next_insn);
@@ -220,7 +202,7 @@ definition *collect_goals_from_trail(worker *w, definition *pred)
   TAGGED *lowest_scanned = w->trail_top;
 
   bool fd_path = false;
-  if (preds.fd_unify != nullptr && predtyp(preds.fd_unify) != ENTER_UNDEFINED_TYPE &&
+  if (preds.fd_unify != nullptr && predtyp(preds.fd_unify) != ENTER_UNDEFINED &&
       pure_attributes_hook != nullptr && count > 0) {
     fd_path = true;
     TAGGED *p = w->trail_top;
@@ -229,7 +211,7 @@ definition *collect_goals_from_trail(worker *w, definition *pred)
       if (p == nullptr)
         break;
       TAGGED *cell = TagToRef(*p);
-      if (!IsSmall(deref(*cell)) || !pure_attributes_hook(*p, def_of(preds.fd_unify)->module)) {
+      if (!IsSmall(deref(*cell)) || !pure_attributes_hook(*p, preds.fd_unify->module)) {
         fd_path = false;
         break;
       }

@@ -26,6 +26,7 @@
 #include "globref.h"
 #include "initial_atoms.h"
 #include "memman.h"
+#include "predicates.h"
 #include "preds.h"
 #include "stack_growth.h"
 #include "stacks.h"
@@ -298,27 +299,17 @@ struct builder {
   }
 };
 
-/* Test predicate records: the head of a predicate record. */
-struct test_def {
-  std::uint16_t enter_instr;
-  std::int16_t arity;
-  std::int16_t frame_size;
-  INSN continuation;
-  void *emul_entry;
-  void *code;
-  TAGGED printname;
-  std::uint32_t properties;
-  void *module;
-};
+/* Test predicate records. */
+using test_def = definition;
 test_def make_def(int arity, unsigned type)
 {
   test_def d{};
-  d.arity = static_cast<std::int16_t>(arity);
-  d.frame_size = static_cast<std::int16_t>(8 + 4 * arity);
-  d.properties = type << 10;
+  d.proc.arity = static_cast<std::int16_t>(arity);
+  d.proc.frame_size = static_cast<std::int16_t>(8 + 4 * arity);
+  d.proc.properties = type << PREDTYP_SHIFT;
   return d;
 }
-definition *as_def(test_def &d) { return reinterpret_cast<definition *>(&d); }
+definition *as_def(test_def &d) { return &d; }
 
 class StackGrowth : public ::testing::Test {
 protected:
@@ -955,7 +946,7 @@ TEST_F(StackGrowth, CleanupOnePendingOneFinished)
   EXPECT_EQ(next, as_def(cleanup));
   EXPECT_EQ(w->term[0], goal);
   EXPECT_EQ(reinterpret_cast<TAGGED *>(w->frame_), lt) << "a call of pred should have been pushed";
-  EXPECT_EQ(w->next_insn, &pred.continuation);
+  EXPECT_EQ(w->next_insn, &pred.proc.continuation);
   EXPECT_EQ(w->frame_->term[0], MakeSmall_checked(100));
   EXPECT_EQ(w->frame_->term[1], MakeSmall_checked(101));
   ASSERT_EQ(w->trail_top - from, 1) << "finished and run entries should be gone";
@@ -1059,10 +1050,10 @@ TEST_F(StackGrowthWake, EachBindingBecomesAUnifyCvaCallNewestFirst)
   EXPECT_EQ(b.block[1], b.var());
   /* Two saved calls: pred's, then unify_cva's for b. */
   frame *f2 = w->frame_;
-  EXPECT_EQ(w->next_insn, &unify_cva.continuation);
+  EXPECT_EQ(w->next_insn, &unify_cva.proc.continuation);
   EXPECT_EQ(f2->term[0], b.var());
   EXPECT_EQ(f2->term[1], MakeSmall_checked(2));
-  EXPECT_EQ(f2->next_insn, &pred.continuation);
+  EXPECT_EQ(f2->next_insn, &pred.proc.continuation);
   frame *f1 = f2->frame_;
   EXPECT_EQ(reinterpret_cast<TAGGED *>(f1), lt);
   EXPECT_EQ(f1->term[0], MakeAtom(5));
@@ -1094,7 +1085,7 @@ TEST_F(StackGrowthWake, GoalsOnlyVariableCallsItsGoalsAndStaysBound)
 
 TEST_F(StackGrowthWake, PureFiniteDomainBindingsGoToFdUnifyAsTwoLists)
 {
-  fd_unify.properties = 21u << 10;
+  fd_unify.proc.properties = 21u << PREDTYP_SHIFT;
   static int checks;
   checks = 0;
   pure_attributes_hook = [](TAGGED, void *) {
@@ -1123,7 +1114,7 @@ TEST_F(StackGrowthWake, PureFiniteDomainBindingsGoToFdUnifyAsTwoLists)
 
 TEST_F(StackGrowthWake, ImpureBindingFallsBackToUnifyCva)
 {
-  fd_unify.properties = 21u << 10;
+  fd_unify.proc.properties = 21u << PREDTYP_SHIFT;
   pure_attributes_hook = [](TAGGED, void *) { return 1; };
   cva a = new_cva(MakeAtom(90), atom_nil);
   push_choice(0);
