@@ -461,19 +461,6 @@ struct ClauseCounters : DatabaseFixture {
       insert_compactcode(d, c, IX_CASES, 0);
     return d;
   }
-  TAGGED fresh_var()
-  {
-    TAGGED *h = heap(1);
-    *h = PointerToTerm(h);
-    return *h;
-  }
-  int call(int (*fn)(worker *), std::initializer_list<TAGGED> args)
-  {
-    int i = 0;
-    for (TAGGED a : args)
-      w->term[i++] = a;
-    return fn(w);
-  }
 };
 
 TEST_F(ClauseCounters, NumberGatherAndReset)
@@ -482,21 +469,21 @@ TEST_F(ClauseCounters, NumberGatherAndReset)
   profiled("p", cl);
   TAGGED p1 = spec("p", 1), user = atom("user");
 
-  TAGGED n = fresh_var();
+  TAGGED n = var();
   ASSERT_EQ(call(prolog_clause_number, {p1, user, n}), 1);
   EXPECT_EQ(deref(n), MakeSmall_checked(3));
 
   for (int i = 1; i <= 3; ++i) {
     int calls = 0, cps = 0, insns = 0;
     wam_gather_counters(cl[i - 1], &calls, &cps, &insns);
-    TAGGED c = fresh_var(), ch = fresh_var(), in = fresh_var();
+    TAGGED c = var(), ch = var(), in = var();
     ASSERT_EQ(call(prolog_get_counters, {p1, user, MakeSmall_checked(i), c, ch, in}), 1) << "clause " << i;
     EXPECT_EQ(deref(c), MakeSmall_checked(calls)) << "clause " << i;
     EXPECT_EQ(deref(ch), MakeSmall_checked(cps)) << "clause " << i;
     EXPECT_EQ(deref(in), MakeSmall_checked(insns)) << "clause " << i;
   }
   // The walker's sums for these clauses, so that clause selection shows.
-  TAGGED c = fresh_var(), ch = fresh_var(), in = fresh_var();
+  TAGGED c = var(), ch = var(), in = var();
   ASSERT_EQ(call(prolog_get_counters, {p1, user, MakeSmall_checked(3), c, ch, in}), 1);
   EXPECT_EQ(deref(c), MakeSmall_checked(9));
   EXPECT_EQ(deref(ch), MakeSmall_checked(4));
@@ -504,7 +491,7 @@ TEST_F(ClauseCounters, NumberGatherAndReset)
 
   ASSERT_EQ(call(prolog_reset_counters, {p1, user}), 1);
   for (int i = 1; i <= 3; ++i) {
-    TAGGED c2 = fresh_var(), ch2 = fresh_var(), in2 = fresh_var();
+    TAGGED c2 = var(), ch2 = var(), in2 = var();
     ASSERT_EQ(call(prolog_get_counters, {p1, user, MakeSmall_checked(i), c2, ch2, in2}), 1);
     EXPECT_EQ(deref(c2), MakeSmall_checked(0)) << "clause " << i << " after reset";
     EXPECT_EQ(deref(ch2), MakeSmall_checked(0)) << "clause " << i << " after reset";
@@ -533,16 +520,16 @@ TEST_F(ClauseCounters, MissingModulePredicateOrClauseFails)
       {"index not an integer", q1, user, atom("x"), false},
   };
   for (const auto &c : cases) {
-    TAGGED a = fresh_var(), b = fresh_var(), d = fresh_var();
+    TAGGED a = var(), b = var(), d = var();
     EXPECT_EQ(call(prolog_get_counters, {c.pred, c.module, c.index, a, b, d}), 0) << c.why;
     if (c.no_predicate) {
       EXPECT_EQ(call(prolog_reset_counters, {c.pred, c.module}), 0) << c.why;
-      EXPECT_EQ(call(prolog_clause_number, {c.pred, c.module, fresh_var()}), 0) << c.why;
+      EXPECT_EQ(call(prolog_clause_number, {c.pred, c.module, var()}), 0) << c.why;
     }
   }
   // A predicate without clauses has clause number 0.
   profiled("empty", {});
-  TAGGED n = fresh_var();
+  TAGGED n = var();
   ASSERT_EQ(call(prolog_clause_number, {spec("empty", 1), user, n}), 1);
   EXPECT_EQ(deref(n), MakeSmall_checked(0));
 }
