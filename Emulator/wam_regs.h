@@ -21,6 +21,9 @@
 
 #include "insn_table.h"
 #include "worker.h"
+#include "predicates.h"
+#include "stack_growth.h"
+#include "stacks.h"
 
 /* Handler labels: W(NAME) write mode, R(NAME) read mode, X(KIND) the
    handler of an entry kind. */
@@ -45,5 +48,69 @@
 
 /* The definition held in P during a call. */
 #define DEF (reinterpret_cast<definition *>(P))
+
+
+/* ---- Shared paths (labels of wam_body) ----
+ *   fail:       backtrack into w->node_ (every failed test ends here)
+ *   heap_oflo:  the slow path of a call, P = the definition to enter
+ *   proceed_w:  return to the continuation (E := frame, next_insn)
+ * BACKTRACK / ENTER_PREDICATE / SUSPEND_HERE are the ways in. */
+#define BACKTRACK() goto fail
+/* Every call: one comparison and one indirect jump on the common path. */
+#define ENTER_PREDICATE()                                                  \
+  do {                                                                     \
+    if (w->heap_warn_soft <= HS)                                           \
+      goto heap_oflo;                                                      \
+    goto *DEF->proc.emul_entry;                                            \
+  } while (0)
+/* Instructions that must not run while work is pending (cuts, PROGRESS,
+   inline tests): in write mode, with P past the opcode.  resume is where
+   the instruction starts again once the pending work has run. */
+#define SUSPEND_CHECK(resume)                                              \
+  do {                                                                     \
+    if (w->heap_warn_soft <= HS) {                                         \
+      suspend_at = (resume);                                               \
+      suspend_margin = HEAP_WARN_MARGIN;                                   \
+      goto suspend_w;                                                      \
+    }                                                                      \
+  } while (0)
+
+/* Trailing from inside the loop: one store, and the choice-stack check
+   that every trail push keeps (TRAIL_MARGIN words to the newest
+   choicepoint). */
+#define TRAIL_PUSH(entry)                                                  \
+  do {                                                                     \
+    *w->trail_top++ = (entry);                                             \
+    if (reinterpret_cast<TAGGED *>(w->node_) - w->trail_top < TRAIL_MARGIN)\
+      choice_overflow(w, TRAIL_MARGIN);                                    \
+  } while (0)
+
+/* Cut values: a choicepoint as a small integer, its signed word distance
+   from choice_start, so that it survives stack moves and collection. */
+#define CUT_VALUE(b) MakeSmall_checked(static_cast<VR_INTEGER>(reinterpret_cast<TAGGED *>(b) - w->choice_start))
+#define CUT_NODE(v) reinterpret_cast<node *>(w->choice_start + GetSmall(v))
+
+/* The unsafe-value rule of PUT lists and call argument lists: a variable
+   of the current environment (at or above E) that may vanish with it is
+   moved to the heap at H first.  Never dereferences a reference below E. */
+inline TAGGED wam_unsafe_value(worker *w, frame *E, TAGGED *&H, TAGGED t)
+{
+  const TAGGED *env = reinterpret_cast<const TAGGED *>(E);
+  while (IsVar(t) && TagToRef(t) >= env) {
+    TAGGED *cell = TagToRef(t);
+    TAGGED v = *cell;
+    if (v == t) {
+      *H = PointerToTerm(H);
+      *cell = *H;
+      t = *H;
+      H++;
+      if (cell < w->local_uncond)
+        TRAIL_PUSH(PointerToTerm(cell));
+      break;
+    }
+    t = v;
+  }
+  return t;
+}
 
 #endif
