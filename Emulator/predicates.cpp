@@ -314,9 +314,17 @@ void redefine_predicate(definition *f, int type)
     auto *info = static_cast<incore_info *>(checkalloc(sizeof(incore_info), mm_code(MM_BIN_INCORE_INFO)));
     info->clauses = nullptr; /* the clause count, 0 */
     info->clauses_tail = &info->clauses;
-    info->varcase = type == ENTER_PROFILEDCODE ? pfailcode : failcode;
+    const bool profiled = type == ENTER_PROFILEDCODE || type == ENTER_PROFILEDCODE_INDEXED;
+    INSN *none = profiled ? pfailcode : failcode;
+    info->varcase = none;
     info->lstcase = nullptr;
     info->othercase = nullptr;
+    if (type == ENTER_COMPACTCODE_INDEXED || type == ENTER_PROFILEDCODE_INDEXED) {
+      /* Asked for indexed code at once: the switch exists from the start,
+         so that clause insertion always finds it. */
+      info->lstcase = none;
+      info->othercase = new_switch_on_key(2, none);
+    }
     f->proc.code.incoreinfo = info;
     f->proc.properties &= ~PROP_CUT;
   }

@@ -26,8 +26,8 @@ struct NrevBench : WamFixture {
 
   void build()
   {
-    app = pred("app", 3);
-    nrev = pred("nrev", 2);
+    app = pred("app", 3, ENTER_COMPACTCODE_INDEXED);
+    nrev = pred("nrev", 2, ENTER_COMPACTCODE_INDEXED);
     {
       code_builder b; // app([], L, L).
       b.emit(GET_NIL_X0);

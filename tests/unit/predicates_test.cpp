@@ -469,3 +469,19 @@ TEST_F(Predicates, DefinePredicateAndSetProperty)
 }
 
 } // namespace
+
+TEST_F(Predicates, RedefinedAsIndexedTakesKeyedClauses)
+{
+  // A predicate made indexed at once has its switch table before any
+  // clause: inserting a keyed clause must find it, not a null table.
+  definition *p = insert_definition(user(), atom("ri"), 1, 1);
+  redefine_predicate(p, ENTER_COMPACTCODE_INDEXED);
+  incore_info *info = p->proc.code.incoreinfo;
+  ASSERT_NE(info->othercase, nullptr);
+  EXPECT_EQ(info->lstcase, failcode);
+  emul_info *c = make_clause(atom("a"), p, atom_nil);
+  insert_compactcode(p, c, 0x17, atom("a"));
+  EXPECT_EQ(incore_gethash(info->othercase, atom("a"))->key, atom("a"));
+  EXPECT_EQ(incore_gethash(info->othercase, atom("b"))->value.code, failcode)
+      << "other keys still reach the empty default";
+}
