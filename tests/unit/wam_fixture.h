@@ -104,18 +104,7 @@ struct WamFixture : DatabaseFixture {
   {
     set_args(args);
     query_base = w->node_;
-    node *b = reinterpret_cast<node *>(reinterpret_cast<char *>(w->node_) - termcode->node_offset);
-    b->next_alt = termcode;
-    b->local_top = w->local_top;
-    b->global_top = w->global_top;
-    b->trail_top = w->trail_top;
-    b->frame_ = w->frame_;
-    b->next_insn = w->next_insn;
-    for (int i = 0; i < (termcode->node_offset - 24) / 4; i++)
-      b->term[i] = w->term[i];
-    w->node_ = b;
-    w->global_uncond = w->global_top;
-    w->local_uncond = w->local_top;
+    wam_push_choicepoint(w, termcode);
     w->next_insn = exitcode;
     set_args(args);
     return do_wam(w, 3, d);
