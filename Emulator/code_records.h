@@ -28,7 +28,7 @@ struct emul_info {
   INSN *elsecode;        /* where the clause goes when its head test fails */
   std::uint32_t ix_objsize; /* bits 0-8 index bits, 9-31 record size in bytes */
   TAGGED filename;       /* file atom */
-  INSN emulcode[2];      /* the clause's code (really objsize - 16 bytes) */
+  INSN emulcode[];        /* the clause's code: objsize - 16 bytes */
 };
 static_assert(offsetof(emul_info, emulcode) == 16);
 constexpr std::size_t EMUL_INFO_HEADER = 16;

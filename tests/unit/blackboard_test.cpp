@@ -84,8 +84,9 @@ TEST_F(Blackboard, UpdateComparesOldAndReportsTheOutcome)
   for (auto &c : cases) {
     TAGGED key = atom("upd");
     call(prolog_bb_delete, {atom("bbu"), key, var()});
-    if (c.stored)
+    if (c.stored) {
       ASSERT_EQ(call(prolog_bb_put, {atom("bbu"), key, atom("v1")}), 1) << c.why;
+    }
     TAGGED result = var();
     ASSERT_EQ(call(prolog_bb_update, {atom("bbu"), key, c.old, atom("v2"), result}), 1) << c.why;
     EXPECT_EQ(deref(result), c.expect_result) << c.why;

@@ -204,8 +204,9 @@ TEST_F(Indexing, VarClausesStayNonIndexedUntilAKeyedClause)
   EXPECT_EQ(slot(p, atom("a")), "try[c1,c2,c3,c5]");
   INSN *shared = incore_gethash(sw, atom("zz"))->value.code;
   for (std::uint32_t i = 0; i < sw_slots(sw); i++)
-    if (sw->tab[i].key == 0)
+    if (sw->tab[i].key == 0) {
       EXPECT_EQ(sw->tab[i].value.code, shared) << "empty slot " << i << " lost the shared default";
+    }
   EXPECT_EQ(clauses(p), "c1,c2,c3,c4,c5,c6");
 }
 
@@ -277,8 +278,9 @@ TEST_F(Indexing, ClauseForEveryKeyIsSharedByAllEmptySlots)
   insert_compactcode(p, var_clause(), 31, 0);
   EXPECT_EQ(dflt(p), "default:try[c3,c4]");
   for (std::uint32_t i = 0; i < sw_slots(sw); i++)
-    if (sw->tab[i].key == 0)
+    if (sw->tab[i].key == 0) {
       EXPECT_EQ(shape(sw->tab[i].value.code, 1), "try[c3,c4]") << "empty slot " << i;
+    }
 }
 
 TEST_F(Indexing, CommittingClauseHidesLaterOnesOfItsKey)

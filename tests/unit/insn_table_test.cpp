@@ -40,8 +40,9 @@ TEST(InsnTable, QFormsPairWithTheirTwins)
   }
   EXPECT_EQ(pairs, 70);
   for (int i = 0; i < INSN_COUNT; i++)
-    if (fmt_letters[insn_fmt[i]][0] == 'Q')
+    if (fmt_letters[insn_fmt[i]][0] == 'Q') {
       EXPECT_GE(insn_plain_of(i), 0) << insnname[i] << " has a pad but no twin";
+    }
 }
 
 TEST(InsnTable, UnusedFormats)

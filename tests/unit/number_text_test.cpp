@@ -127,9 +127,10 @@ TEST_F(NumberTextTest, IntegerTextRoundTripInEveryBase)
         ASSERT_NE(s, nullptr) << v << " in base " << b;
         std::string text = s;
         for (char ch : text)
-          if (std::isalpha(static_cast<unsigned char>(ch)))
+          if (std::isalpha(static_cast<unsigned char>(ch))) {
             ASSERT_EQ(std::isupper(static_cast<unsigned char>(ch)) != 0, b < 0)
                 << "letter case of " << text << " in base " << b;
+          }
         TAGGED back = vr_string_to_number(text.c_str(), base, 0, 0);
         ASSERT_NE(back, 0u) << "text " << text << " of " << v << " in base " << b;
         EXPECT_STREQ(vr_number_to_string(back, 10, 0), v) << "via base " << b << " text " << text;

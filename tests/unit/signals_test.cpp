@@ -152,7 +152,10 @@ TEST_F(Signals, VrSignalPassesUserDataAndReturnsPreviousHandler)
 
 TEST_F(Signals, AbortMessagesThroughAnAbortPoint)
 {
-  for (const auto &c : abort_messages) {
+  // The index is volatile: the jump back to setjmp must not find it in a
+  // register the fault path clobbered.
+  for (volatile std::size_t i = 0; i < std::size(abort_messages); i = i + 1) {
+    const auto &c = abort_messages[i];
     std::jmp_buf env;
     vr_set_abort_env(&env);
     const int jumped = setjmp(env);

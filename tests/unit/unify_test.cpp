@@ -126,8 +126,9 @@ TEST_F(Unify, TrailsOnlyBelowTheConditionalBoundaries)
     ASSERT_EQ(cunify(&w, c.var, atom_a), 1) << c.why;
     EXPECT_EQ(deref(c.var), atom_a) << c.why;
     EXPECT_EQ(w.trail_top - top, c.trailed ? 1 : 0) << c.why;
-    if (c.trailed)
+    if (c.trailed) {
       EXPECT_EQ(*top, c.var) << c.why << ": the entry is the cell's address";
+    }
     EXPECT_EQ(w.wake_count - wakes, c.wakes ? 1u : 0u) << c.why;
     EXPECT_EQ(w.heap_warn_soft == nullptr, c.wakes) << c.why << ": only a wake-up clears heap_warn_soft";
   }

@@ -254,8 +254,9 @@ TEST_F(WamControl, SlowPathOfACallRunsEventsThenTheCall)
     EXPECT_EQ(EventState::seen, arg) << "the interrupted call got its argument back";
     // (Growing the areas asks for the event path itself, so the overflow
     // case may run user_event too.)
-    if (ask != ask_overflow)
+    if (ask != ask_overflow) {
       EXPECT_EQ(EventState::events, ask == ask_event ? 1 : 0);
+    }
     EXPECT_EQ(w->heap_warn_soft, w->heap_warn) << "the slow path restores the soft limit";
     EXPECT_LT(w->global_top, w->heap_warn) << "the heap has room again";
     EXPECT_EQ(w->int_heap_warn, w->heap_warn);
