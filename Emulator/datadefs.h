@@ -117,6 +117,11 @@ struct engine_global {
   gcdef_mem *gcdef_scratch;
   std::int32_t gcdef_mems;
   std::int32_t gcdef_scratch_size;
+
+  /* Prolog flags read by the tokenizer: char_conversion (on or off) and
+     double_quotes (codes, chars or atom). */
+  TAGGED current_char_conversion;
+  TAGGED current_double_quotes;
 };
 
 extern engine_global eglobal_storage;

@@ -13,10 +13,11 @@
  * that margin; its converter names the words it lacks, the heap grows by
  * that much plus the margin and the conversion is repeated once.
  *
- * Three neighbours are taken when present and replaced by a local stand-in
- * until they exist (weak references): call_overflow (heap growth), the
- * tokenizer's single_quoted_character (escapes after 0') and format's
- * format_float (float layout).  The stand-ins are marked below.
+ * format's format_float (float layout) is taken when present and replaced
+ * by a local stand-in until it exists (a weak reference); the stand-in is
+ * marked below.
+ * The text after 0' is decoded by the tokenizer's escape decoder
+ * (single_quoted_character), so both read 0' constants one way.
  */
 #include "number_text.h"
 
@@ -29,11 +30,11 @@
 #include "chartype.h"
 #include "errors.h"
 #include "float_conv.h"
+#include "stack_growth.h"
 #include "terms.h"
+#include "tokenizer.h"
 #include "worker.h"
 
-void call_overflow(worker *w, long words, int live) __attribute__((weak));
-int single_quoted_character(const char *text, int *code) __attribute__((weak));
 char *format_float(int letter, int n, double value) __attribute__((weak));
 
 namespace {
@@ -49,9 +50,7 @@ void ensure_heap(worker *w, long words, int arity)
 {
   if (free_heap_words(w) >= words)
     return;
-  if (call_overflow == nullptr)
-    VR_raise_fault("heap overflow while building a number");
-  call_overflow(w, words, arity);
+  call_overflow(w, static_cast<int>(words), arity);
 }
 
 int digit_value(unsigned char c)
@@ -68,29 +67,6 @@ int digit_value(unsigned char c)
 bool is_layout(unsigned char c)
 {
   return c != 0 && ch_type(c) == CH_WHITE;
-}
-
-/* Stand-in for the tokenizer's decoder: the doubled quote and one
-   character below 128 that is not layout other than space.  Escapes need
-   the tokenizer's decoder and are refused without it. */
-int quoted_character(const char *text, int *code)
-{
-  if (single_quoted_character != nullptr)
-    return single_quoted_character(text, code);
-  auto c = static_cast<unsigned char>(text[0]);
-  if (c == '\'' ) {
-    if (text[1] == '\'' && text[2] == '\0') {
-      *code = '\'';
-      return 1;
-    }
-    return 0;
-  }
-  if (c == 0 || c >= 0x80 || c == '\\' || text[1] != '\0')
-    return 0;
-  if (c != ' ' && ch_type(c) == CH_WHITE)
-    return 0;
-  *code = c;
-  return 1;
 }
 
 TAGGED integer_from_digits(worker *w, const char *digits, int radix, bool negative, int pad, int arity)
@@ -150,7 +126,7 @@ TAGGED vr_string_to_number(const char *text, int radix, int pad, int arity)
     switch (s[1]) {
     case '\'': {
       int code;
-      if (!quoted_character(reinterpret_cast<const char *>(s + 2), &code))
+      if (!single_quoted_character(reinterpret_cast<const char *>(s + 2), &code))
         return 0;
       return MakeSmall_checked(negative ? -code : code);
     }
