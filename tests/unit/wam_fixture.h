@@ -156,6 +156,9 @@ struct WamFixture : DatabaseFixture {
     preds.true0 = pred("true", 0, BUILTIN_TRUE, "prolog");
     preds.fail = pred("fail", 0, BUILTIN_FAIL, "prolog");
     preds.unwind_stack = pred("$unwind_stack", 0, BUILTIN_UNWIND_STACK, "prolog");
+    // Stack growth asks for the event path; with no event queue yet there
+    // is nothing to run, so the stand-in simply succeeds.
+    preds.user_event = pred("$user_event", 0, BUILTIN_TRUE, "prolog");
     store_exception = native("$store_exception", 1, standin_store_exception, "prolog");
     preds.raise_excp = pred("raise_exception", 1, ENTER_COMPACTCODE, "prolog");
     code_builder b;
