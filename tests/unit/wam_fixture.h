@@ -31,6 +31,13 @@
 
 struct WamFixture : DatabaseFixture {
   node *query_base = nullptr;   // the newest choicepoint before the open query
+  std::ptrdiff_t query_base_depth = 0; // its distance below choice_start, in bytes
+
+  void remember_query_base()
+  {
+    query_base = w->node_;
+    query_base_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
+  }
   TAGGED stored_exception = 0;  // what the stand-in $store_exception/1 received
 
   static WamFixture *current;
@@ -103,7 +110,7 @@ struct WamFixture : DatabaseFixture {
   int run(definition *d, std::initializer_list<TAGGED> args = {})
   {
     set_args(args);
-    query_base = w->node_;
+    remember_query_base();
     wam_push_choicepoint(w, termcode);
     w->next_insn = exitcode;
     set_args(args);
@@ -116,7 +123,10 @@ struct WamFixture : DatabaseFixture {
   {
     if (query_base == nullptr)
       return;
-    w->node_ = query_base;
+    // The trail-and-choice block may have moved while the query ran: find
+    // the choicepoint again by its distance from the block's top.
+    w->node_ = reinterpret_cast<node *>(reinterpret_cast<char *>(w->choice_start) - query_base_depth);
+    query_base = w->node_;
     w->global_uncond = query_base->global_top;
     w->local_uncond = query_base->local_top;
     query_base = nullptr;
