@@ -17,31 +17,12 @@
 #include "memman.h"
 #include "preds.h"
 #include "wamsup.h"
+#include "code_buf.h"
 
 namespace {
 
 std::uint32_t addr(const void *p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
 
-// Code written halfword by halfword into fixed storage, so addresses taken
-// while writing stay valid.
-struct code_buf {
-  alignas(8) INSN h[1024] = {};
-  unsigned n = 0;
-  INSN *at(unsigned i) { return h + i; }
-  INSN *here() { return h + n; }
-  code_buf &half(INSN v)
-  {
-    h[n++] = v;
-    return *this;
-  }
-  code_buf &op(int insn) { return half(OPCODE(insn)); }
-  code_buf &word(std::uint32_t v)
-  {
-    set_code_word(h + n, v);
-    n += 2;
-    return *this;
-  }
-};
 
 // A clause record followed by its code.
 struct clause_buf {

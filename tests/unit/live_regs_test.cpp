@@ -15,6 +15,7 @@
 #include "preds.h"
 #include "wamsup.h"
 #include "worker.h"
+#include "code_buf.h"
 
 namespace {
 
@@ -25,25 +26,7 @@ std::uint32_t addr(const void *p) { return static_cast<std::uint32_t>(reinterpre
 int arity0[2] = {0}, arity1[2] = {1}, arity3[2] = {3}, arity5[2] = {5};
 int arity_of(const definition *d) { return *reinterpret_cast<const int *>(d); }
 
-struct code_buf {
-  alignas(8) INSN h[256] = {};
-  unsigned n = 0;
-  INSN *here() { return h + n; }
-  code_buf &half(INSN v)
-  {
-    h[n++] = v;
-    return *this;
-  }
-  code_buf &op(int insn) { return half(OPCODE(insn)); }
-  code_buf &word(std::uint32_t v)
-  {
-    set_code_word(h + n, v);
-    n += 2;
-    return *this;
-  }
-  code_buf &x(unsigned i) { return half(x_operand(i)); }
-  code_buf &def(const int *d) { return word(addr(d)); }
-};
+
 
 worker test_worker;
 
@@ -88,7 +71,7 @@ TEST_F(LiveRegs, ReadThenCallClearsTheDeadBelow)
   // written before it is read, X3 and X4 are never read.
   code_buf b;
   b.op(GET_X_VARIABLE).x(5).x(2);
-  b.op(EXECUTE).def(arity3);
+  b.op(EXECUTE).ptr(arity3);
   EXPECT_EQ(live_x_regs(&test_worker, b.h, 0), 6);
   EXPECT_EQ(cleared(), (std::set<unsigned>{2, 3, 4}));
 }
@@ -97,7 +80,7 @@ TEST_F(LiveRegs, NestedAnalysisClearsNothing)
 {
   code_buf b;
   b.op(GET_X_VARIABLE).x(5).x(2);
-  b.op(EXECUTE).def(arity3);
+  b.op(EXECUTE).ptr(arity3);
   EXPECT_EQ(live_x_regs(&test_worker, b.h, 1), 6);
   EXPECT_TRUE(cleared().empty());
 }
@@ -163,7 +146,7 @@ TEST_F(LiveRegs, WithoutArityHookACallReadsEveryArgumentRegister)
 {
   live_regs_pred_arity = nullptr;
   code_buf b;
-  b.op(EXECUTE).def(arity1);
+  b.op(EXECUTE).ptr(arity1);
   EXPECT_EQ(live_x_regs(&test_worker, b.h, 0), 255);
 }
 
@@ -181,7 +164,7 @@ TEST_F(LiveRegs, TypeTestElsePathKeepsItsRegisters)
   // register below it).
   code_buf b;
   b.op(ATOM).x(0).word(0); // target filled below
-  b.op(EXECUTE).def(arity1);
+  b.op(EXECUTE).ptr(arity1);
   INSN *target = b.here();
   else_path_reading_x4(b);
   set_code_word(b.h + 2, addr(target));
@@ -198,11 +181,11 @@ TEST_F(LiveRegs, EveryElseTargetCountsNotOnlyTheLast)
     code_buf b;
     b.op(LESS_THAN).word(0);
     b.op(GREATER_THANQ).half(0).word(0);
-    b.op(EXECUTE).def(arity1);
+    b.op(EXECUTE).ptr(arity1);
     INSN *reads = b.here();
     else_path_reading_x4(b);
     INSN *plain = b.here();
-    b.op(EXECUTE).def(arity0);
+    b.op(EXECUTE).ptr(arity0);
     set_code_word(b.h + 1, addr(reading_first ? reads : plain));
     set_code_word(b.h + 5, addr(reading_first ? plain : reads));
     EXPECT_EQ(live_x_regs(&test_worker, b.h, 0), 5) << (reading_first ? "first" : "second") << " target reads X4";
@@ -220,7 +203,7 @@ TEST_F(LiveRegs, CannedTargetsAndSharedTargets)
   const unsigned first_shared = b.n;
   for (int k = 0; k < 40; k++)
     b.op(LESS_THAN).word(0);
-  b.op(EXECUTE).def(arity0);
+  b.op(EXECUTE).ptr(arity0);
   INSN *target = b.here();
   b.op(GET_X_VALUE).x(2).x(2);
   b.op(PROCEED);
@@ -252,7 +235,7 @@ TEST_F(LiveRegs, ManyAnalysesReuseTheMarks)
   // own marks.
   code_buf a, b;
   a.op(GET_X_VARIABLE).x(5).x(2);
-  a.op(EXECUTE).def(arity3);
+  a.op(EXECUTE).ptr(arity3);
   b.op(GET_X0_X1);
   b.op(PROCEED);
   for (int k = 0; k < 600; k++) {
