@@ -4,7 +4,7 @@
  * Each takes its arguments in the worker's argument registers and returns
  * nonzero for success.  None raises an error: the library wrappers check
  * the arguments first, so what reaches here malformed simply fails.  A
- * Module argument names a module; a specification is Name/Arity, where
+ * Module argument names a module; a predicate indicator is Name/Arity, where
  * Name may carry Module: prefixes.  Engine thread only.
  */
 #include "datadefs.h"
@@ -88,7 +88,7 @@ bool has_clauses(definition *d)
   return false;
 }
 
-/* Walks a list of specifications; false at a malformed element or an
+/* Walks a list of predicate indicators; false at a malformed element or an
    improper end.  visit returns false to stop (and fail). */
 template <typename F> bool each_spec(TAGGED list, mod_def *m, F &&visit)
 {

@@ -235,7 +235,7 @@ definition *parse_definition(TAGGED spec, mod_def *m)
       return nullptr;
     name = deref(TagToSTR(name)[2]);
   }
-  /* Malformed specifications find nothing rather than inventing a key. */
+  /* Malformed predicate indicators find nothing rather than inventing a key. */
   if (!IsAtom(name) || !IsSmall(arity) || GetSmall(arity) < 0 || GetSmall(arity) > 255 || m == nullptr)
     return nullptr;
   return insert_definition(m, name, static_cast<int>(GetSmall(arity)), 1);

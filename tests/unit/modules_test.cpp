@@ -1,5 +1,5 @@
 // Modules: creation and look-up, module declarations and their export
-// lists, importing by specification, the type-in module.
+// lists, importing by predicate indicator, the type-in module.
 #include <gtest/gtest.h>
 
 #include <string>

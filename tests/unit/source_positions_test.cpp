@@ -514,7 +514,7 @@ TEST_F(ClauseCounters, MissingModulePredicateOrClauseFails)
       {"no such predicate", spec("r", 1), user, MakeSmall_checked(1), true},
       {"wrong arity", spec("q", 2), user, MakeSmall_checked(1), true},
       {"not compiled", spec("dyn", 1), user, MakeSmall_checked(1), true},
-      {"not a specification", atom("q"), user, MakeSmall_checked(1), true},
+      {"not a predicate indicator", atom("q"), user, MakeSmall_checked(1), true},
       {"clause 0", q1, user, MakeSmall_checked(0), false},
       {"clause past the last", q1, user, MakeSmall_checked(2), false},
       {"index not an integer", q1, user, atom("x"), false},
