@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compiler.h"
+#include "verifier.h"
 #include "globref.h"
 #include "operators.h"
 #include "term_reader.h"
@@ -29,12 +30,27 @@ struct CompilerTest : WamFixture {
     WamFixture::TearDown();
   }
 
+  // Consults text into user and runs the verifier over every clause the
+  // compiler installed there.
   void consult(const char *text)
   {
     std::vector<std::string> errors;
     consult_text(w, text, module("user"), &errors);
     for (const std::string &e : errors)
       ADD_FAILURE() << "consult error: " << e;
+    for_each_predicate(module("user"), verify_predicate, nullptr);
+  }
+  static void verify_predicate(definition *d, void *)
+  {
+    if (predtyp(d) > ENTER_PROFILEDCODE_INDEXED || d->proc.code.incoreinfo == nullptr)
+      return;
+    incore_info *info = d->proc.code.incoreinfo;
+    emul_info *end = *info->clauses_tail;
+    for (emul_info *c = info->clauses; c != end; c = c->next) {
+      std::string why;
+      EXPECT_TRUE(verify_clause(c, d->proc.arity, &why))
+          << atom_name(d->proc.printname) << "/" << d->proc.arity << ": " << why;
+    }
   }
 
   // Every solution of goal (text without the full stop), each written as
