@@ -24,34 +24,6 @@ namespace {
 std::uint32_t addr(const void *p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
 
 
-// A clause record followed by its code.
-struct clause_buf {
-  alignas(8) unsigned char bytes[2048] = {};
-  unsigned n = 0;
-  emul_info *clause() { return reinterpret_cast<emul_info *>(bytes); }
-  INSN *code() { return clause()->emulcode; }
-  INSN *here() { return code() + n; }
-  clause_buf &half(INSN v)
-  {
-    code()[n++] = v;
-    return *this;
-  }
-  clause_buf &op(int insn) { return half(OPCODE(insn)); }
-  clause_buf &word(std::uint32_t v)
-  {
-    set_code_word(code() + n, v);
-    n += 2;
-    return *this;
-  }
-  void finish(INSN *else_continuation)
-  {
-    clause()->next = nullptr;
-    clause()->elsecode = else_continuation;
-    set_emul_ix_objsize(clause(), 0, static_cast<std::uint32_t>(EMUL_INFO_HEADER + 2 * n));
-    clause()->filename = atom_nil;
-  }
-};
-
 struct CodeWalkers : ::testing::Test {
   void SetUp() override
   {

@@ -11,6 +11,7 @@
 #include "memman.h"
 #include "preds.h"
 #include "wamsup.h"
+#include "code_buf.h"
 
 namespace {
 
@@ -234,27 +235,6 @@ TEST_F(Wamsup, CallNClause)
   checkdealloc(got, CALL_N_CLAUSE_SIZE, mm_code(MM_BIN_EMUL_INFO));
 }
 
-// A clause record with room for a few instructions, written halfword by
-// halfword.
-struct clause_buf {
-  alignas(8) unsigned char bytes[128] = {};
-  unsigned n = 0;
-  emul_info *clause() { return reinterpret_cast<emul_info *>(bytes); }
-  INSN *code() { return clause()->emulcode; }
-  clause_buf &h(INSN v)
-  {
-    code()[n++] = v;
-    return *this;
-  }
-  clause_buf &op(int insn) { return h(OPCODE(insn)); }
-  clause_buf &w(std::uint32_t v)
-  {
-    set_code_word(code() + n, v);
-    n += 2;
-    return *this;
-  }
-};
-
 constexpr TAGGED F = 0x1000A07;    // some functor of arity 2
 constexpr TAGGED C = 0x0000AB7;    // some atom
 constexpr TAGGED HDR = 0xFFFFFFE7; // a one-digit boxed integer
@@ -270,31 +250,31 @@ TEST(KeyOfClause, RecognisedFirstInstructions)
   std::vector<tc> cases;
   cases.push_back({"GET_LIST_X0", clause_buf().op(GET_LIST_X0), functor_list});
   cases.push_back({"GET_NIL_X0", clause_buf().op(GET_NIL_X0), atom_nil});
-  cases.push_back({"GET_STRUCTURE_X0Q", clause_buf().op(GET_STRUCTURE_X0Q).h(0).w(F), F});
-  cases.push_back({"GET_CONSTANT_X0Q", clause_buf().op(GET_CONSTANT_X0Q).h(0).w(C), C});
-  cases.push_back({"GET_LARGE_X0Q: the box header", clause_buf().op(GET_LARGE_X0Q).h(0).w(HDR).w(1u << 30), HDR});
+  cases.push_back({"GET_STRUCTURE_X0Q", clause_buf().op(GET_STRUCTURE_X0Q).half(0).word(F), F});
+  cases.push_back({"GET_CONSTANT_X0Q", clause_buf().op(GET_CONSTANT_X0Q).half(0).word(C), C});
+  cases.push_back({"GET_LARGE_X0Q: the box header", clause_buf().op(GET_LARGE_X0Q).half(0).word(HDR).word(1u << 30), HDR});
   cases.push_back({"plain GET_CONSTANT_X0 at a clause start is not recognised",
-                   clause_buf().op(GET_CONSTANT_X0).w(C), 0});
-  cases.push_back({"plain GET_STRUCTURE_X0", clause_buf().op(GET_STRUCTURE_X0).w(F), 0});
+                   clause_buf().op(GET_CONSTANT_X0).word(C), 0});
+  cases.push_back({"plain GET_STRUCTURE_X0", clause_buf().op(GET_STRUCTURE_X0).word(F), 0});
   cases.push_back({"CHECK_HEAPQ, GET_STRUCTURE X0",
-                   clause_buf().op(CHECK_HEAPQ).h(0).w(10).op(GET_STRUCTURE).h(X0).w(F), F});
+                   clause_buf().op(CHECK_HEAPQ).half(0).word(10).op(GET_STRUCTURE).half(X0).word(F), F});
   cases.push_back({"CHECK_HEAPQ, GET_STRUCTURE on X1 is no key",
-                   clause_buf().op(CHECK_HEAPQ).h(0).w(10).op(GET_STRUCTURE).h(X1).w(F), 0});
+                   clause_buf().op(CHECK_HEAPQ).half(0).word(10).op(GET_STRUCTURE).half(X1).word(F), 0});
   cases.push_back({"CHECK_HEAPQ, GET_STRUCTURE_XVAR_XVAR X0",
-                   clause_buf().op(CHECK_HEAPQ).h(0).w(10).op(GET_STRUCTURE_XVAR_XVAR).h(X0).w(F).h(X1).h(X2), F});
+                   clause_buf().op(CHECK_HEAPQ).half(0).word(10).op(GET_STRUCTURE_XVAR_XVAR).half(X0).word(F).half(X1).half(X2), F});
   cases.push_back({"CHECK_HEAPQ, GET_LARGE X0",
-                   clause_buf().op(CHECK_HEAPQ).h(0).w(10).op(GET_LARGE).h(X0).w(HDR).w(1u << 30), HDR});
-  cases.push_back({"CHECK_HEAPQ, GET_LIST X0", clause_buf().op(CHECK_HEAPQ).h(0).w(10).op(GET_LIST).h(X0), functor_list});
+                   clause_buf().op(CHECK_HEAPQ).half(0).word(10).op(GET_LARGE).half(X0).word(HDR).word(1u << 30), HDR});
+  cases.push_back({"CHECK_HEAPQ, GET_LIST X0", clause_buf().op(CHECK_HEAPQ).half(0).word(10).op(GET_LIST).half(X0), functor_list});
   cases.push_back({"CHECK_HEAPQ, GET_LIST_XVAR_XVAR X0",
-                   clause_buf().op(CHECK_HEAPQ).h(0).w(10).op(GET_LIST_XVAR_XVAR).h(X0).h(X1).h(X2), functor_list});
+                   clause_buf().op(CHECK_HEAPQ).half(0).word(10).op(GET_LIST_XVAR_XVAR).half(X0).half(X1).half(X2), functor_list});
   cases.push_back({"CHECK_HEAPQ, GET_CONSTANT X0 is not among the looked-through forms",
-                   clause_buf().op(CHECK_HEAPQ).h(0).w(10).op(GET_CONSTANT).h(X0).w(C), 0});
-  cases.push_back({"BUMP_COUNTERQ skipped", clause_buf().op(BUMP_COUNTERQ).h(0).w(9).op(GET_CONSTANT_X0Q).h(0).w(C), C});
-  cases.push_back({"BUMP_ENTRYQ skipped", clause_buf().op(BUMP_ENTRYQ).h(0).w(1).w(2).op(GET_STRUCTURE_X0Q).h(0).w(F), F});
+                   clause_buf().op(CHECK_HEAPQ).half(0).word(10).op(GET_CONSTANT).half(X0).word(C), 0});
+  cases.push_back({"BUMP_COUNTERQ skipped", clause_buf().op(BUMP_COUNTERQ).half(0).word(9).op(GET_CONSTANT_X0Q).half(0).word(C), C});
+  cases.push_back({"BUMP_ENTRYQ skipped", clause_buf().op(BUMP_ENTRYQ).half(0).word(1).word(2).op(GET_STRUCTURE_X0Q).half(0).word(F), F});
   cases.push_back({"BUMP_ENTRYQ, BUMP_COUNTERQ, CHECK_HEAPQ, GET_LIST X0",
-                   clause_buf().op(BUMP_ENTRYQ).h(0).w(1).w(2).op(BUMP_COUNTERQ).h(0).w(9)
-                       .op(CHECK_HEAPQ).h(0).w(10).op(GET_LIST).h(X0), functor_list});
-  cases.push_back({"a clause without a first-argument test", clause_buf().op(GET_X_VALUE).h(X0).h(X1), 0});
+                   clause_buf().op(BUMP_ENTRYQ).half(0).word(1).word(2).op(BUMP_COUNTERQ).half(0).word(9)
+                       .op(CHECK_HEAPQ).half(0).word(10).op(GET_LIST).half(X0), functor_list});
+  cases.push_back({"a clause without a first-argument test", clause_buf().op(GET_X_VALUE).half(X0).half(X1), 0});
   cases.push_back({"a fact that proceeds at once", clause_buf().op(PROCEED), 0});
   for (auto &c : cases)
     EXPECT_EQ(key_of_clause(c.code.clause()), c.key) << c.why;
@@ -313,7 +293,7 @@ TEST(P2Offset, LengthOfTheFirstArgumentTest)
   };
   for (const auto &c : cases) {
     clause_buf b;
-    b.op(c.insn).h(0).w(C);
+    b.op(c.insn).half(0).word(C);
     EXPECT_EQ(p2_offset(b.code()), c.offset) << insnname[c.insn];
   }
 }
@@ -335,12 +315,12 @@ TEST(P2Unoffset, StepsBackOverAMatchingQTest)
   };
   for (const auto &c : cases) {
     clause_buf b;
-    b.op(c.insn).h(0).w(c.operand).op(PROCEED);
+    b.op(c.insn).half(0).word(c.operand).op(PROCEED);
     EXPECT_EQ(p2_unoffset(b.code() + 4, c.key), c.expected) << c.why;
   }
   // An unaligned label, even right after a matching test.
   clause_buf b;
-  b.op(PROCEED).op(GET_CONSTANT_X0Q).h(0).w(C).op(PROCEED);
+  b.op(PROCEED).op(GET_CONSTANT_X0Q).half(0).word(C).op(PROCEED);
   EXPECT_EQ(p2_unoffset(b.code() + 5, C), -1);
   EXPECT_EQ(p2_unoffset(b.code() + 1, C), -1);
 }
