@@ -1,25 +1,48 @@
-/* compiler.cpp: clause compilation and text consulting.
+/* compiler.cpp: clause compilation.
  *
- * A clause is compiled in two passes.  The first flattens the body into
- * goals and splits the clause into chunks (the head and the goals up to and
+ * A clause is compiled as one or more units sharing one code buffer: the
+ * clause itself, then, after its main part, every embedded choice block its
+ * control constructs need, each alternative of a block being a unit of its
+ * own.  A block is called like a predicate whose arguments are the
+ * variables the block shares with the rest of its unit:
+ *   (A ; B)          two alternatives A and B;
+ *   (C -> T ; E)     alternatives (choice K, C, cut to K, T) and E;
+ *   (C -> T)         one alternative (choice K, C, cut to K, T);
+ *   \+ G             alternatives (choice K, G, cut to K, fail) and true;
+ *   call(G), G bound one alternative (choice K, G) in which ! cuts to K.
+ * "choice K" saves the cut value of the block's caller (CHOICE_X/_Y) at the
+ * start of an alternative, where it still removes the block's own
+ * choicepoint; "cut to K" is CUTB_X or CUT_Y.  A ! that cuts the clause
+ * itself is CUTB at the neck; anywhere else the clause saves its cut value
+ * in a variable as its first body goal, and the variable travels into the
+ * blocks as an ordinary argument.  A condition or negated goal that itself
+ * contains such a ! is wrapped as call/1 first, so its cut stays local.
+ *
+ * Each unit is compiled in two passes.  The first flattens its body into
+ * goals and splits it into chunks (the head and the goals up to and
  * including the first call, then each further call with the inline goals
  * before it); a variable met in more than one chunk is permanent and lives
  * in the environment, the rest are temporaries in X registers.  Permanent
  * variables are numbered by last use, latest first, so that the `e` operand
  * of each call (the variables still live after it) trims the environment.
- * The second pass emits code through code_builder, tracking for every
- * variable where its value is and whether it may still refer into the local
- * stack (those are pushed with the LOCAL_VALUE forms or passed unsafe).
+ * The second pass emits code, tracking for every variable where its value
+ * is and whether it may still refer into the local stack (those are pushed
+ * with the LOCAL_VALUE forms or passed unsafe).
  *
  * Temporaries of a chunk get fresh registers above every argument register
- * the clause uses, and are never reused within a chunk, so only the
- * argument registers of a call can conflict: before an argument register is
+ * the unit uses, and are never reused within a chunk, so only the argument
+ * registers of a call can conflict: before an argument register is
  * overwritten, a value still needed there is moved to a fresh register.
+ *
+ * Heap room: predicate entry guarantees HEAP_WARN_MARGIN free words; a
+ * stretch of code between two calls that may write more than
+ * HEAP_CHECK_THRESHOLD words starts with CHECK_HEAP.
  */
 #include "compiler.h"
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "atoms.h"
 #include "code_builder.h"
@@ -27,36 +50,165 @@
 #include "initial_atoms.h"
 #include "modules.h"
 #include "predicates.h"
-#include "term_reader.h"
 #include "term_text.h"
 #include "terms.h"
-#include "tokenizer.h"
 #include "wamsup.h"
 #include "worker.h"
 
 namespace {
 
 constexpr int MAX_X = 255;
+constexpr unsigned HEAP_CHECK_THRESHOLD = 512;
 
 struct compile_error {
   std::string message;
 };
 
 bool is_large(TAGGED t) { return IsStructure(t) && IsBoxHeader(TagToSTR(t)[0]); }
+bool is_compound(TAGGED t) { return IsComplex(t) && !is_large(t); }
+bool is_callable(TAGGED t) { return IsAtom(t) || is_compound(t); }
 
 unsigned arity_of(TAGGED t)
 {
   if (IsStructure(t))
-    return Arity(TagToSTR(t)[0]);
+    return is_large(t) ? 0 : Arity(TagToSTR(t)[0]);
   if (IsList(t))
     return 2;
   return 0;
 }
 TAGGED functor_of(TAGGED t) { return IsList(t) ? functor_list : TagToSTR(t)[0]; }
+TAGGED name_of(TAGGED t) { return IsAtom(t) ? t : IsList(t) ? MakeAtom(atom_dot_enum) : FunctorName(TagToSTR(t)[0]); }
 TAGGED arg_of(TAGGED t, unsigned i) /* 0-based */
 {
   return deref(IsList(t) ? TagToLST(t)[i] : TagToSTR(t)[1 + i]);
 }
+bool is(TAGGED t, const char *name, unsigned arity)
+{
+  return is_callable(t) && arity_of(t) == arity && name_of(t) == init_atom_check(name, 0);
+}
+
+/* Words a term needs when it is built on the heap. */
+unsigned heap_words(TAGGED t)
+{
+  unsigned n = 0;
+  std::vector<TAGGED> stack{t};
+  while (!stack.empty()) {
+    TAGGED c = deref(stack.back());
+    stack.pop_back();
+    if (IsVar(c)) {
+      n += 1;
+    } else if (is_large(c)) {
+      n += BoxWords(TagToSTR(c)[0]) + 1;
+    } else if (IsComplex(c)) {
+      unsigned a = arity_of(c);
+      n += IsList(c) ? 2 : a + 1;
+      for (unsigned i = 0; i < a; i++)
+        stack.push_back(arg_of(c, i));
+    }
+  }
+  return n;
+}
+
+/* ---- State shared by the units of one clause ---- */
+
+struct block_def {
+  std::vector<TAGGED> alternatives; /* bodies */
+  std::vector<TAGGED> cut_vars;     /* per alternative: what its ! cuts to (0: none may occur) */
+  mod_def *module;                  /* context of the goals inside */
+  TAGGED call_term = 0;             /* '$block'(Args...) as the block is called */
+  cb_label head;
+};
+
+struct clause_state {
+  worker *w;
+  code_builder b;
+  std::vector<block_def> blocks;
+  std::set<const TAGGED *> choice_marks, cut_marks; /* '$choice'(V), '$cut'(V) made here */
+  bool cuts_clause = false;
+
+  TAGGED *heap(unsigned words)
+  {
+    TAGGED *h = w->global_top;
+    if (w->heap_warn - h < static_cast<std::ptrdiff_t>(words))
+      throw compile_error{"clause too large to compile"};
+    w->global_top += words;
+    return h;
+  }
+  TAGGED var()
+  {
+    TAGGED *h = heap(1);
+    *h = PointerToTerm(h);
+    return *h;
+  }
+  TAGGED structure(const char *name, const std::vector<TAGGED> &args)
+  {
+    if (args.empty())
+      return init_atom_check(name, 0);
+    TAGGED *h = heap(1 + static_cast<unsigned>(args.size()));
+    h[0] = MakeFunctor(init_atom_check(name, 0), static_cast<unsigned>(args.size()));
+    for (size_t i = 0; i < args.size(); i++)
+      h[1 + i] = args[i];
+    return MakeSTR(h);
+  }
+  TAGGED conj(TAGGED a, TAGGED b) { return structure(",", {a, b}); }
+  TAGGED choice_mark(TAGGED v)
+  {
+    TAGGED t = structure("$choice", {v});
+    choice_marks.insert(TagToSTR(t));
+    return t;
+  }
+  TAGGED cut_mark(TAGGED v)
+  {
+    TAGGED t = structure("$cut", {v});
+    cut_marks.insert(TagToSTR(t));
+    return t;
+  }
+  bool is_mark(const std::set<const TAGGED *> &marks, TAGGED t) const
+  {
+    return IsStructure(t) && marks.count(TagToSTR(t)) != 0;
+  }
+};
+
+/* Does body contain a ! that cuts the clause it is in (through ',', ';',
+   '->' then- and else-parts and M:G, but not into conditions, \+ or
+   call/N)? */
+bool has_transparent_cut(TAGGED body)
+{
+  std::vector<TAGGED> stack{body};
+  while (!stack.empty()) {
+    TAGGED g = deref(stack.back());
+    stack.pop_back();
+    if (g == MakeAtom(atom_bang_enum))
+      return true;
+    if (is(g, ",", 2) || is(g, ";", 2) || is(g, "|", 2)) {
+      stack.push_back(arg_of(g, 0));
+      stack.push_back(arg_of(g, 1));
+    } else if (is(g, "->", 2) || is(g, "*->", 2)) {
+      stack.push_back(arg_of(g, 1));
+    } else if (is(g, ":", 2)) {
+      stack.push_back(arg_of(g, 1));
+    }
+  }
+  return false;
+}
+
+void collect_vars(TAGGED t, std::vector<TAGGED> *out, std::set<TAGGED> *seen)
+{
+  std::vector<TAGGED> stack{t};
+  while (!stack.empty()) {
+    TAGGED c = deref(stack.back());
+    stack.pop_back();
+    if (IsVar(c)) {
+      if (seen->insert(c).second)
+        out->push_back(c);
+    } else if (is_compound(c)) {
+      for (unsigned i = arity_of(c); i-- > 0;)
+        stack.push_back(arg_of(c, i));
+    }
+  }
+}
+
+/* ---- One unit: the clause or one alternative of a block ---- */
 
 struct var_info {
   int occurrences = 0;
@@ -69,34 +221,33 @@ struct var_info {
   bool unsafe_origin = false; /* made in the environment by a body goal */
 };
 
-enum goal_kind { G_CALL, G_TRUE, G_FAIL, G_CUT };
+enum goal_kind { G_CALL, G_FAIL, G_NECK_CUT, G_CHOICE, G_CUT_TO };
 
 struct goal {
   goal_kind kind;
-  TAGGED term;
+  TAGGED term;              /* call: the goal; choice, cut: the variable */
   int chunk;
+  definition *def = nullptr; /* call of a predicate */
+  int block = -1;           /* call of an embedded block */
 };
 
-class clause_compiler {
+class unit_compiler {
 public:
-  clause_compiler(mod_def *m) : module_(m) {}
-
-  void compile(TAGGED clause, compiled_clause *out)
+  /* main: the clause itself (head is the clause head); otherwise an
+     alternative of a block (head is the block's call term) whose ! cuts to
+     cut_var. */
+  unit_compiler(clause_state &s, mod_def *m, bool main, TAGGED cut_var)
+      : s_(s), b_(s.b), module_(m), main_(main), cut_var_(cut_var)
   {
-    clause = deref(clause);
-    TAGGED head = clause, body = atom_true_word();
-    if (IsStructure(clause) && TagToSTR(clause)[0] == MakeFunctor(neck_atom(), 2)) {
-      head = deref(TagToSTR(clause)[1]);
-      body = deref(TagToSTR(clause)[2]);
-    } else if (IsStructure(clause) && TagToSTR(clause)[0] == MakeFunctor(neck_atom(), 1)) {
-      throw compile_error{"directives are not supported"};
-    }
-    if (IsStructure(head) && FunctorName(TagToSTR(head)[0]) == init_atom_check("-->", 0))
-      throw compile_error{"grammar rules are not supported"};
-    if (!(IsAtom(head) || (IsStructure(head) && !is_large(head))))
-      throw compile_error{"the head is not callable: " + term_to_text_safe(head)};
+  }
+
+  void compile(TAGGED head, TAGGED body)
+  {
     head_ = head;
     flatten(body);
+    if (main_ && clause_cut_ != 0)
+      goals_.insert(goals_.begin(), goal{G_CHOICE, clause_cut_, 0});
+    make_block_calls();
     classify();
 
     unsigned harity = arity_of(head);
@@ -105,130 +256,290 @@ public:
       if (g.kind == G_CALL)
         floor_ = std::max(floor_, static_cast<int>(arity_of(g.term)));
     next_x_ = floor_;
+    first_insn_ = main_;
 
     compile_head(harity);
     compile_body();
-
-    out->def = insert_definition(module_, IsAtom(head) ? head : FunctorName(TagToSTR(head)[0]),
-                                 static_cast<int>(harity), 1);
-    out->ix = ix_ | (has_cut_ ? IX_CUT : 0);
-    out->key = key_;
-    out->clause = b_.finish(failcode, out->ix);
   }
 
+  unsigned ix() const { return ix_; }
+  TAGGED key() const { return key_; }
+
 private:
+  clause_state &s_;
+  code_builder &b_;
   mod_def *module_;
-  code_builder b_;
+  bool main_;
+  TAGGED cut_var_;        /* alternative: what ! cuts to */
+  TAGGED clause_cut_ = 0; /* main: the variable holding the clause's cut value */
   TAGGED head_ = 0;
   std::vector<goal> goals_;
   std::map<TAGGED, var_info> vars_;
-  int ncalls_ = 0;
-  bool env_ = false, allocated_ = false, linked_ = false;
-  bool has_cut_ = false;
-  int cut_y_ = -1, cut_last_chunk_ = -1;
+  std::vector<unsigned> chunk_words_;
+  int chunk_ = 0;
+  bool allocated_ = false, linked_ = false;
   int nyvars_ = 0;
-  std::vector<int> y_last_;  /* last chunk of each Y */
+  std::vector<int> y_last_; /* last chunk of each Y */
   int floor_ = 0, next_x_ = 0;
   unsigned ix_ = IX_CASES;
   TAGGED key_ = 0;
   bool first_insn_ = true;
 
-  static TAGGED atom_true_word() { return MakeAtom(atom_true_enum); }
-  static TAGGED neck_atom() { return init_atom_check(":-", 0); }
-  static std::string term_to_text_safe(TAGGED t);
+  /* ---- Pass 1: flattening ---- */
 
-  /* ---- Pass 1 ---- */
+  TAGGED cut_target()
+  {
+    s_.cuts_clause = s_.cuts_clause || main_;
+    if (!main_)
+      return cut_var_;
+    if (clause_cut_ == 0)
+      clause_cut_ = s_.var();
+    return clause_cut_;
+  }
+
+  void add_call(TAGGED g, mod_def *m)
+  {
+    definition *d = insert_definition(m, name_of(g), static_cast<int>(arity_of(g)), 1);
+    if (d == nullptr)
+      throw compile_error{"cannot call " + term_to_text(g)};
+    goals_.push_back({G_CALL, g, chunk_, d});
+    chunk_++;
+  }
+  /* call(G) through the meta-call predicate; G is qualified when the
+     context is not the clause's own module. */
+  void add_meta_call(TAGGED g, mod_def *m)
+  {
+    if (m != module_)
+      g = s_.structure(":", {m->name, g});
+    add_call(s_.structure("call", {g}), m);
+  }
+
+  void add_block(std::vector<TAGGED> alternatives, std::vector<TAGGED> cut_vars, mod_def *m)
+  {
+    block_def bd;
+    bd.alternatives = std::move(alternatives);
+    bd.cut_vars = std::move(cut_vars);
+    bd.module = m;
+    bd.head = b_.new_label();
+    s_.blocks.push_back(bd);
+    goals_.push_back({G_CALL, 0, chunk_, nullptr, static_cast<int>(s_.blocks.size() - 1)});
+    chunk_++;
+  }
+
+  /* A goal whose own ! must stay local: wrapped as call/1 when it has one. */
+  TAGGED opaque(TAGGED g) { return has_transparent_cut(g) ? s_.structure("call", {g}) : g; }
+
+  /* (C -> T) as the first alternative of a block: choice K, C, cut to K, T. */
+  TAGGED if_then(TAGGED c, TAGGED t)
+  {
+    TAGGED k = s_.var();
+    return s_.conj(s_.choice_mark(k), s_.conj(opaque(c), s_.conj(s_.cut_mark(k), t)));
+  }
+
+  /* The cut target of an alternative, when ! may occur in it. */
+  TAGGED alt_cut(TAGGED alt) { return has_transparent_cut(alt) ? cut_target() : 0; }
 
   void flatten(TAGGED body)
   {
-    int chunk = 0;
-    std::vector<TAGGED> stack{body};
+    std::vector<std::pair<TAGGED, mod_def *>> stack{{body, module_}};
     while (!stack.empty()) {
-      TAGGED g = deref(stack.back());
+      auto [g, m] = stack.back();
+      g = deref(g);
       stack.pop_back();
-      if (IsStructure(g) && TagToSTR(g)[0] == MakeFunctor(MakeAtom(atom_comma_enum), 2)) {
-        stack.push_back(TagToSTR(g)[2]);
-        stack.push_back(TagToSTR(g)[1]);
-        continue;
-      }
-      if (IsVar(g))
-        throw compile_error{"variable goals are not supported yet"};
-      if (g == MakeAtom(atom_true_enum)) {
-        goals_.push_back({G_TRUE, g, chunk});
-      } else if (g == MakeAtom(atom_fail_enum)) {
-        goals_.push_back({G_FAIL, g, chunk});
+      if (IsVar(g)) {
+        add_meta_call(g, m);
+      } else if (is(g, ",", 2)) {
+        stack.push_back({arg_of(g, 1), m});
+        stack.push_back({arg_of(g, 0), m});
+      } else if (g == MakeAtom(atom_true_enum)) {
+      } else if (g == MakeAtom(atom_fail_enum) || g == init_atom_check("false", 0)) {
+        goals_.push_back({G_FAIL, g, chunk_});
       } else if (g == MakeAtom(atom_bang_enum)) {
-        has_cut_ = true;
-        goals_.push_back({G_CUT, g, chunk});
-        if (chunk > 0)
-          cut_last_chunk_ = chunk;
-      } else if (IsAtom(g) || (IsStructure(g) && !is_large(g))) {
-        TAGGED name = IsAtom(g) ? g : FunctorName(TagToSTR(g)[0]);
-        unsigned ar = arity_of(g);
-        if ((ar == 2 && (name == MakeAtom(atom_semicolon_enum) || name == init_atom_check("->", 0) ||
-                         name == MakeAtom(atom_colon_enum))) ||
-            (ar == 1 && name == init_atom_check("\\+", 0)) ||
-            (ar == 2 && name == init_atom_check("*->", 0)))
-          throw compile_error{"control construct not supported yet: " + term_to_text_safe(g)};
-        goals_.push_back({G_CALL, g, chunk});
-        ncalls_++;
-        chunk++;
+        if (main_ && chunk_ == 0) {
+          s_.cuts_clause = true;
+          goals_.push_back({G_NECK_CUT, g, chunk_});
+        } else {
+          goals_.push_back({G_CUT_TO, cut_target(), chunk_});
+        }
+      } else if (s_.is_mark(s_.choice_marks, g)) {
+        goals_.push_back({G_CHOICE, arg_of(g, 0), chunk_});
+      } else if (s_.is_mark(s_.cut_marks, g)) {
+        goals_.push_back({G_CUT_TO, arg_of(g, 0), chunk_});
+      } else if (is(g, ":", 2)) {
+        TAGGED mname = arg_of(g, 0);
+        if (IsAtom(mname))
+          stack.push_back({arg_of(g, 1), find_module(mname, 1)});
+        else
+          add_meta_call(g, m);
+      } else if (is(g, ";", 2) || is(g, "|", 2)) {
+        TAGGED left = arg_of(g, 0);
+        if (is(left, "->", 2)) {
+          TAGGED first = if_then(arg_of(left, 0), arg_of(left, 1));
+          TAGGED second = arg_of(g, 1);
+          add_block({first, second}, {alt_cut(arg_of(left, 1)), alt_cut(second)}, m);
+        } else if (is(left, "*->", 2)) {
+          add_meta_call(g, m);
+        } else {
+          /* A plain disjunction: a;b;c is one block of three. */
+          std::vector<TAGGED> alts{left};
+          TAGGED rest = arg_of(g, 1);
+          while ((is(rest, ";", 2) || is(rest, "|", 2)) && !is(arg_of(rest, 0), "->", 2) &&
+                 !is(arg_of(rest, 0), "*->", 2)) {
+            alts.push_back(arg_of(rest, 0));
+            rest = arg_of(rest, 1);
+          }
+          alts.push_back(rest);
+          std::vector<TAGGED> cuts;
+          for (TAGGED a : alts)
+            cuts.push_back(alt_cut(a));
+          add_block(alts, cuts, m);
+        }
+      } else if (is(g, "->", 2)) {
+        add_block({if_then(arg_of(g, 0), arg_of(g, 1))}, {alt_cut(arg_of(g, 1))}, m);
+      } else if (is(g, "*->", 2)) {
+        stack.push_back({arg_of(g, 1), m});
+        stack.push_back({opaque(arg_of(g, 0)), m});
+      } else if (is(g, "\\+", 1)) {
+        TAGGED k = s_.var();
+        TAGGED first = s_.conj(s_.choice_mark(k),
+                               s_.conj(opaque(arg_of(g, 0)), s_.conj(s_.cut_mark(k), MakeAtom(atom_fail_enum))));
+        add_block({first, MakeAtom(atom_true_enum)}, {0, 0}, m);
+      } else if (is_callable(g) && name_of(g) == MakeAtom(atom_call_enum) && arity_of(g) >= 1) {
+        call_n(g, m);
+      } else if (is_callable(g)) {
+        add_call(g, m);
       } else {
-        throw compile_error{"goal is not callable: " + term_to_text_safe(g)};
+        throw compile_error{"goal is not callable: " + term_to_text(g)};
       }
+    }
+  }
+
+  /* call(G, A1, ...): with G bound at compile time the goal is G with the
+     extra arguments, run in a block of its own so that its ! is local. */
+  void call_n(TAGGED g, mod_def *m)
+  {
+    TAGGED inner = arg_of(g, 0);
+    unsigned extra = arity_of(g) - 1;
+    mod_def *im = m;
+    while (is(inner, ":", 2) && IsAtom(arg_of(inner, 0))) {
+      im = find_module(arg_of(inner, 0), 1);
+      inner = arg_of(inner, 1);
+    }
+    if (!is_callable(inner) || (extra > 0 && arity_of(inner) + extra > 255)) {
+      add_call(g, m);
+      return;
+    }
+    TAGGED goal = inner;
+    if (extra > 0) {
+      std::vector<TAGGED> args;
+      for (unsigned i = 0; i < arity_of(inner); i++)
+        args.push_back(arg_of(inner, i));
+      for (unsigned i = 0; i < extra; i++)
+        args.push_back(arg_of(g, 1 + i));
+      TAGGED *h = s_.heap(1 + static_cast<unsigned>(args.size()));
+      h[0] = MakeFunctor(name_of(inner), static_cast<unsigned>(args.size()));
+      std::copy(args.begin(), args.end(), h + 1);
+      goal = MakeSTR(h);
+    }
+    TAGGED k = s_.var();
+    add_block({s_.conj(s_.choice_mark(k), goal)}, {k}, im);
+  }
+
+  /* The arguments of each block: its variables that the rest of the unit
+     also uses. */
+  void make_block_calls()
+  {
+    std::vector<std::set<TAGGED>> goal_vars(goals_.size());
+    std::map<TAGGED, int> uses; /* in how many goals (the head counts as one) */
+    auto count = [&](TAGGED t, std::set<TAGGED> *into) {
+      std::vector<TAGGED> order;
+      collect_vars(t, &order, into);
+    };
+    std::set<TAGGED> head_vars;
+    count(head_, &head_vars);
+    for (TAGGED v : head_vars)
+      uses[v]++;
+    for (size_t i = 0; i < goals_.size(); i++) {
+      const goal &g = goals_[i];
+      if (g.block >= 0) {
+        for (TAGGED alt : s_.blocks[g.block].alternatives)
+          count(alt, &goal_vars[i]);
+        for (TAGGED k : s_.blocks[g.block].cut_vars)
+          if (k != 0)
+            count(k, &goal_vars[i]);
+      } else if (g.kind != G_FAIL && g.kind != G_NECK_CUT) {
+        count(g.term, &goal_vars[i]);
+      }
+      for (TAGGED v : goal_vars[i])
+        uses[v]++;
+    }
+    for (size_t i = 0; i < goals_.size(); i++) {
+      goal &g = goals_[i];
+      if (g.block < 0)
+        continue;
+      std::vector<TAGGED> order;
+      std::set<TAGGED> seen;
+      for (TAGGED alt : s_.blocks[g.block].alternatives)
+        collect_vars(alt, &order, &seen);
+      for (TAGGED k : s_.blocks[g.block].cut_vars)
+        if (k != 0)
+          collect_vars(k, &order, &seen);
+      std::vector<TAGGED> args;
+      for (TAGGED v : order)
+        if (uses[v] > 1)
+          args.push_back(v);
+      if (args.size() > 255)
+        throw compile_error{"a control construct shares more than 255 variables with its clause"};
+      g.term = s_.structure("$block", args);
+      s_.blocks[g.block].call_term = g.term;
     }
   }
 
   void count_vars(TAGGED t, int chunk)
   {
-    t = deref(t);
-    if (IsVar(t)) {
-      var_info &v = vars_[t];
-      v.occurrences++;
-      if (v.first_chunk < 0)
-        v.first_chunk = chunk;
-      v.last_chunk = chunk;
-      return;
-    }
-    if (IsComplex(t) && !is_large(t)) {
-      unsigned n = arity_of(t);
-      for (unsigned i = 0; i < n; i++)
-        count_vars(arg_of(t, i), chunk);
+    std::vector<TAGGED> stack{t};
+    while (!stack.empty()) {
+      TAGGED c = deref(stack.back());
+      stack.pop_back();
+      if (IsVar(c)) {
+        var_info &v = vars_[c];
+        v.occurrences++;
+        if (v.first_chunk < 0)
+          v.first_chunk = chunk;
+        v.last_chunk = chunk;
+      } else if (is_compound(c)) {
+        for (unsigned i = arity_of(c); i-- > 0;)
+          stack.push_back(arg_of(c, i));
+      }
     }
   }
 
   void classify()
   {
     count_vars(head_, 0);
-    for (const goal &g : goals_)
-      if (g.kind == G_CALL)
+    int nchunks = 1;
+    for (const goal &g : goals_) {
+      nchunks = std::max(nchunks, g.chunk + 2);
+      if (g.kind == G_CALL || g.kind == G_CHOICE || g.kind == G_CUT_TO)
         count_vars(g.term, g.chunk);
-    /* A call followed by anything but the end of the clause returns to
-       this clause, which then needs its continuation saved. */
-    for (size_t i = 0; i < goals_.size(); i++) {
-      if (goals_[i].kind != G_CALL)
-        continue;
-      for (size_t j = i + 1; j < goals_.size(); j++)
-        if (goals_[j].kind != G_TRUE)
-          env_ = true;
     }
-    std::vector<std::pair<int, TAGGED>> perms;  /* (last chunk, var) */
+    std::vector<std::pair<int, TAGGED>> perms; /* (last chunk, var) */
     for (auto &[k, v] : vars_)
       if (v.first_chunk != v.last_chunk) {
         v.perm = true;
         perms.push_back({v.last_chunk, k});
       }
-    if (cut_last_chunk_ > 0)
-      perms.push_back({cut_last_chunk_, 0});
     std::stable_sort(perms.begin(), perms.end(), [](auto &a, auto &b) { return a.first > b.first; });
     for (auto &[last, k] : perms) {
-      int y = nyvars_++;
+      vars_[k].y = nyvars_++;
       y_last_.push_back(last);
-      if (k == 0)
-        cut_y_ = y;
-      else
-        vars_[k].y = y;
     }
+    /* Heap words each stretch may write. */
+    chunk_words_.assign(static_cast<size_t>(nchunks), 0);
+    chunk_words_[0] = heap_words(head_);
+    for (const goal &g : goals_)
+      if (g.kind == G_CALL)
+        chunk_words_[static_cast<size_t>(g.chunk)] += heap_words(g.term);
   }
 
   /* Environment size live after the call that ends chunk k. */
@@ -257,6 +568,9 @@ private:
     allocated_ = true;
     return first;
   }
+
+  bool needs_heap_check(int chunk) const { return chunk_words_[static_cast<size_t>(chunk)] > HEAP_CHECK_THRESHOLD; }
+  void heap_check(int chunk) { b_.emit(CHECK_HEAP, {cb::l(static_cast<std::int32_t>(chunk_words_[static_cast<size_t>(chunk)]))}); }
 
   /* ---- Constants ---- */
 
@@ -304,7 +618,7 @@ private:
           if (!v.seen && v.occurrences == 1) { voids++; continue; }
           flush_voids();
           unify_var(v);
-        } else if (IsComplex(a) && !is_large(a)) {
+        } else if (is_compound(a)) {
           flush_voids();
           if (i == n - 1) {
             if (IsList(a)) b_.emit(UNIFY_LIST);
@@ -355,8 +669,32 @@ private:
 
   void compile_head(unsigned arity)
   {
+    if (!needs_heap_check(0)) {
+      compile_head_args(0, arity, {});
+      return;
+    }
+    /* Indexing looks through CHECK_HEAP to a structure or list test on X0,
+       but not to a constant one, which writes nothing and so goes first. */
+    unsigned from = 0;
+    TAGGED a0 = arity > 0 ? arg_of(head_, 0) : 0;
+    const bool keyed = main_ && arity > 0 && !IsVar(a0);
+    if (keyed && !is_compound(a0)) {
+      emit_get_constant(0, a0);
+      from = 1;
+    }
+    heap_check(0);
+    first_insn_ = false;
     std::vector<pending> queue;
-    for (unsigned i = 0; i < arity; i++) {
+    if (keyed && is_compound(a0)) {
+      get_compound(0, a0, &queue, true);
+      from = 1;
+    }
+    compile_head_args(from, arity, queue);
+  }
+
+  void compile_head_args(unsigned from, unsigned arity, std::vector<pending> queue)
+  {
+    for (unsigned i = from; i < arity; i++) {
       TAGGED a = arg_of(head_, i);
       int reg = static_cast<int>(i);
       if (IsVar(a)) {
@@ -378,29 +716,33 @@ private:
           b_.emit(GET_X_VALUE, {cb::x(reg), cb::x(v.xloc)});
         }
         first_insn_ = false;
-      } else if (IsComplex(a) && !is_large(a)) {
-        get_compound(reg, a, &queue);
+      } else if (is_compound(a)) {
+        get_compound(reg, a, &queue, false);
       } else {
         emit_get_constant(reg, a);
       }
     }
     for (size_t k = 0; k < queue.size(); k++) {
       pending p = queue[k];
-      get_compound(p.reg, p.term, &queue);
+      get_compound(p.reg, p.term, &queue, false);
     }
   }
 
-  void get_compound(int reg, TAGGED t, std::vector<pending> *queue)
+  /* keyed: the general form on X0 that still sets the clause's key (after
+     a leading CHECK_HEAP). */
+  void get_compound(int reg, TAGGED t, std::vector<pending> *queue, bool keyed)
   {
     bool x0 = first_insn_ && reg == 0;
     first_insn_ = false;
     if (IsList(t)) {
-      if (x0) { b_.emit(GET_LIST_X0); set_key(0x09, functor_list); }
+      if (x0) b_.emit(GET_LIST_X0);
       else b_.emit(GET_LIST, {cb::x(reg)});
+      if (x0 || keyed) set_key(0x09, functor_list);
     } else {
       TAGGED f = functor_of(t);
-      if (x0) { b_.emit(GET_STRUCTURE_X0, {cb::f(f)}); set_key(0x17, f); }
+      if (x0) b_.emit(GET_STRUCTURE_X0, {cb::f(f)});
       else b_.emit(GET_STRUCTURE, {cb::x(reg), cb::f(f)});
+      if (x0 || keyed) set_key(0x17, f);
     }
     unify_args(t, queue, nullptr);
   }
@@ -410,30 +752,45 @@ private:
   void compile_body()
   {
     first_insn_ = false;
-    if (cut_y_ >= 0)
-      b_.emit(alloc_form(CHOICE_Y, CHOICE_YF), {cb::y(cut_y_)});
     int chunk = 0;
     for (size_t i = 0; i < goals_.size(); i++) {
       const goal &g = goals_[i];
       if (g.chunk != chunk) {
         chunk = g.chunk;
         next_x_ = floor_;
+        if (needs_heap_check(chunk))
+          heap_check(chunk);
       }
       switch (g.kind) {
-      case G_TRUE:
-        break;
       case G_FAIL:
         b_.emit(FAIL);
         return;
-      case G_CUT:
-        if (chunk == 0) b_.emit(CUTB);
-        else b_.emit(CUT_Y, {cb::y(cut_y_)});
+      case G_NECK_CUT:
+        b_.emit(CUTB);
         break;
+      case G_CHOICE: {
+        var_info &v = vars_[g.term];
+        if (v.seen)
+          throw compile_error{"internal: a cut value is saved twice"};
+        v.seen = true;
+        if (v.perm) {
+          b_.emit(alloc_form(CHOICE_Y, CHOICE_YF), {cb::y(v.y)});
+        } else {
+          v.xloc = fresh_x();
+          b_.emit(CHOICE_X, {cb::x(v.xloc)});
+        }
+        break;
+      }
+      case G_CUT_TO: {
+        var_info &v = vars_[deref(g.term)];
+        if (!v.seen)
+          throw compile_error{"internal: a cut before its cut value is saved"};
+        if (v.perm) b_.emit(CUT_Y, {cb::y(v.y)});
+        else b_.emit(CUTB_X, {cb::x(v.xloc)});
+        break;
+      }
       case G_CALL: {
-        bool last = true;
-        for (size_t j = i + 1; j < goals_.size(); j++)
-          if (goals_[j].kind != G_TRUE)
-            last = false;
+        bool last = i + 1 == goals_.size();
         compile_call(g, last);
         if (last)
           return;
@@ -447,13 +804,15 @@ private:
   /* Does var (key) occur in t? */
   static bool occurs(TAGGED var, TAGGED t)
   {
-    t = deref(t);
-    if (t == var) return true;
-    if (IsComplex(t) && !is_large(t)) {
-      unsigned n = arity_of(t);
-      for (unsigned i = 0; i < n; i++)
-        if (occurs(var, arg_of(t, i)))
-          return true;
+    std::vector<TAGGED> stack{t};
+    while (!stack.empty()) {
+      TAGGED c = deref(stack.back());
+      stack.pop_back();
+      if (c == var)
+        return true;
+      if (is_compound(c))
+        for (unsigned i = 0; i < arity_of(c); i++)
+          stack.push_back(arg_of(c, i));
     }
     return false;
   }
@@ -493,17 +852,16 @@ private:
         z.push_back(cb::value(v.y));
       }
     }
-    TAGGED name = IsAtom(g.term) ? g.term : FunctorName(TagToSTR(g.term)[0]);
-    definition *d = insert_definition(module_, name, static_cast<int>(n), 1);
+    cb_operand target = g.block >= 0 ? cb::def(s_.blocks[static_cast<size_t>(g.block)].head) : cb::def(g.def);
     if (last) {
-      if (linked_) b_.emit(LASTCALL, {cb::args(zs, z), cb::def(d)});
-      else b_.emit(EXECUTE, {cb::def(d)});
+      if (linked_) b_.emit(LASTCALL, {cb::args(zs, z), target});
+      else b_.emit(EXECUTE, {target});
       return;
     }
     unsigned e = live_after(g.chunk);
-    if (linked_) b_.emit(CALL, {cb::args(zs, z), cb::def(d), cb::env(e)});
-    else if (pre_allocated) b_.emit(FIRSTCALL, {cb::args(zs, z), cb::def(d), cb::env(e)});
-    else b_.emit(INITCALL, {cb::args(zs, z), cb::def(d), cb::env(e)});
+    if (linked_) b_.emit(CALL, {cb::args(zs, z), target, cb::env(e)});
+    else if (pre_allocated) b_.emit(FIRSTCALL, {cb::args(zs, z), target, cb::env(e)});
+    else b_.emit(INITCALL, {cb::args(zs, z), target, cb::env(e)});
     linked_ = true;
     allocated_ = true;
   }
@@ -554,7 +912,7 @@ private:
       } else if (v.xloc != j) {
         b_.emit(GET_X_VARIABLE, {cb::x(v.xloc), cb::x(j)});
       }
-    } else if (IsComplex(a) && !is_large(a)) {
+    } else if (is_compound(a)) {
       build(j, a);
     } else if (a == atom_nil) {
       b_.emit(PUT_NIL, {cb::x(j)});
@@ -571,11 +929,11 @@ private:
   void build(int reg, TAGGED t)
   {
     std::map<TAGGED, int> built;
-    for (TAGGED c = t; IsComplex(c) && !is_large(c);) {
+    for (TAGGED c = t; is_compound(c);) {
       unsigned n = arity_of(c);
       for (unsigned i = 0; i + 1 < n; i++) {
         TAGGED a = arg_of(c, i);
-        if (IsComplex(a) && !is_large(a) && built.find(a) == built.end()) {
+        if (is_compound(a) && built.find(a) == built.end()) {
           int r = fresh_x();
           build(r, a);
           built[a] = r;
@@ -589,61 +947,74 @@ private:
   }
 };
 
-std::string clause_compiler::term_to_text_safe(TAGGED t) { return term_to_text(t); }
+void compile_into(clause_state &s, TAGGED clause, mod_def *module, compiled_clause *out, TAGGED filename)
+{
+  clause = deref(clause);
+  TAGGED head = clause, body = MakeAtom(atom_true_enum);
+  if (is(clause, ":-", 2)) {
+    head = arg_of(clause, 0);
+    body = arg_of(clause, 1);
+  } else if (is(clause, ":-", 1)) {
+    throw compile_error{"a directive is not a clause"};
+  } else if (is(clause, "-->", 2)) {
+    throw compile_error{"a grammar rule must be translated before it is compiled"};
+  }
+  while (is(head, ":", 2) && IsAtom(arg_of(head, 0))) {
+    module = find_module(arg_of(head, 0), 1);
+    head = arg_of(head, 1);
+  }
+  if (IsVar(head))
+    throw compile_error{"the head is a variable"};
+  if (!is_callable(head))
+    throw compile_error{"the head is not callable: " + term_to_text(head)};
+  if (is(head, ",", 2) || is(head, ";", 2) || is(head, "->", 2) || is(head, "!", 0) || is(head, "\\+", 1))
+    throw compile_error{"cannot redefine the control construct " + std::string(atom_name(name_of(head))) + "/" +
+                        std::to_string(arity_of(head))};
+
+  unit_compiler main(s, module, true, 0);
+  main.compile(head, body);
+  /* The blocks follow the main part, each with its alternatives after it;
+     an alternative may add further blocks at the end of the queue. */
+  for (size_t i = 0; i < s.blocks.size(); i++) {
+    block_def bd = s.blocks[i];
+    std::vector<cb_label> alts;
+    for (size_t j = 0; j < bd.alternatives.size(); j++)
+      alts.push_back(s.b.new_label());
+    s.b.choice_block(static_cast<int>(arity_of(bd.call_term)), alts, bd.head);
+    for (size_t j = 0; j < bd.alternatives.size(); j++) {
+      s.b.bind(alts[j]);
+      unit_compiler alt(s, bd.module, false, bd.cut_vars[j]);
+      alt.compile(bd.call_term, bd.alternatives[j]);
+    }
+  }
+  out->def = insert_definition(module, name_of(head), static_cast<int>(arity_of(head)), 1);
+  if (out->def == nullptr)
+    throw compile_error{"cannot define " + term_to_text(head)};
+  out->ix = main.ix() | (s.cuts_clause ? IX_CUT : 0);
+  out->key = main.key();
+  out->clause = s.b.finish(failcode, out->ix, filename);
+}
 
 } // namespace
 
-int compile_clause(worker *w, TAGGED clause_term, mod_def *module, compiled_clause *out, std::string *error)
+int compile_clause(worker *w, TAGGED clause_term, mod_def *module, compiled_clause *out, std::string *error,
+                   TAGGED filename)
 {
+  TAGGED *heap_mark = w->global_top;
+  int ok = 0;
   try {
-    clause_compiler c(module);
-    c.compile(clause_term, out);
-    return 1;
+    clause_state s{w, {}, {}, {}, {}, false};
+    compile_into(s, clause_term, module, out, filename);
+    ok = 1;
   } catch (const compile_error &e) {
     if (error != nullptr)
       *error = e.message;
-    return 0;
   } catch (const std::exception &e) {
     if (error != nullptr)
       *error = std::string("internal compiler error: ") + e.what();
-    return 0;
   }
-}
-
-int consult_text(worker *w, const char *text, mod_def *module, std::vector<std::string> *errors)
-{
-  text_source src;
-  text_source_init(&src, text);
-  std::vector<definition *> redefined;
-  int installed = 0;
-  for (;;) {
-    TAGGED *heap_mark = w->global_top;
-    read_result r{};
-    int status = read_clause_term(w, &src.base, 0, &r);
-    if (status != READ_OK) {
-      if (errors != nullptr)
-        errors->push_back("line " + std::to_string(r.error_line) + ": " + r.message);
-      if (status == READ_IO_ERROR)
-        break;
-      continue;
-    }
-    if (deref(r.term) == MakeAtom(atom_end_of_file_enum))
-      break;
-    compiled_clause cc;
-    std::string message;
-    if (!compile_clause(w, r.term, module, &cc, &message)) {
-      if (errors != nullptr)
-        errors->push_back("line " + std::to_string(r.start_line) + ": " + message);
-    } else {
-      if (std::find(redefined.begin(), redefined.end(), cc.def) == redefined.end()) {
-        redefine_predicate(cc.def, ENTER_COMPACTCODE);
-        redefined.push_back(cc.def);
-      }
-      insert_compactcode(cc.def, cc.clause, static_cast<int>(cc.ix), cc.key);
-      installed++;
-    }
-    /* The clause is in the code now; its term is garbage. */
-    w->global_top = heap_mark;
-  }
-  return installed;
+  /* The goals made while compiling are garbage now; the clause term itself
+     lies below the mark. */
+  w->global_top = heap_mark;
+  return ok;
 }

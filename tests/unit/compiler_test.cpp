@@ -228,12 +228,19 @@ TEST_F(CompilerTest, RegisterConflictsInCalls)
   EXPECT_EQ(solve("rot(1, 2, 3, R)"), (S{"rot(1,2,3,t(2,3,1))"}));
 }
 
-TEST_F(CompilerTest, UnsupportedAndSyntaxErrorsAreReported)
+// Errors are reported with their lines, and the rest of the text still
+// loads: a syntax error, an unknown directive, a non-callable goal, a
+// redefined control construct.
+TEST_F(CompilerTest, LoadErrorsAreReportedWithTheirLines)
 {
   std::vector<std::string> errors;
-  int n = consult_text(w, "p :- (a ; b).\nq :- X.\nr(.\n:- dynamic(s/1).\nok.\n", module("user"), &errors);
-  EXPECT_EQ(n, 1);
-  ASSERT_EQ(errors.size(), 4u) << (errors.empty() ? "" : errors[0]);
+  int n = consult_text(w, "p :- (a ; b).\nr(.\n:- dynamic(s/1).\nq :- 3.\n(a, b).\nok.\n", module("user"), &errors);
+  EXPECT_EQ(n, 2);
+  ASSERT_EQ(errors.size(), 4u);
+  EXPECT_EQ(errors[0].rfind("line 2: syntax error", 0), 0u) << errors[0];
+  EXPECT_EQ(errors[1], "line 3: unknown directive: dynamic s/1");
+  EXPECT_EQ(errors[2], "line 4: goal is not callable: 3");
+  EXPECT_EQ(errors[3], "line 5: cannot redefine the control construct ,/2");
 }
 
 } // namespace

@@ -1,0 +1,37 @@
+/* query.cpp: opening, continuing and closing a query from native code.
+ *
+ * The arguments are loaded twice: before the choicepoint is pushed (it
+ * saves the registers as they stand, and a failed query restores them)
+ * and again for the call itself.
+ */
+#include "query.h"
+
+#include "predicates.h"
+#include "wam.h"
+#include "wamsup.h"
+#include "worker.h"
+
+int query_open(worker *w, query *q, definition *d, const TAGGED *args)
+{
+  const int arity = d->proc.arity;
+  for (int i = 0; i < arity; i++)
+    w->term[i] = args[i];
+  q->base_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
+  wam_push_choicepoint(w, termcode);
+  w->next_insn = exitcode;
+  for (int i = 0; i < arity; i++)
+    w->term[i] = args[i];
+  return do_wam(w, 3, d);
+}
+
+int query_next(worker *w, query *) { return do_wam(w, 0, nullptr); }
+
+void query_close(worker *w, query *q)
+{
+  if (q->base_depth < 0)
+    return;
+  w->node_ = reinterpret_cast<node *>(reinterpret_cast<char *>(w->choice_start) - q->base_depth);
+  w->global_uncond = w->node_->global_top;
+  w->local_uncond = w->node_->local_top;
+  q->base_depth = -1;
+}

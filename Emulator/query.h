@@ -1,0 +1,35 @@
+/* query.h: running a predicate as a query from native code.
+ *
+ * A query is opened the way the embedding interface opens one: a
+ * choicepoint whose alternative is termcode (the query's failure), the
+ * continuation exitcode (its success), then the emulator with message 3;
+ * further solutions with message 0.  Closing drops whatever choicepoints
+ * the query left, found again by their distance from the top of the
+ * trail-and-choice block, since that block may move while the query runs.
+ * Used by program loading (initialization goals), the test runner and the
+ * tests; one query at a time, engine thread only.
+ */
+#ifndef VOSTREL_QUERY_H
+#define VOSTREL_QUERY_H
+
+#include <cstddef>
+
+#include "termdefs.h"
+
+struct worker;
+struct definition;
+
+struct query {
+  std::ptrdiff_t base_depth = -1; /* bytes from choice_start to the choicepoint before the query */
+};
+
+/* Opens a query of d with arguments args[0..arity-1] (d's arity); returns
+   1 for a first solution, 0 for failure, -1 for an uncaught exception
+   (then in eglobal->exception). */
+int query_open(worker *w, query *q, definition *d, const TAGGED *args);
+/* The next solution (1, 0 or -1 as above). */
+int query_next(worker *w, query *q);
+/* Drops the query's choicepoints; harmless on a closed query. */
+void query_close(worker *w, query *q);
+
+#endif

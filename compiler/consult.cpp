@@ -1,0 +1,465 @@
+/* consult.cpp: loading program text: clauses, grammar rules, directives and
+ * files.
+ *
+ * A load reads terms one by one with the system's reader; clauses are
+ * compiled and installed at once, so the heap holds one clause at a time
+ * (the heap top goes back after each).  The current module starts as the
+ * caller's and changes only at a module/2 directive, which must be the
+ * file's first term; when a module file was loaded on behalf of another
+ * module, its exports are imported there afterwards.
+ *
+ * Loaded files are remembered by their resolved path with the module they
+ * declared, so that use_module and ensure_loaded load each file once.
+ * Initialization goals run when their file is loaded completely, in order;
+ * their terms are held in global references (the heap may move while later
+ * clauses are read), and the heap below them is kept until they ran.
+ */
+#include "compiler.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "atoms.h"
+#include "datadefs.h"
+#include "dcg.h"
+#include "errors.h"
+#include "globref.h"
+#include "indexing.h"
+#include "initial_atoms.h"
+#include "modules.h"
+#include "operators.h"
+#include "predicates.h"
+#include "query.h"
+#include "term_reader.h"
+#include "term_text.h"
+#include "terms.h"
+#include "tokenizer.h"
+#include "wam.h"
+#include "wamsup.h"
+#include "worker.h"
+
+int prolog_module4(worker *w);
+int prolog_import_preds(worker *w);
+
+namespace {
+
+std::map<std::string, TAGGED> loaded_files; /* path -> declared module name, or [] */
+std::vector<std::string> library_dirs;
+
+bool is(TAGGED t, const char *name, unsigned arity)
+{
+  t = deref(t);
+  if (arity == 0)
+    return t == init_atom_check(name, 0);
+  return IsStructure(t) && TagToSTR(t)[0] == MakeFunctor(init_atom_check(name, 0), arity);
+}
+TAGGED arg(TAGGED t, unsigned i) { return deref(TagToSTR(deref(t))[i]); }
+
+bool file_exists(const std::string &p)
+{
+  struct stat st;
+  return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string directory_of(const std::string &path)
+{
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string canonical(const std::string &path)
+{
+  char buf[PATH_MAX];
+  return realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
+}
+
+struct load_context {
+  worker *w;
+  mod_def *module;          /* where clauses go now */
+  mod_def *caller;          /* the module the load was asked for */
+  std::string file;         /* resolved path, empty for text */
+  TAGGED file_atom = atom_nil;
+  std::vector<std::string> *errors;
+  std::vector<definition *> redefined;
+  std::vector<std::pair<VR_globref, mod_def *>> init_goals;
+  std::ptrdiff_t heap_floor = 0; /* heap words kept for initialization goals */
+  bool first_term = true;
+  bool declared_module = false;
+  long line = 0;
+  int installed = 0;
+
+  void error(const std::string &message)
+  {
+    if (errors == nullptr)
+      return;
+    std::string where = file.empty() ? "line " + std::to_string(line) : file + ":" + std::to_string(line);
+    errors->push_back(where + ": " + message);
+  }
+};
+
+int load_text(load_context &cx, const char *text, std::size_t length);
+
+/* ---- Files ---- */
+
+/* Resolves a file specification (atom, or library(Name)) against the
+   directory of the loading file; adds ".pl" when the name as given does
+   not exist.  Empty when nothing is found. */
+std::string resolve(load_context &cx, TAGGED spec)
+{
+  spec = deref(spec);
+  std::vector<std::string> dirs;
+  TAGGED name;
+  if (is(spec, "library", 1)) {
+    name = arg(spec, 1);
+    dirs = library_dirs;
+  } else {
+    name = spec;
+    dirs.push_back(directory_of(cx.file));
+  }
+  if (!IsAtom(name))
+    return std::string();
+  std::string n = atom_name(name);
+  for (const std::string &d : dirs) {
+    std::string base = (!n.empty() && n[0] == '/') ? n : (d.empty() || d.back() == '/' ? d : d + "/") + n;
+    if (file_exists(base))
+      return canonical(base);
+    if (file_exists(base + ".pl"))
+      return canonical(base + ".pl");
+  }
+  return std::string();
+}
+
+bool read_file(const std::string &path, std::string *text)
+{
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *text = s.str();
+  return !in.bad();
+}
+
+int load_file(worker *w, const std::string &path, mod_def *module, std::vector<std::string> *errors)
+{
+  std::string text;
+  if (!read_file(path, &text))
+    return -1;
+  load_context cx{w, module, module, path, init_atom_check(path.c_str(), 0), errors, {}, {}};
+  loaded_files[path] = atom_nil;
+  int n = load_text(cx, text.data(), text.size());
+  loaded_files[path] = cx.declared_module ? cx.module->name : atom_nil;
+  return n;
+}
+
+/* Every predicate module `from` exports, as a list of Name/Arity. */
+TAGGED export_list(worker *w, mod_def *from)
+{
+  TAGGED list = atom_nil;
+  for (definition *d = from->public_lst; d != PUBLIC_END && d != nullptr; d = d->next_public) {
+    TAGGED *h = w->global_top;
+    if (w->heap_warn - h < 5)
+      break;
+    w->global_top += 5;
+    h[0] = MakeFunctor(MakeAtom(atom_slash_enum), 2);
+    h[1] = d->proc.printname;
+    h[2] = MakeSmall_checked(d->proc.arity);
+    h[3] = MakeSTR(h);
+    h[4] = list;
+    list = MakeLST(h + 3);
+  }
+  return list;
+}
+
+bool import_from(load_context &cx, TAGGED module_name, TAGGED imports)
+{
+  if (module_name == atom_nil)
+    return true;
+  mod_def *from = find_module(module_name, 0);
+  if (from == nullptr || from == cx.module)
+    return true;
+  worker *w = cx.w;
+  if (imports == 0)
+    imports = export_list(w, from);
+  w->term[0] = from->name;
+  w->term[1] = cx.module->name;
+  w->term[2] = imports;
+  return prolog_import_preds(w) != 0;
+}
+
+/* use_module/1,2 and ensure_loaded/1. */
+void load_directive(load_context &cx, TAGGED spec, TAGGED imports, bool reload_never)
+{
+  std::string path = resolve(cx, spec);
+  if (path.empty()) {
+    cx.error("source file not found: " + term_to_text(spec));
+    return;
+  }
+  auto it = loaded_files.find(path);
+  TAGGED module_name;
+  if (it != loaded_files.end() && reload_never) {
+    module_name = it->second;
+  } else {
+    /* imports may sit on the heap above what the nested load reuses:
+       keep it in a global reference while the file loads. */
+    VR_globref held = VR_alloc_globrefs(1);
+    held->term = imports;
+    int n = load_file(cx.w, path, cx.module, cx.errors);
+    imports = held->term;
+    VR_free_globrefs(held);
+    if (n < 0) {
+      cx.error("cannot read " + path);
+      return;
+    }
+    module_name = loaded_files[path];
+  }
+  if (!import_from(cx, module_name, imports))
+    cx.error("cannot import " + term_to_text(imports) + " from " + path);
+}
+
+/* ---- Directives ---- */
+
+/* Visits every Name/Arity of a directive argument: one, a comma
+   sequence or a list. */
+template <typename F> bool each_indicator(TAGGED specs, F &&visit)
+{
+  specs = deref(specs);
+  if (is(specs, ",", 2))
+    return each_indicator(arg(specs, 1), visit) && each_indicator(arg(specs, 2), visit);
+  if (IsList(specs)) {
+    for (TAGGED l = specs; IsList(l); l = deref(TagToLST(l)[1]))
+      if (!each_indicator(TagToLST(l)[0], visit))
+        return false;
+    return true;
+  }
+  if (specs == atom_nil)
+    return true;
+  if (!is(specs, "/", 2) || !IsAtom(arg(specs, 1)) || !IsSmall(arg(specs, 2)) || GetSmall(arg(specs, 2)) < 0 ||
+      GetSmall(arg(specs, 2)) > 255)
+    return false;
+  return visit(arg(specs, 1), static_cast<int>(GetSmall(arg(specs, 2))));
+}
+
+void directive(load_context &cx, TAGGED d)
+{
+  d = deref(d);
+  worker *w = cx.w;
+  if (is(d, "module", 2)) {
+    if (!cx.first_term) {
+      cx.error("module/2 must be the first term of a file");
+      return;
+    }
+    TAGGED name = arg(d, 1);
+    if (!IsAtom(name)) {
+      cx.error("module name is not an atom: " + term_to_text(name));
+      return;
+    }
+    w->term[0] = name;
+    w->term[1] = arg(d, 2);
+    w->term[2] = init_atom_check("false", 0);
+    w->term[3] = cx.file_atom;
+    if (!prolog_module4(w)) {
+      cx.error("malformed export list: " + term_to_text(arg(d, 2)));
+      return;
+    }
+    cx.module = find_module(name, 1);
+    cx.declared_module = true;
+  } else if (is(d, "use_module", 1)) {
+    load_directive(cx, arg(d, 1), 0, true);
+  } else if (is(d, "use_module", 2)) {
+    load_directive(cx, arg(d, 1), arg(d, 2), true);
+  } else if (is(d, "ensure_loaded", 1)) {
+    load_directive(cx, arg(d, 1), 0, true);
+  } else if (is(d, "op", 3)) {
+    int argno = 0;
+    if (!vr_op(arg(d, 1), arg(d, 2), arg(d, 3), &argno))
+      cx.error("op/3: bad argument " + std::to_string(argno) + " in " + term_to_text(d));
+  } else if (is(d, "multifile", 1) || is(d, "discontiguous", 1)) {
+    const bool multifile = is(d, "multifile", 1);
+    bool ok = each_indicator(arg(d, 1), [&](TAGGED name, int arity) {
+      definition *def = insert_definition(cx.module, name, arity, 1);
+      if (def == nullptr)
+        return false;
+      if (multifile) {
+        if (predtyp(def) == ENTER_UNDEFINED) {
+          redefine_predicate(def, ENTER_COMPACTCODE);
+          cx.redefined.push_back(def);
+        }
+        def->proc.properties |= PROP_MULTIFILE;
+        update_exports(def, static_cast<int>(predtyp(def)));
+      }
+      return true;
+    });
+    if (!ok)
+      cx.error("not a list of predicate indicators: " + term_to_text(arg(d, 1)));
+  } else if (is(d, "initialization", 1)) {
+    VR_globref held = VR_alloc_globrefs(1);
+    held->term = arg(d, 1);
+    cx.init_goals.push_back({held, cx.module});
+    cx.heap_floor = w->global_top - w->heap_start;
+  } else {
+    cx.error("unknown directive: " + term_to_text(d));
+  }
+}
+
+/* ---- Clauses ---- */
+
+void add_clause(load_context &cx, TAGGED term)
+{
+  compiled_clause cc;
+  std::string message;
+  if (!compile_clause(cx.w, term, cx.module, &cc, &message, cx.file_atom)) {
+    cx.error(message);
+    return;
+  }
+  definition *d = cc.def;
+  if (d->defined_in == eglobal->prolog_module && cx.module != eglobal->prolog_module) {
+    cx.error("cannot redefine the built-in predicate " + std::string(atom_name(d->proc.printname)) + "/" +
+             std::to_string(d->proc.arity));
+    scan_emulinfo(cc.clause, free_reaper);
+    return;
+  }
+  if (std::find(cx.redefined.begin(), cx.redefined.end(), d) == cx.redefined.end()) {
+    if ((d->proc.properties & PROP_MULTIFILE) == 0 || !is_compiled_type(predtyp(d))) {
+      const bool multifile = (d->proc.properties & PROP_MULTIFILE) != 0;
+      undefine_predicate(d);
+      redefine_predicate(d, ENTER_COMPACTCODE);
+      if (multifile) {
+        d->proc.properties |= PROP_MULTIFILE;
+        update_exports(d, ENTER_COMPACTCODE);
+      }
+    }
+    cx.redefined.push_back(d);
+  }
+  d->filename = cx.file_atom;
+  insert_compactcode(d, cc.clause, static_cast<int>(cc.ix), cc.key);
+  cx.installed++;
+}
+
+int load_text(load_context &cx, const char *text, std::size_t length)
+{
+  worker *w = cx.w;
+  text_source src;
+  text_source_init(&src, text, length);
+  for (;;) {
+    /* Offsets: reading may move the heap to grow it. */
+    std::ptrdiff_t heap_mark = w->global_top - w->heap_start;
+    read_result r{};
+    int status = read_clause_term(w, &src.base, 0, &r);
+    if (status != READ_OK) {
+      cx.line = r.error_line;
+      cx.error(std::string("syntax error: ") + r.message);
+      if (status == READ_IO_ERROR)
+        break;
+      continue;
+    }
+    TAGGED t = deref(r.term);
+    if (t == MakeAtom(atom_end_of_file_enum))
+      break;
+    cx.line = r.start_line;
+    if (is(t, ":-", 1)) {
+      directive(cx, arg(t, 1));
+    } else if (is(t, "-->", 2)) {
+      TAGGED clause;
+      std::string message;
+      if (dcg_translate(w, t, &clause, &message))
+        add_clause(cx, clause);
+      else
+        cx.error(message);
+    } else {
+      add_clause(cx, t);
+    }
+    cx.first_term = false;
+    /* The term is in the code now; it is garbage, unless an
+       initialization goal lies above the mark. */
+    w->global_top = w->heap_start + std::max(cx.heap_floor, heap_mark);
+  }
+  for (auto &[goal, m] : cx.init_goals) {
+    std::string message;
+    TAGGED g = goal->term;
+    VR_free_globrefs(goal);
+    int res = run_goal_once(w, g, m, &message);
+    if (res == 0)
+      cx.error("initialization goal failed: " + term_to_text(g));
+    else if (res < 0)
+      cx.error("initialization goal raised an exception: " + message);
+  }
+  cx.init_goals.clear();
+  if (cx.declared_module && cx.caller != cx.module)
+    import_from(cx, cx.module->name, 0);
+  return cx.installed;
+}
+
+} // namespace
+
+int consult_text(worker *w, const char *text, mod_def *module, std::vector<std::string> *errors)
+{
+  load_context cx{w, module, module, std::string(), atom_nil, errors, {}, {}};
+  std::ptrdiff_t mark = w->global_top - w->heap_start;
+  int n = load_text(cx, text, std::strlen(text));
+  w->global_top = w->heap_start + mark;
+  return n;
+}
+
+int consult_file(worker *w, const char *path, mod_def *module, std::vector<std::string> *errors)
+{
+  std::string p = canonical(path);
+  if (!file_exists(p))
+    return -1;
+  std::ptrdiff_t mark = w->global_top - w->heap_start;
+  int n = load_file(w, p, module, errors);
+  w->global_top = w->heap_start + mark;
+  return n;
+}
+
+void consult_add_library_dir(const std::string &dir) { library_dirs.push_back(dir); }
+
+void consult_reset(void)
+{
+  loaded_files.clear();
+  library_dirs.clear();
+}
+
+int run_goal_once(worker *w, TAGGED goal, mod_def *m, std::string *error)
+{
+  /* The goal becomes the one clause of a hidden predicate of m, called as
+     a query: a choicepoint whose alternative ends the query with failure,
+     the continuation that ends it with success. */
+  TAGGED name = init_atom_check("$run_goal", 0);
+  TAGGED *h = w->global_top;
+  w->global_top += 3;
+  h[0] = MakeFunctor(init_atom_check(":-", 0), 2);
+  h[1] = name;
+  h[2] = goal;
+  compiled_clause cc;
+  std::string message;
+  if (!compile_clause(w, MakeSTR(h), m, &cc, &message)) {
+    if (error != nullptr)
+      *error = message;
+    return -1;
+  }
+  definition *d = cc.def;
+  undefine_predicate(d);
+  redefine_predicate(d, ENTER_COMPACTCODE);
+  insert_compactcode(d, cc.clause, static_cast<int>(cc.ix), cc.key);
+
+  const std::ptrdiff_t heap_top = w->global_top - w->heap_start;
+  query q;
+  int res = query_open(w, &q, d, nullptr);
+  query_close(w, &q);
+  if (res < 0) {
+    if (error != nullptr)
+      *error = eglobal->exception != 0 ? term_to_text(eglobal->exception) : std::string("unknown exception");
+    eglobal->exception = 0;
+  }
+  w->global_top = w->heap_start + heap_top;
+  undefine_predicate(d);
+  return res;
+}
