@@ -67,18 +67,14 @@ struct CompilerTest : WamFixture {
     int arity = IsAtom(goal) ? 0 : static_cast<int>(Arity(TagToSTR(goal)[0]));
     definition *d = insert_definition(module("user"), name, arity, 1);
     std::vector<std::string> out;
-    for (int i = 0; i < arity; i++)
-      w->term[i] = TagToSTR(goal)[1 + i];
-    remember_query_base();
-    wam_push_choicepoint(w, termcode);
-    w->next_insn = exitcode;
-    for (int i = 0; i < arity; i++)
-      w->term[i] = TagToSTR(goal)[1 + i];
     // The goal is held in a global reference: the heap may move while the
     // query runs, and only roots are relocated.
     VR_globref held = VR_alloc_globrefs(1);
     held->term = goal;
-    int res = do_wam(w, 3, d);
+    std::vector<TAGGED> args(256);
+    for (int i = 0; i < arity; i++)
+      args[i] = TagToSTR(goal)[1 + i];
+    int res = query_open(w, &open_query, d, args.data());
     while (res == 1 && static_cast<int>(out.size()) < limit) {
       out.push_back(without_variable_numbers(term_to_text(held->term)));
       res = next();

@@ -357,7 +357,7 @@ TEST_F(WamControl, UncaughtExceptionEndsQueryWithMinusOne)
   EXPECT_EQ(stored_exception, RaiseState::ball);
   EXPECT_EQ(trace, "") << "the clause after the raise must not run";
   EXPECT_EQ(w->node_, before) << "excpcode pops the query's choicepoint";
-  query_base = nullptr;
+  close_query();
 }
 
 TEST_F(WamControl, MemoryFaultRestartsAtUnwinding)
@@ -373,7 +373,7 @@ TEST_F(WamControl, MemoryFaultRestartsAtUnwinding)
   EXPECT_EQ(trace, "");
   EXPECT_EQ(do_wam_env, outer) << "the restart point is removed when the query ends";
   eglobal->memory_fault_exception = 0;
-  query_base = nullptr;
+  close_query();
 }
 
 }  // namespace

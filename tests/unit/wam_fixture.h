@@ -25,19 +25,13 @@
 #include "memman.h"
 #include "indexing.h"
 #include "preds.h"
+#include "query.h"
 #include "terms.h"
 #include "wam.h"
 #include "wamsup.h"
 
 struct WamFixture : DatabaseFixture {
-  node *query_base = nullptr;   // the newest choicepoint before the open query
-  std::ptrdiff_t query_base_depth = 0; // its distance below choice_start, in bytes
-
-  void remember_query_base()
-  {
-    query_base = w->node_;
-    query_base_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
-  }
+  query open_query;              // the query run() opened
   TAGGED stored_exception = 0;  // what the stand-in $store_exception/1 received
 
   static WamFixture *current;
@@ -109,28 +103,16 @@ struct WamFixture : DatabaseFixture {
   // (1 success, 0 failure, -1 uncaught exception).
   int run(definition *d, std::initializer_list<TAGGED> args = {})
   {
+    // Registers beyond d's arity are set too: some tests pass values that
+    // the called code reads without declaring them.
     set_args(args);
-    remember_query_base();
-    wam_push_choicepoint(w, termcode);
-    w->next_insn = exitcode;
-    set_args(args);
-    return do_wam(w, 3, d);
+    std::vector<TAGGED> a(args);
+    a.resize(256);
+    return query_open(w, &open_query, d, a.data());
   }
-  int next() { return do_wam(w, 0, nullptr); }
-  // Removes what is left of the query's choicepoints (a query that ended
-  // with 0 or -1 has popped them already only in the -1 case).
-  void close_query()
-  {
-    if (query_base == nullptr)
-      return;
-    // The trail-and-choice block may have moved while the query ran: find
-    // the choicepoint again by its distance from the block's top.
-    w->node_ = reinterpret_cast<node *>(reinterpret_cast<char *>(w->choice_start) - query_base_depth);
-    query_base = w->node_;
-    w->global_uncond = query_base->global_top;
-    w->local_uncond = query_base->local_top;
-    query_base = nullptr;
-  }
+  int next() { return query_next(w, &open_query); }
+  // Drops what is left of the query's choicepoints.
+  void close_query() { query_close(w, &open_query); }
   // Counts the solutions of a query, at most `limit`; last is the result
   // that ended it.
   int count_solutions(definition *d, std::initializer_list<TAGGED> args, int *last = nullptr, int limit = 1000)
