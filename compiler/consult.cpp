@@ -37,6 +37,7 @@
 #include "operators.h"
 #include "predicates.h"
 #include "query.h"
+#include "stack_growth.h"
 #include "term_reader.h"
 #include "term_text.h"
 #include "terms.h"
@@ -364,6 +365,14 @@ int load_text(load_context &cx, const char *text, std::size_t length)
     if (t == MakeAtom(atom_end_of_file_enum))
       break;
     cx.line = r.start_line;
+    /* Translating and compiling build goals beside the term: make room
+       for a few times its size first. */
+    const std::ptrdiff_t need = 4 * (w->global_top - w->heap_start - heap_mark) + 2048;
+    if (w->heap_warn - w->global_top < need) {
+      w->term[0] = t;
+      call_overflow(w, static_cast<int>(need), 1);
+      t = deref(w->term[0]);
+    }
     if (is(t, ":-", 1)) {
       directive(cx, arg(t, 1));
     } else if (is(t, "-->", 2)) {

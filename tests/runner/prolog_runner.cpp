@@ -18,6 +18,7 @@
 // "N passed, N failed"; exits 0 only when nothing failed and some test ran.
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -242,6 +243,9 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "usage: prolog_tests FILE.pl\n");
     return 2;
   }
+  // Test programs run without a garbage collector: start with a heap
+  // that holds what they build.
+  setenv("GLOBALSTKSIZE", "16M", 0);
   w = runtime_instance_start();
   if (w == nullptr)
     return 2;

@@ -224,6 +224,41 @@ TEST_F(CompilerTest, RegisterConflictsInCalls)
   EXPECT_EQ(solve("rot(1, 2, 3, R)"), (S{"rot(1,2,3,t(2,3,1))"}));
 }
 
+// A stretch that may write more heap than predicate entry guarantees
+// starts with CHECK_HEAP; indexing still sees the first argument's test
+// (a constant test goes first, a structure test follows the check).
+TEST_F(CompilerTest, LargeStretchesCheckHeapRoomFirst)
+{
+  std::string list;
+  for (int i = 0; i < 400; i++)
+    list += (i ? "," : "") + std::to_string(i);
+  consult(("h(k, [" + list + "]).\n"
+           "h([x|T], T) :- id([" + list + "], T).\n"
+           "h(f(Y), Y) :- small(Y), id([" + list + "], Y).\n"
+           "id(X, X).\nsmall(_).\n").c_str());
+  definition *h = insert_definition(module("user"), atom("h"), 2, 0);
+  ASSERT_NE(h, nullptr);
+  emul_info *c1 = h->proc.code.incoreinfo->clauses;
+  emul_info *c2 = c1->next, *c3 = c2->next;
+  EXPECT_EQ(INSN_OF(c1->emulcode[0]), GET_CONSTANT_X0Q);
+  EXPECT_EQ(INSN_OF(c1->emulcode[4]), CHECK_HEAPQ);
+  EXPECT_EQ(key_of_clause(c1), atom("k"));
+  EXPECT_EQ(INSN_OF(c2->emulcode[0]), CHECK_HEAPQ);
+  EXPECT_EQ(key_of_clause(c2), functor_list);
+  // Only the stretch after the first call is large.
+  EXPECT_EQ(INSN_OF(c3->emulcode[0]), GET_STRUCTURE_X0Q);
+  bool checked_after_call = false;
+  for (size_t i = 0; i + 1 < (emul_objsize(c3) - EMUL_INFO_HEADER) / 2; i++)
+    if (INSN_OF(c3->emulcode[i]) == FIRSTCALL || INSN_OF(c3->emulcode[i]) == FIRSTCALLQ)
+      for (size_t j = i; j < i + 12; j++)
+        checked_after_call |= INSN_OF(c3->emulcode[j]) == CHECK_HEAPQ || INSN_OF(c3->emulcode[j]) == CHECK_HEAP;
+  EXPECT_TRUE(checked_after_call);
+  EXPECT_EQ(solve("h(k, L)").size(), 1u);
+  EXPECT_EQ(solve("h([x|T], [0|_])").size(), 1u);
+  EXPECT_EQ(solve("h(f(Y), [0,1|_])").size(), 1u);
+  EXPECT_EQ(solve("h(z, _)").size(), 0u);
+}
+
 // Errors are reported with their lines, and the rest of the text still
 // loads: a syntax error, an unknown directive, a non-callable goal, a
 // redefined control construct.
