@@ -178,8 +178,12 @@ int wam_body(worker *w, INSN *start, fli_call *fcp)
 #include "wam_head.inc"
 #include "wam_body.inc"
 #include "wam_large.inc"
+#include "wam_meta.inc"
+#include "wam_arith.inc"
+#include "wam_types.inc"
 #include "wam_later.inc"
 #include "wam_entry.inc"
+#include "wam_entry_meta.inc"
 #include "wam_entry_later.inc"
 
 unimplemented_insn:
