@@ -160,7 +160,6 @@ neck_then_disj(c).
 deep_cut(X, Y) :- ( t(Y), ( ( c(X), X = 2, ! ; X = 7 ) ; X = 8 ) ; X = 9 ).
 deep_cut(last, last).
 
-meta(G) :- call(G).
 
 expect(cut_at_neck_commits, X, neck(1, X), [a]).
 expect(cut_at_neck_not_reached, X, neck(2, X), [b]).
@@ -189,8 +188,6 @@ expect(cut_in_nested_call, call_nested_cut(X, Y),
 expect(cut_in_then_reached_on_backtracking, X, late_cut(X), [0, 1]).
 expect(cut_at_neck_before_disjunction, X, neck_then_disj(X), [a, b]).
 expect(cut_deep_in_blocks, deep_cut(X, Y), [deep_cut(2,p)]).
-expect(cut_in_meta_called_goal, X-Y, (meta((c(X), !)), c(Y)), [1-1, 1-2, 1-3]).
-expect(cut_in_goal_built_at_run_time, X, (G = (c(X), !), call(G)), [1]).
 expect(cut_alone_in_call, X, (c(X), call(!)), [1, 2, 3]).
 
 % ---- If-then-else, negation, disjunction ----
@@ -325,24 +322,13 @@ expect(swap_twice, R, swap_twice(a, b, R), [p(p(b,a),b)]).
 expect(crossed_structures, R, cross(a, b, c, R), [r(f(c,a),g(b,a),c,[a|b])]).
 expect(twelve_reversed, R, twelve(1,2,3,4,5,6,7,8,9,10,11,12, R), [[12,11,10,9,8,7,6,5,4,3,2,1,1,12]]).
 
-% ---- Meta-calls ----
+% ---- call/N with the goal known when the clause is compiled ----
 
-mapl(_, []).
-mapl(P, [X|Xs]) :- call(P, X), mapl(P, Xs).
-map2(_, [], []).
-map2(P, [X|Xs], [Y|Ys]) :- call(P, X, Y), map2(P, Xs, Ys).
 succ_p(M, s(M)).
-var_goal(G) :- G.
 
 expect(call_with_extra_args, L, call(app, [a], [b], L), [[a,b]]).
 expect(call_closure_with_args, L, call(app([a]), [b], L), [[a,b]]).
 expect(call_disjunction, X, call((c(X) ; X = 9)), [1, 2, 3, 9]).
-expect(call_goal_bound_at_run_time, X, (G = c(X), call(G)), [1, 2, 3]).
-expect(call_conjunction_bound_at_run_time, X-Y, (G = (c(X), t(Y)), X = 2, call(G)), [2-p, 2-q]).
-expect(maplist_like_check, mapl(c, [1, 3, 2]), [mapl(c,[1,3,2])]).
-expect(maplist_like_check_fails, mapl(c, [1, 4]), []).
-expect(maplist_like_map, L, map2(succ_p, [0, s(0)], L), [[s(0), s(s(0))]]).
-expect(variable_as_goal, X, var_goal(c(X)), [1, 2, 3]).
 
 % ---- Deep recursion ----
 
