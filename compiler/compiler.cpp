@@ -63,6 +63,13 @@ constexpr unsigned HEAP_CHECK_THRESHOLD = 512;
 struct compile_error {
   std::string message;
 };
+/* More values must live in X registers at once than there are: the clause
+   is compiled again with its variables in the environment. */
+struct too_many_registers {};
+
+/* Values a spine of UNIFY steps may keep in registers before the rest of
+   the spine is split off into a register of its own. */
+constexpr size_t SPINE_REGISTERS = 32;
 
 bool is_large(TAGGED t) { return IsStructure(t) && IsBoxHeader(TagToSTR(t)[0]); }
 bool is_compound(TAGGED t) { return IsComplex(t) && !is_large(t); }
@@ -125,6 +132,7 @@ struct clause_state {
   std::vector<block_def> blocks;
   std::set<const TAGGED *> choice_marks, cut_marks; /* '$choice'(V), '$cut'(V) made here */
   bool cuts_clause = false;
+  bool force_perm = false;
 
   TAGGED *heap(unsigned words)
   {
@@ -236,8 +244,8 @@ public:
   /* main: the clause itself (head is the clause head); otherwise an
      alternative of a block (head is the block's call term) whose ! cuts to
      cut_var. */
-  unit_compiler(clause_state &s, mod_def *m, bool main, TAGGED cut_var)
-      : s_(s), b_(s.b), module_(m), main_(main), cut_var_(cut_var)
+  unit_compiler(clause_state &s, mod_def *m, bool main, TAGGED cut_var, bool force_perm)
+      : s_(s), b_(s.b), module_(m), main_(main), cut_var_(cut_var), force_perm_(force_perm)
   {
   }
 
@@ -281,6 +289,8 @@ private:
   int nyvars_ = 0;
   std::vector<int> y_last_; /* last chunk of each Y */
   int floor_ = 0, next_x_ = 0;
+  std::vector<int> free_x_;
+  bool force_perm_ = false;
   unsigned ix_ = IX_CASES;
   TAGGED key_ = 0;
   bool first_insn_ = true;
@@ -525,7 +535,7 @@ private:
     }
     std::vector<std::pair<int, TAGGED>> perms; /* (last chunk, var) */
     for (auto &[k, v] : vars_)
-      if (v.first_chunk != v.last_chunk) {
+      if (v.first_chunk != v.last_chunk || (force_perm_ && v.occurrences > 1)) {
         v.perm = true;
         perms.push_back({v.last_chunk, k});
       }
@@ -554,9 +564,25 @@ private:
 
   int fresh_x()
   {
+    if (!free_x_.empty()) {
+      int r = free_x_.back();
+      free_x_.pop_back();
+      return r;
+    }
     if (next_x_ > MAX_X)
-      throw compile_error{"clause needs too many registers"};
+      throw too_many_registers{};
     return next_x_++;
+  }
+  /* A scratch register whose value has been used up. */
+  void release_x(int r)
+  {
+    if (r >= floor_)
+      free_x_.push_back(r);
+  }
+  void new_chunk()
+  {
+    next_x_ = floor_;
+    free_x_.clear();
   }
 
   /* Picks the allocating form for the first instruction that touches the
@@ -595,11 +621,15 @@ private:
 
   struct pending { int reg; TAGGED term; };
 
-  /* Emits the UNIFY_ steps of t's arguments; a compound last argument is
-     continued in place, other compound arguments go to fresh registers
-     (head: queued for GET_; body: already built, given in built). */
+  /* Emits the UNIFY_ steps of t's arguments.  A compound last argument is
+     continued in place; other compound arguments, and large numbers that
+     are not the very last step (no step may follow UNIFY_LARGE), go
+     through registers: in the head they are queued for a GET_ of their
+     own, in the body they were built beforehand (given in built).  A head
+     spine that has queued SPINE_REGISTERS values queues its rest too. */
   void unify_args(TAGGED t, std::vector<pending> *queue, const std::map<TAGGED, int> *built)
   {
+    size_t queued = 0;
     for (;;) {
       unsigned n = arity_of(t);
       int voids = 0;
@@ -613,24 +643,26 @@ private:
       TAGGED next = 0;
       for (unsigned i = 0; i < n; i++) {
         TAGGED a = arg_of(t, i);
+        const bool last = i == n - 1;
         if (IsVar(a)) {
           var_info &v = vars_[a];
           if (!v.seen && v.occurrences == 1) { voids++; continue; }
           flush_voids();
           unify_var(v);
-        } else if (is_compound(a)) {
+        } else if (built != nullptr && built->count(a) != 0) {
           flush_voids();
-          if (i == n - 1) {
-            if (IsList(a)) b_.emit(UNIFY_LIST);
-            else b_.emit(UNIFY_STRUCTURE, {cb::f(functor_of(a))});
-            next = a;
-          } else if (built != nullptr) {
-            b_.emit(UNIFY_X_VALUE, {cb::x(static_cast<unsigned>(built->at(a)))});
-          } else {
-            int r = fresh_x();
-            b_.emit(UNIFY_X_VARIABLE, {cb::x(r)});
-            queue->push_back({r, a});
-          }
+          b_.emit(UNIFY_X_VALUE, {cb::x(static_cast<unsigned>(built->at(a)))});
+        } else if (is_compound(a) && last && (queue == nullptr || queued < SPINE_REGISTERS)) {
+          flush_voids();
+          if (IsList(a)) b_.emit(UNIFY_LIST);
+          else b_.emit(UNIFY_STRUCTURE, {cb::f(functor_of(a))});
+          next = a;
+        } else if (is_compound(a) || (is_large(a) && !last)) {
+          flush_voids();
+          int r = fresh_x();
+          b_.emit(UNIFY_X_VARIABLE, {cb::x(r)});
+          queue->push_back({r, a});
+          queued++;
         } else {
           flush_voids();
           if (a == atom_nil) b_.emit(UNIFY_NIL);
@@ -724,7 +756,13 @@ private:
     }
     for (size_t k = 0; k < queue.size(); k++) {
       pending p = queue[k];
-      get_compound(p.reg, p.term, &queue, false);
+      if (is_large(p.term)) {
+        b_.emit(GET_LARGE, {cb::x(p.reg), cb::large_term(p.term)});
+        first_insn_ = false;
+      } else {
+        get_compound(p.reg, p.term, &queue, false);
+      }
+      release_x(p.reg);
     }
   }
 
@@ -757,7 +795,7 @@ private:
       const goal &g = goals_[i];
       if (g.chunk != chunk) {
         chunk = g.chunk;
-        next_x_ = floor_;
+        new_chunk();
         if (needs_heap_check(chunk))
           heap_check(chunk);
       }
@@ -923,27 +961,60 @@ private:
     }
   }
 
-  /* Builds compound t into register reg, inner terms first: every
-     compound argument that is not a last argument goes to a fresh register
-     before the cells of t are written. */
-  void build(int reg, TAGGED t)
+  /* Builds compound t into register reg (a fresh register when reg is
+     -1; returned), inner terms first: every compound argument that is not
+     a last argument, and every large number that is not the very last
+     step, goes to a register before the cells of t are written, and the
+     register is free again afterwards.  A spine that would keep more than
+     SPINE_REGISTERS such values has its rest built first, into one
+     register; the target register is taken last, so that nesting costs no
+     registers. */
+  int build(int reg, TAGGED t)
   {
-    std::map<TAGGED, int> built;
-    for (TAGGED c = t; is_compound(c);) {
-      unsigned n = arity_of(c);
-      for (unsigned i = 0; i + 1 < n; i++) {
+    auto pending_in = [](TAGGED c) {
+      size_t k = 0;
+      for (unsigned i = 0; i + 1 < arity_of(c); i++) {
         TAGGED a = arg_of(c, i);
-        if (is_compound(a) && built.find(a) == built.end()) {
+        k += (is_compound(a) || is_large(a)) ? 1 : 0;
+      }
+      return k;
+    };
+    std::vector<TAGGED> cells;
+    TAGGED rest = 0;
+    size_t values = 0;
+    for (TAGGED c = t; is_compound(c); c = arg_of(c, arity_of(c) - 1)) {
+      size_t k = pending_in(c);
+      if (!cells.empty() && values + k > SPINE_REGISTERS) {
+        rest = c;
+        break;
+      }
+      cells.push_back(c);
+      values += k;
+    }
+    std::map<TAGGED, int> built;
+    if (rest != 0)
+      built[rest] = build(-1, rest);
+    for (TAGGED c : cells)
+      for (unsigned i = 0; i + 1 < arity_of(c); i++) {
+        TAGGED a = arg_of(c, i);
+        if (built.count(a) != 0)
+          continue;
+        if (is_large(a)) {
           int r = fresh_x();
-          build(r, a);
+          b_.emit(PUT_LARGE, {cb::x(r), cb::large_term(a)});
           built[a] = r;
+        } else if (is_compound(a)) {
+          built[a] = build(-1, a);
         }
       }
-      c = arg_of(c, n - 1);
-    }
+    if (reg < 0)
+      reg = fresh_x();
     if (IsList(t)) b_.emit(PUT_LIST, {cb::x(reg)});
     else b_.emit(PUT_STRUCTURE, {cb::x(reg), cb::f(functor_of(t))});
     unify_args(t, nullptr, &built);
+    for (auto &[term, r] : built)
+      release_x(r);
+    return reg;
   }
 };
 
@@ -971,7 +1042,7 @@ void compile_into(clause_state &s, TAGGED clause, mod_def *module, compiled_clau
     throw compile_error{"cannot redefine the control construct " + std::string(atom_name(name_of(head))) + "/" +
                         std::to_string(arity_of(head))};
 
-  unit_compiler main(s, module, true, 0);
+  unit_compiler main(s, module, true, 0, s.force_perm);
   main.compile(head, body);
   /* The blocks follow the main part, each with its alternatives after it;
      an alternative may add further blocks at the end of the queue. */
@@ -983,7 +1054,7 @@ void compile_into(clause_state &s, TAGGED clause, mod_def *module, compiled_clau
     s.b.choice_block(static_cast<int>(arity_of(bd.call_term)), alts, bd.head);
     for (size_t j = 0; j < bd.alternatives.size(); j++) {
       s.b.bind(alts[j]);
-      unit_compiler alt(s, bd.module, false, bd.cut_vars[j]);
+      unit_compiler alt(s, bd.module, false, bd.cut_vars[j], s.force_perm);
       alt.compile(bd.call_term, bd.alternatives[j]);
     }
   }
@@ -1003,9 +1074,18 @@ int compile_clause(worker *w, TAGGED clause_term, mod_def *module, compiled_clau
   TAGGED *heap_mark = w->global_top;
   int ok = 0;
   try {
-    clause_state s{w, {}, {}, {}, {}, false};
-    compile_into(s, clause_term, module, out, filename);
+    try {
+      clause_state s{w, {}, {}, {}, {}, false, false};
+      compile_into(s, clause_term, module, out, filename);
+    } catch (const too_many_registers &) {
+      w->global_top = heap_mark;
+      clause_state s{w, {}, {}, {}, {}, false, true};
+      compile_into(s, clause_term, module, out, filename);
+    }
     ok = 1;
+  } catch (const too_many_registers &) {
+    if (error != nullptr)
+      *error = "clause needs too many registers";
   } catch (const compile_error &e) {
     if (error != nullptr)
       *error = e.message;

@@ -272,6 +272,10 @@ void directive(load_context &cx, TAGGED d)
     }
     cx.module = find_module(name, 1);
     cx.declared_module = true;
+    /* Known from now on: a file that this one loads may import from it
+       before its clauses are in (the exports exist already). */
+    if (!cx.file.empty())
+      loaded_files[cx.file] = name;
   } else if (is(d, "use_module", 1)) {
     load_directive(cx, arg(d, 1), 0, true);
   } else if (is(d, "use_module", 2)) {

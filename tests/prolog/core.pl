@@ -349,11 +349,13 @@ count(s(N)) :- count(N).
 walk(0, done).
 walk(s(N), R) :- keep(N), walk(N, R).
 
-% The recursive call is the last goal of an if-then-else block.
-walk_ite(N) :- ( N = 0 -> true ; N = s(M), keep(M), walk_ite(M) ).
+% The recursive call is the last goal of an if-then-else block.  dec/2
+% rather than N = s(M), which would build s(M) on the heap at every step.
+dec(s(M), M).
+walk_ite(N) :- ( N = 0 -> true ; dec(N, M), keep(M), walk_ite(M) ).
 
 % ... and of a disjunction whose other branch has been tried first.
-walk_disj(N) :- ( N = 0 ; N = s(M), walk_disj(M) ).
+walk_disj(N) :- ( N = 0 ; dec(N, M), walk_disj(M) ).
 
 mklist(0, []).
 mklist(s(N), [x|L]) :- mklist(N, L).

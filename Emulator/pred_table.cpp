@@ -1,0 +1,156 @@
+/* pred_table.cpp: the rows of the built-in table and their installation.
+ *
+ * Order matters only for readers: a row either names its `preds` slot or
+ * saves nothing.  The event queue does not exist yet, so $user_event/0
+ * has a native body that finds nothing to run.
+ */
+#include "pred_table.h"
+
+#include "atoms.h"
+#include "char_conversion.h"
+#include "clause_counters.h"
+#include "copy_term.h"
+#include "datadefs.h"
+#include "errors.h"
+#include "exception_store.h"
+#include "indexing.h"
+#include "instance.h"
+#include "memman.h"
+#include "modules.h"
+#include "operators.h"
+#include "preds.h"
+#include "source_positions.h"
+#include "tokenizer.h"
+#include "wam.h"
+#include "wamsup.h"
+
+namespace {
+
+int no_events(worker *) { return 1; }
+
+} // namespace
+
+#define ESCAPE(name, arity, slot) {name, nullptr, arity, ENTER_UNDEFINED, &preds.slot, "prolog"}
+#define NATIVE(name, fn, arity) {name, fn, arity, ENTER_C, nullptr, "prolog"}
+
+const pred_row pred_table[] = {
+    /* Entry kinds without a function. */
+    {"true", nullptr, 0, BUILTIN_TRUE, &preds.true0, "prolog"},
+    {"fail", nullptr, 0, BUILTIN_FAIL, &preds.fail, "prolog"},
+    {"$instance", nullptr, 3, BUILTIN_INSTANCE, nullptr, "prolog"},
+    {"call_module", nullptr, 3, BUILTIN_CALL_MODULE, nullptr, "prolog"},
+    {"$nodebug_call", nullptr, 3, BUILTIN_NODEBUG_CALL, &preds.call, "prolog"},
+    {"$current_instance", nullptr, 4, BUILTIN_CURRENT_INSTANCE, nullptr, "prolog"},
+    {"$apply", nullptr, 3, BUILTIN_APPLY, nullptr, "prolog"},
+    {"$unwind_stack", nullptr, 0, BUILTIN_UNWIND_STACK, &preds.unwind_stack, "prolog"},
+    {"$resume", nullptr, 7, BUILTIN_RESUME, &preds.resume, "prolog"},
+    {":", nullptr, 2, BUILTIN_COLON, nullptr, "prolog"},
+
+    /* Native built-ins the engine enters itself. */
+    {"$user_event", no_events, 0, ENTER_C, &preds.user_event, "prolog"},
+    {"$read_token", prolog_read_token, 6, ENTER_C, &preds.rdtok, "prolog"},
+
+    /* Escape predicates: clauses from the runtime library. */
+    ESCAPE("metacall", 3, metacall),
+    ESCAPE("metacall_pc", 4, metacall_pc),
+    ESCAPE("meta_colon_pc", 3, meta_colon_pc),
+    ESCAPE("call_illarg_pc", 2, call_illarg_pc),
+    ESCAPE("undefined_goal", 3, undefined_goal),
+    ESCAPE("solve_fd_constraint", 2, solve_fd_constraint),
+    ESCAPE("debug_goal", 3, debug_goal),
+    ESCAPE("call_internal", 1, call_int),
+    ESCAPE("unify_cva", 2, unify_cva),
+    ESCAPE("call_goals", 1, call_goals),
+    ESCAPE("slow_apply", 3, slow_apply),
+    ESCAPE("slow_functor", 3, slow_functor),
+    ESCAPE("slow_append", 3, slow_append),
+    ESCAPE("slow_arg", 3, slow_arg),
+    ESCAPE("slow_univ", 2, slow_univ),
+    ESCAPE("slow_length", 2, slow_length),
+    ESCAPE("slow_create_mutable", 2, slow_create_mutable),
+    ESCAPE("slow_get_mutable", 2, slow_get_mutable),
+    ESCAPE("slow_update_mutable", 2, slow_update_mutable),
+    ESCAPE("call_cleanup", 1, call_cleanup),
+    ESCAPE("$cerror", 3, cerror),
+    ESCAPE("raise_exception", 1, raise_excp),
+    ESCAPE("control_c_handler", 0, ctrlc_handler),
+    ESCAPE("control_break_handler", 0, ctrlbrk_handler),
+    ESCAPE("evaluate", 4, evaluate),
+    ESCAPE("loaded_resource", 1, loaded_resource),
+    ESCAPE("load_clpfd_resource", 0, load_clpfd_resource),
+    ESCAPE("unload_clpfd_resource", 0, unload_clpfd_resource),
+    {"fd_unify", nullptr, 2, ENTER_UNDEFINED, &preds.fd_unify, "clpfd"},
+
+    /* Native built-ins. */
+    NATIVE("$atom_mode", prolog_atom_mode, 3),
+    NATIVE("$replace_suffix", prolog_replace_suffix, 4),
+    NATIVE("$bb_put", prolog_bb_put, 3),
+    NATIVE("$bb_get", prolog_bb_get, 3),
+    NATIVE("$bb_delete", prolog_bb_delete, 3),
+    NATIVE("$bb_update", prolog_bb_update, 5),
+    NATIVE("$module", prolog_module3, 3),
+    NATIVE("$module", prolog_module4, 4),
+    NATIVE("$module_hiding", prolog_module_hiding, 1),
+    NATIVE("$curmod", prolog_curmod, 3),
+    NATIVE("$import_preds", prolog_import_preds, 3),
+    NATIVE("$typein_module", prolog_typein_module, 2),
+    NATIVE("$imported", prolog_imported, 3),
+    NATIVE("$predicate_file", prolog_predicate_file, 3),
+    NATIVE("$load_exception", prolog_load_exception, 1),
+    NATIVE("$store_exception", prolog_store_exception, 1),
+    NATIVE("$erase_exception", prolog_erase_exception, 0),
+    NATIVE("$copy_term", prolog_copy_term, 2),
+    NATIVE("$abolish", prolog_abolish, 2),
+    NATIVE("$undefine_all", prolog_undefine_all, 1),
+    NATIVE("$define_predicate", prolog_define_predicate, 2),
+    NATIVE("$erase_clause", prolog_erase_clause, 1),
+    NATIVE("$compiled_clause", prolog_compiled_clause, 4),
+    NATIVE("$make_bytecode_object", prolog_make_bytecode_object, 4),
+    NATIVE("$set_property", prolog_set_property, 3),
+    NATIVE("$add_char_conversion", prolog_add_char_conversion, 2),
+    NATIVE("$large_data", prolog_large_data, 3),
+    NATIVE("$agc_margin", prolog_agc_margin, 2),
+    NATIVE("$trimcore", prolog_trimcore, 1),
+    NATIVE("$reclaim_misc_usage", prolog_reclaim_misc_usage, 1),
+    NATIVE("$minfo", prolog_minfo, 0),
+    NATIVE("garbage_collect_atoms", prolog_garbage_collect_atoms, 0),
+    NATIVE("$cerror_data", prolog_cerror_data, 2),
+    NATIVE("$error_message", prolog_error_message, 2),
+    NATIVE("$op", prolog_op, 3),
+    NATIVE("$current_ops", prolog_current_ops, 1),
+    NATIVE("$new_table_interp", prolog_new_table_interp, 3),
+    NATIVE("$search_table_interp", prolog_search_table_interp, 3),
+    NATIVE("$get_counters", prolog_get_counters, 6),
+    NATIVE("$reset_counters", prolog_reset_counters, 2),
+    NATIVE("$clause_number", prolog_clause_number, 3),
+};
+
+#undef ESCAPE
+#undef NATIVE
+
+const int pred_table_size = sizeof pred_table / sizeof pred_table[0];
+
+int install_builtins(void)
+{
+  for (int i = 0; i < pred_table_size; i++) {
+    const pred_row &r = pred_table[i];
+    mod_def *m = find_module(init_atom_check(r.module, 0), 1);
+    if (m == nullptr)
+      return 0;
+    definition *d = insert_definition(m, init_atom_check(r.name, 0), r.arity, 1);
+    if (d == nullptr)
+      return 0;
+    if (r.type != ENTER_UNDEFINED) {
+      redefine_predicate(d, r.type);
+      if (r.type == ENTER_C)
+        d->proc.code.cinfo = r.function;
+    }
+    if (r.save != nullptr)
+      *r.save = d;
+  }
+  preds.nd_cerror = def_retry_prolog(preds.cerror, 3);
+  preds.nd_raise_excp = def_retry_prolog(preds.raise_excp, 1);
+  eglobal->memory_fault_exception = reinterpret_cast<TAGGED>(memory_fault_term());
+  wam_erase_exception_hook = erase_stored_exception;
+  return 1;
+}
