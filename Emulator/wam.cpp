@@ -20,14 +20,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "atoms.h"
 #include "datadefs.h"
 #include "errors.h"
+#include "eval_functions.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
 #include "memman.h"
 #include "modules.h"
 #include "preds.h"
+#include "suspend.h"
 #include "terms.h"
 #include "unify.h"
 #include "wam_regs.h"
@@ -66,6 +69,17 @@ static void push_error_choicepoint(worker *w, int which)
   try_node *alt = which == ERROR_CHPT_CERROR ? preds.nd_cerror : preds.nd_raise_excp;
   if (alt != nullptr)
     wam_push_choicepoint(w, alt);
+}
+
+/* An undefined predicate was called while undefined_goal/3, which
+   handles such calls, is itself undefined. */
+[[noreturn]] static void undefined_escape_fault(const definition *d)
+{
+  static char message[512];
+  std::snprintf(message, sizeof message,
+                "the escape predicate prolog:undefined_goal/3 is not defined (called for %s:%s/%d)",
+                atom_name(d->module->name), atom_name(d->proc.printname), d->proc.arity);
+  VR_raise_fault(message);
 }
 
 /* ---- Exception unwinding ---- */
@@ -161,6 +175,11 @@ int wam_body(worker *w, INSN *start, fli_call *fcp)
   int suspend_margin = 0;
   int profiled_call = 0;
   instance *interp_clause = nullptr;
+  /* The arithmetic registers: accumulator and second operand.  In the
+     integer state of a sequence (read-mode handlers) they hold untagged
+     signed 32-bit values, in the general state (write-mode handlers)
+     number terms; see wam_arith.inc. */
+  TAGGED long0 = 0, long1 = 0;
   (void)code_progress;
   (void)code_store_x_value;
   (void)profiled_call;

@@ -41,11 +41,13 @@
 #include "compiler.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <set>
 
 #include "atoms.h"
 #include "code_builder.h"
+#include "datadefs.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "modules.h"
@@ -229,7 +231,104 @@ struct var_info {
   bool unsafe_origin = false; /* made in the environment by a body goal */
 };
 
-enum goal_kind { G_CALL, G_FAIL, G_NECK_CUT, G_CHOICE, G_CUT_TO };
+enum goal_kind { G_CALL, G_FAIL, G_NECK_CUT, G_CHOICE, G_CUT_TO, G_INLINE };
+
+/* Goals compiled to instructions in line, as the runtime library's own
+   single-instruction definitions of these predicates are. */
+enum inline_kind { IN_TEST, IN_BUILTIN, IN_TERM_COMPARE, IN_IS, IN_ARITH_COMPARE };
+
+struct inline_def {
+  const char *name;
+  unsigned arity;
+  inline_kind kind;
+  int insn;
+};
+
+const inline_def inline_table[] = {
+    {"atom", 1, IN_TEST, ATOM},         {"atomic", 1, IN_TEST, ATOMIC},
+    {"float", 1, IN_TEST, FLOAT},       {"integer", 1, IN_TEST, INTEGER},
+    {"number", 1, IN_TEST, NUMBER},     {"var", 1, IN_TEST, VAR},
+    {"nonvar", 1, IN_TEST, NONVAR},     {"simple", 1, IN_TEST, SIMPLE},
+    {"compound", 1, IN_TEST, COMPOUND}, {"callable", 1, IN_TEST, CALLABLE},
+    {"ground", 1, IN_TEST, GROUND},     {"mutable", 1, IN_TEST, MUTABLE},
+    {"db_reference", 1, IN_TEST, DB_REFERENCE},
+    {"arg", 3, IN_BUILTIN, ARG},        {"functor", 3, IN_BUILTIN, FUNCTOR},
+    {"=..", 2, IN_BUILTIN, UNIV},       {"compare", 3, IN_BUILTIN, COMPARE},
+    {"length", 2, IN_BUILTIN, LENGTH},  {"append", 3, IN_BUILTIN, APPEND},
+    {"create_mutable", 2, IN_BUILTIN, CREATE_MUTABLE},
+    {"get_mutable", 2, IN_BUILTIN, GET_MUTABLE},
+    {"update_mutable", 2, IN_BUILTIN, UPDATE_MUTABLE},
+    {"==", 2, IN_TERM_COMPARE, EQUAL_TO_IMM},     {"\\==", 2, IN_TERM_COMPARE, NOT_EQUAL_TO_IMM},
+    {"@<", 2, IN_TERM_COMPARE, LESS_THAN_IMM},    {"@>", 2, IN_TERM_COMPARE, GREATER_THAN_IMM},
+    {"@=<", 2, IN_TERM_COMPARE, NOT_GREATER_THAN_IMM}, {"@>=", 2, IN_TERM_COMPARE, NOT_LESS_THAN_IMM},
+    {"is", 2, IN_IS, 0},
+    {"=:=", 2, IN_ARITH_COMPARE, EQUAL_TO},       {"=\\=", 2, IN_ARITH_COMPARE, NOT_EQUAL_TO},
+    {"<", 2, IN_ARITH_COMPARE, LESS_THAN},        {">", 2, IN_ARITH_COMPARE, GREATER_THAN},
+    {"=<", 2, IN_ARITH_COMPARE, NOT_GREATER_THAN}, {">=", 2, IN_ARITH_COMPARE, NOT_LESS_THAN},
+};
+
+/* Evaluable functors compiled to one instruction each. */
+struct evaluable_def {
+  const char *name;
+  unsigned arity;
+  int insn; /* 0: the value of the operand (+X) */
+};
+
+const evaluable_def evaluable_table[] = {
+    {"-", 1, MONOP_MINUS}, {"+", 1, 0}, {"integer", 1, MONOP_INTEGER}, {"float", 1, MONOP_FLOAT},
+    {"\\", 1, MONOP_COMPLEMENT}, {"sin", 1, MONOP_SIN}, {"cos", 1, MONOP_COS}, {"tan", 1, MONOP_TAN},
+    {"cot", 1, MONOP_COT}, {"sinh", 1, MONOP_SINH}, {"cosh", 1, MONOP_COSH}, {"tanh", 1, MONOP_TANH},
+    {"coth", 1, MONOP_COTH}, {"asin", 1, MONOP_ASIN}, {"acos", 1, MONOP_ACOS}, {"atan", 1, MONOP_ATAN},
+    {"acot", 1, MONOP_ACOT}, {"asinh", 1, MONOP_ASINH}, {"acosh", 1, MONOP_ACOSH},
+    {"atanh", 1, MONOP_ATANH}, {"acoth", 1, MONOP_ACOTH}, {"sqrt", 1, MONOP_SQRT}, {"log", 1, MONOP_LOG},
+    {"exp", 1, MONOP_EXP}, {"abs", 1, MONOP_ABS}, {"msb", 1, MONOP_MSB}, {"round", 1, MONOP_ROUND},
+    {"truncate", 1, MONOP_TRUNCATE}, {"floor", 1, MONOP_FLOOR}, {"ceiling", 1, MONOP_CEILING},
+    {"sign", 1, MONOP_SIGN}, {"float_integer_part", 1, MONOP_FLOAT_INTEGER_PART},
+    {"float_fractional_part", 1, MONOP_FLOAT_FRACTIONAL_PART},
+    {"+", 2, BINOP_ADD}, {"-", 2, BINOP_SUBTRACT}, {"*", 2, BINOP_MULTIPLY}, {"/", 2, BINOP_DIVIDE},
+    {"//", 2, BINOP_IDIVIDE}, {"div", 2, BINOP_IDIVIDE}, {"mod", 2, BINOP_MODULUS},
+    {"rem", 2, BINOP_REMAINDER}, {"max", 2, BINOP_MAXIMUM}, {"min", 2, BINOP_MINIMUM},
+    {"\\", 2, BINOP_XOR}, {"/\\", 2, BINOP_AND}, {"\\/", 2, BINOP_OR}, {"<<", 2, BINOP_LEFT_SHIFT},
+    {">>", 2, BINOP_RIGHT_SHIFT}, {"atan2", 2, BINOP_ATAN2}, {"acot2", 2, BINOP_ACOT2},
+    {"log", 2, BINOP_LOG}, {"exp", 2, BINOP_EXP}, {"**", 2, BINOP_POWER}, {"gcd", 2, BINOP_GCD},
+};
+
+const inline_def *find_inline(TAGGED g)
+{
+  if (!is_callable(g))
+    return nullptr;
+  for (const inline_def &d : inline_table)
+    if (d.arity == arity_of(g) && name_of(g) == init_atom_check(d.name, 0))
+      return &d;
+  return nullptr;
+}
+
+const evaluable_def *find_evaluable(TAGGED e)
+{
+  if (!is_compound(e))
+    return nullptr;
+  for (const evaluable_def &d : evaluable_table)
+    if (d.arity == arity_of(e) && name_of(e) == init_atom_check(d.name, 0))
+      return &d;
+  return nullptr;
+}
+
+/* A 32-bit integer the arithmetic instructions take as an immediate. */
+bool int32_value(TAGGED t, std::int32_t *v)
+{
+  if (IsSmall(t)) {
+    *v = static_cast<std::int32_t>(GetSmall(t));
+    return true;
+  }
+  if (is_large(t) && TagToSTR(t)[0] == BOX_INT1) {
+    *v = static_cast<std::int32_t>(TagToSTR(t)[1]);
+    return true;
+  }
+  return false;
+}
+
+/* An operand loaded by a single instruction: a variable or a number. */
+bool arith_leaf(TAGGED e) { return IsVar(e) || IsSmall(e) || is_large(e) || find_evaluable(e) == nullptr; }
 
 struct goal {
   goal_kind kind;
@@ -237,6 +336,7 @@ struct goal {
   int chunk;
   definition *def = nullptr; /* call of a predicate */
   int block = -1;           /* call of an embedded block */
+  const inline_def *in = nullptr; /* G_INLINE */
 };
 
 class unit_compiler {
@@ -349,6 +449,19 @@ private:
   /* The cut target of an alternative, when ! may occur in it. */
   TAGGED alt_cut(TAGGED alt) { return has_transparent_cut(alt) ? cut_target() : 0; }
 
+  /* A goal of the inline table, unless module m defines that predicate
+     itself. */
+  const inline_def *inlinable(TAGGED g, mod_def *m)
+  {
+    const inline_def *in = find_inline(g);
+    if (in == nullptr)
+      return nullptr;
+    definition *d = insert_definition(m, name_of(g), static_cast<int>(in->arity), 0);
+    if (d != nullptr && d->defined_in != eglobal->prolog_module && predtyp(d) != ENTER_UNDEFINED)
+      return nullptr;
+    return in;
+  }
+
   void flatten(TAGGED body)
   {
     std::vector<std::pair<TAGGED, mod_def *>> stack{{body, module_}};
@@ -414,6 +527,19 @@ private:
         TAGGED first = s_.conj(s_.choice_mark(k),
                                s_.conj(opaque(arg_of(g, 0)), s_.conj(s_.cut_mark(k), MakeAtom(atom_fail_enum))));
         add_block({first, MakeAtom(atom_true_enum)}, {0, 0}, m);
+      } else if (module_ == eglobal->prolog_module && (is(g, "$choice", 1) || is(g, "$cut", 1))) {
+        /* The runtime library's own cut primitives. */
+        if (is(g, "$choice", 1)) {
+          if (!IsVar(arg_of(g, 0)) || chunk_ > 0)
+            throw compile_error{"$choice/1 needs a new variable before the first call"};
+          goals_.push_back({G_CHOICE, arg_of(g, 0), chunk_});
+        } else {
+          goals_.push_back({G_CUT_TO, arg_of(g, 0), chunk_});
+        }
+      } else if (const inline_def *in = inlinable(g, m)) {
+        goal ig{G_INLINE, g, chunk_};
+        ig.in = in;
+        goals_.push_back(ig);
       } else if (is_callable(g) && name_of(g) == MakeAtom(atom_call_enum) && arity_of(g) >= 1) {
         call_n(g, m);
       } else if (is_callable(g)) {
@@ -530,7 +656,7 @@ private:
     int nchunks = 1;
     for (const goal &g : goals_) {
       nchunks = std::max(nchunks, g.chunk + 2);
-      if (g.kind == G_CALL || g.kind == G_CHOICE || g.kind == G_CUT_TO)
+      if (g.kind == G_CALL || g.kind == G_CHOICE || g.kind == G_CUT_TO || g.kind == G_INLINE)
         count_vars(g.term, g.chunk);
     }
     std::vector<std::pair<int, TAGGED>> perms; /* (last chunk, var) */
@@ -548,7 +674,7 @@ private:
     chunk_words_.assign(static_cast<size_t>(nchunks), 0);
     chunk_words_[0] = heap_words(head_);
     for (const goal &g : goals_)
-      if (g.kind == G_CALL)
+      if (g.kind == G_CALL || g.kind == G_INLINE)
         chunk_words_[static_cast<size_t>(g.chunk)] += heap_words(g.term);
   }
 
@@ -827,6 +953,9 @@ private:
         else b_.emit(CUTB_X, {cb::x(v.xloc)});
         break;
       }
+      case G_INLINE:
+        compile_inline(g);
+        break;
       case G_CALL: {
         bool last = i + 1 == goals_.size();
         compile_call(g, last);
@@ -853,6 +982,224 @@ private:
           stack.push_back(arg_of(c, i));
     }
     return false;
+  }
+
+  /* ---- Inline goals ---- */
+
+  /* A register holding term t for an inline instruction: a temporary's own
+     register, or a scratch register loaded with t (*scratch set). */
+  int operand_reg(TAGGED t, int chunk, bool *scratch)
+  {
+    *scratch = false;
+    if (IsVar(t)) {
+      var_info &v = vars_[t];
+      if (!v.perm && v.seen)
+        return v.xloc;
+      int r = fresh_x();
+      put_arg(r, t, chunk);
+      /* A first occurrence now lives in r. */
+      return r;
+    }
+    int r = fresh_x();
+    put_arg(r, t, chunk);
+    *scratch = true;
+    return r;
+  }
+
+  void compile_inline(const goal &g)
+  {
+    const inline_def *in = g.in;
+    const unsigned n = arity_of(g.term);
+    switch (in->kind) {
+    case IN_TEST:
+    case IN_BUILTIN:
+    case IN_TERM_COMPARE: {
+      std::vector<int> regs;
+      std::vector<int> scratch;
+      for (unsigned i = 0; i < n; i++) {
+        bool sc;
+        regs.push_back(operand_reg(arg_of(g.term, i), g.chunk, &sc));
+        if (sc)
+          scratch.push_back(regs.back());
+      }
+      if (in->kind == IN_TEST) {
+        b_.emit(in->insn, {cb::x(regs[0]), cb::else_to(failcode)});
+      } else if (in->kind == IN_TERM_COMPARE) {
+        b_.emit(COMPAREOP, {cb::x(regs[0]), cb::x(regs[1])});
+        b_.emit(in->insn, {cb::l(0), cb::else_to(failcode)});
+      } else if (n == 2) {
+        b_.emit(in->insn, {cb::x(regs[0]), cb::x(regs[1])});
+      } else {
+        b_.emit(in->insn, {cb::x(regs[0]), cb::x(regs[1]), cb::x(regs[2])});
+      }
+      for (int r : scratch)
+        release_x(r);
+      break;
+    }
+    case IN_IS: {
+      TAGGED target = arg_of(g.term, 0);
+      arith_sequence(arg_of(g.term, 1), g.chunk);
+      arith_store(target, g.chunk);
+      break;
+    }
+    case IN_ARITH_COMPARE: {
+      TAGGED left = arg_of(g.term, 0), right = arg_of(g.term, 1);
+      arith_pair(left, right, g.chunk);
+      b_.emit(in->insn, {cb::else_to(failcode)});
+      break;
+    }
+    }
+  }
+
+  /* Loads a leaf operand: first = the first instruction of a sequence
+     (into long0), else a LATER_ one (into long1). */
+  void arith_load(TAGGED e, bool first, int chunk, std::vector<int> *scratch)
+  {
+    std::int32_t v;
+    if (int32_value(e, &v)) {
+      b_.emit(first ? FIRST_CONSTANT : LATER_CONSTANT, {cb::l(v)});
+    } else if (is_large(e)) {
+      b_.emit(first ? FIRST_LARGE : LATER_LARGE, {cb::large_term(e)});
+    } else if (first && e == MakeAtom(atom_inf_enum)) {
+      b_.emit(ANOP_INF);
+    } else if (first && e == MakeAtom(atom_nan_enum)) {
+      b_.emit(ANOP_NAN);
+    } else if (IsVar(e) && vars_[e].perm && vars_[e].seen) {
+      b_.emit(first ? FIRST_Y_VALUE : LATER_Y_VALUE, {cb::y(vars_[e].y)});
+    } else {
+      /* A variable in a register, or a term the evaluator escapes on. */
+      bool sc;
+      int r = operand_reg(e, chunk, &sc);
+      if (sc)
+        scratch->push_back(r);
+      b_.emit(first ? FIRST_X_VALUE : LATER_X_VALUE, {cb::x(r)});
+    }
+  }
+
+  /* Computes every right operand that is neither a leaf nor reachable by
+     swapping into a register of its own (a complete sequence each), so
+     that e itself then runs as one sequence. */
+  void arith_prepare(TAGGED e, int chunk, std::map<TAGGED, int> *temps, std::vector<int> *scratch)
+  {
+    const evaluable_def *d = find_evaluable(e);
+    if (d == nullptr)
+      return;
+    if (d->arity == 1) {
+      arith_prepare(arg_of(e, 0), chunk, temps, scratch);
+      return;
+    }
+    TAGGED a = arg_of(e, 0), b = arg_of(e, 1);
+    if (arith_leaf(b)) {
+      arith_prepare(a, chunk, temps, scratch);
+    } else if (arith_leaf(a)) {
+      arith_prepare(b, chunk, temps, scratch);
+    } else {
+      arith_prepare(b, chunk, temps, scratch);
+      arith_run(b, chunk, *temps, scratch);
+      int r = fresh_x();
+      b_.emit(STORE_X_VARIABLE, {cb::x(r)});
+      (*temps)[b] = r;
+      scratch->push_back(r);
+      arith_prepare(a, chunk, temps, scratch);
+    }
+  }
+
+  /* Emits the sequence that leaves e in long0 (its prepared operands in
+     temps). */
+  void arith_run(TAGGED e, int chunk, const std::map<TAGGED, int> &temps, std::vector<int> *scratch)
+  {
+    const evaluable_def *d = find_evaluable(e);
+    if (d == nullptr) {
+      arith_load(e, true, chunk, scratch);
+      return;
+    }
+    if (d->arity == 1) {
+      arith_run(arg_of(e, 0), chunk, temps, scratch);
+      if (d->insn != 0)
+        b_.emit(d->insn);
+      return;
+    }
+    TAGGED a = arg_of(e, 0), b = arg_of(e, 1);
+    if (arith_leaf(b)) {
+      arith_run(a, chunk, temps, scratch);
+      arith_load(b, false, chunk, scratch);
+    } else if (temps.count(b) != 0) {
+      arith_run(a, chunk, temps, scratch);
+      b_.emit(LATER_X_VALUE, {cb::x(temps.at(b))});
+    } else {
+      arith_run(b, chunk, temps, scratch);
+      arith_load(a, false, chunk, scratch);
+      b_.emit(BINOP_SWAP);
+    }
+    b_.emit(d->insn);
+  }
+
+  void arith_sequence(TAGGED e, int chunk)
+  {
+    std::map<TAGGED, int> temps;
+    std::vector<int> scratch;
+    arith_prepare(e, chunk, &temps, &scratch);
+    arith_run(e, chunk, temps, &scratch);
+    for (int r : scratch)
+      release_x(r);
+  }
+
+  /* long0 := left, long1 := right, for a comparison. */
+  void arith_pair(TAGGED left, TAGGED right, int chunk)
+  {
+    std::map<TAGGED, int> temps;
+    std::vector<int> scratch;
+    if (arith_leaf(right)) {
+      arith_prepare(left, chunk, &temps, &scratch);
+      arith_run(left, chunk, temps, &scratch);
+      arith_load(right, false, chunk, &scratch);
+    } else {
+      arith_prepare(right, chunk, &temps, &scratch);
+      arith_run(right, chunk, temps, &scratch);
+      int r = fresh_x();
+      b_.emit(STORE_X_VARIABLE, {cb::x(r)});
+      scratch.push_back(r);
+      std::map<TAGGED, int> left_temps;
+      arith_prepare(left, chunk, &left_temps, &scratch);
+      arith_run(left, chunk, left_temps, &scratch);
+      b_.emit(LATER_X_VALUE, {cb::x(r)});
+    }
+    for (int r : scratch)
+      release_x(r);
+  }
+
+  /* Ends an `is` sequence by storing into or matching the target. */
+  void arith_store(TAGGED target, int chunk)
+  {
+    std::int32_t v;
+    if (IsVar(target)) {
+      var_info &t = vars_[target];
+      if (t.perm) {
+        if (!t.seen) {
+          b_.emit(alloc_form(STORE_Y_VARIABLE, STORE_Y_FIRST_VARIABLE), {cb::y(t.y)});
+          t.seen = true;
+        } else {
+          b_.emit(STORE_Y_VALUE, {cb::y(t.y)});
+        }
+      } else if (!t.seen) {
+        t.seen = true;
+        t.xloc = fresh_x();
+        b_.emit(STORE_X_VARIABLE, {cb::x(t.xloc)});
+      } else {
+        b_.emit(STORE_X_VALUE, {cb::x(t.xloc)});
+      }
+    } else if (int32_value(target, &v)) {
+      b_.emit(STORE_CONSTANT, {cb::l(v)});
+    } else if (is_large(target)) {
+      b_.emit(STORE_LARGE, {cb::large_term(target)});
+    } else {
+      /* Never a number: the store fails, after evaluating (errors first). */
+      bool sc;
+      int r = operand_reg(target, chunk, &sc);
+      b_.emit(STORE_X_VALUE, {cb::x(r)});
+      if (sc)
+        release_x(r);
+    }
   }
 
   void compile_call(const goal &g, bool last)

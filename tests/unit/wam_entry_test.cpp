@@ -133,6 +133,16 @@ TEST_F(WamEntry, UndefinedPredicateGetsGoalWithLocalVariableMovedToHeap)
   close_query();
 }
 
+// Without a handler for undefined calls, calling an undefined predicate
+// would enter the handler's own undefined entry for ever.
+TEST_F(WamEntry, UndefinedCallWithoutItsHandlerIsAFatalFault)
+{
+  preds.undefined_goal = pred("undefined_goal", 3, ENTER_UNDEFINED, "prolog");
+  definition *u = pred("u", 2, ENTER_UNDEFINED);
+  EXPECT_EXIT(run(u, {MakeSmall_checked(1), MakeSmall_checked(2)}), ::testing::ExitedWithCode(255),
+              "prolog:undefined_goal/3 is not defined \\(called for user:u/2\\)");
+}
+
 struct ColonState {
   static std::vector<TAGGED> seen;
   static int target(worker *w)
