@@ -2,11 +2,9 @@
  *
  * The order is the one every later step relies on: memory manager, canned
  * code, worker, atoms, modules, the emulator's handler tables, operators
- * and the reader's flags, then the escape predicates the emulator enters by
- * itself.  Until the runtime library provides those escapes in Prolog, a
- * minimal set stands in: true/0, fail/0, $unwind_stack/0, $user_event/0,
- * raise_exception/1 (store the ball, unwind) and undefined_goal/3 (raise
- * error(existence_error(procedure, M:N/A), M:N/A)).
+ * and the reader's flags, then the built-in table.  The runtime library's
+ * Prolog code is loaded by the caller (runtime_load_library in
+ * compiler/library.h), so that the kernel does not depend on the compiler.
  * Used by the Prolog test runner and the build tools; one instance per
  * process, engine thread only.
  */

@@ -412,9 +412,36 @@ private:
     definition *d = insert_definition(m, name_of(g), static_cast<int>(arity_of(g)), 1);
     if (d == nullptr)
       throw compile_error{"cannot call " + term_to_text(g)};
+    if ((d->proc.properties & PROP_META) != 0 && d->metainfo != nullptr)
+      g = qualify_meta_args(g, d->metainfo, m);
     goals_.push_back({G_CALL, g, chunk_, d});
     chunk_++;
   }
+  /* The goal with its meta arguments (positions in mask, ascending, 0
+     ended) qualified by the module they are written in, so that the
+     called predicate runs them there. */
+  TAGGED qualify_meta_args(TAGGED g, const unsigned char *mask, mod_def *m)
+  {
+    const unsigned n = arity_of(g);
+    std::vector<TAGGED> args;
+    for (unsigned i = 0; i < n; i++)
+      args.push_back(arg_of(g, i));
+    bool changed = false;
+    for (const unsigned char *p = mask; *p != 0; p++) {
+      unsigned i = *p - 1u;
+      if (i >= n || is(args[i], ":", 2))
+        continue;
+      args[i] = s_.structure(":", {m->name, args[i]});
+      changed = true;
+    }
+    if (!changed)
+      return g;
+    TAGGED *h = s_.heap(1 + n);
+    h[0] = MakeFunctor(name_of(g), n);
+    std::copy(args.begin(), args.end(), h + 1);
+    return MakeSTR(h);
+  }
+
   /* call(G) through the meta-call predicate; G is qualified when the
      context is not the clause's own module. */
   void add_meta_call(TAGGED g, mod_def *m)
@@ -1385,7 +1412,8 @@ void compile_into(clause_state &s, TAGGED clause, mod_def *module, compiled_clau
     throw compile_error{"the head is a variable"};
   if (!is_callable(head))
     throw compile_error{"the head is not callable: " + term_to_text(head)};
-  if (is(head, ",", 2) || is(head, ";", 2) || is(head, "->", 2) || is(head, "!", 0) || is(head, "\\+", 1))
+  if (module != eglobal->prolog_module &&
+      (is(head, ",", 2) || is(head, ";", 2) || is(head, "->", 2) || is(head, "!", 0) || is(head, "\\+", 1)))
     throw compile_error{"cannot redefine the control construct " + std::string(atom_name(name_of(head))) + "/" +
                         std::to_string(arity_of(head))};
 

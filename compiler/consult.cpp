@@ -30,8 +30,10 @@
 #include "datadefs.h"
 #include "dcg.h"
 #include "errors.h"
+#include "exception_store.h"
 #include "globref.h"
 #include "indexing.h"
+#include "meta_decls.h"
 #include "initial_atoms.h"
 #include "modules.h"
 #include "operators.h"
@@ -229,6 +231,15 @@ void load_directive(load_context &cx, TAGGED spec, TAGGED imports, bool reload_n
 
 /* Visits every Name/Arity of a directive argument: one, a comma
    sequence or a list. */
+/* Visits every element of a comma sequence. */
+template <typename F> bool each_term(TAGGED t, F &&visit)
+{
+  t = deref(t);
+  if (is(t, ",", 2))
+    return each_term(arg(t, 1), visit) && each_term(arg(t, 2), visit);
+  return visit(t);
+}
+
 template <typename F> bool each_indicator(TAGGED specs, F &&visit)
 {
   specs = deref(specs);
@@ -304,6 +315,25 @@ void directive(load_context &cx, TAGGED d)
     });
     if (!ok)
       cx.error("not a list of predicate indicators: " + term_to_text(arg(d, 1)));
+  } else if (is(d, "meta_predicate", 1) || is(d, "block", 1)) {
+    const bool meta = is(d, "meta_predicate", 1);
+    bool ok = each_term(arg(d, 1), [&](TAGGED spec) {
+      if (is(spec, ":", 2)) {
+        /* Module:Head names its module itself (the way to declare
+           ','/2, which a comma sequence cannot hold). */
+        w->term[0] = spec;
+        return (meta ? prolog_meta_predicate(w) : prolog_block(w)) != 0;
+      }
+      TAGGED *h = w->global_top;
+      w->global_top += 3;
+      h[0] = MakeFunctor(MakeAtom(atom_colon_enum), 2);
+      h[1] = cx.module->name;
+      h[2] = spec;
+      w->term[0] = MakeSTR(h);
+      return (meta ? prolog_meta_predicate(w) : prolog_block(w)) != 0;
+    });
+    if (!ok)
+      cx.error(std::string(meta ? "meta_predicate" : "block") + ": bad declaration " + term_to_text(arg(d, 1)));
   } else if (is(d, "initialization", 1)) {
     VR_globref held = VR_alloc_globrefs(1);
     held->term = arg(d, 1);
@@ -468,9 +498,10 @@ int run_goal_once(worker *w, TAGGED goal, mod_def *m, std::string *error)
   int res = query_open(w, &q, d, nullptr);
   query_close(w, &q);
   if (res < 0) {
+    TAGGED ball = load_stored_exception(w);
     if (error != nullptr)
-      *error = eglobal->exception != 0 ? term_to_text(eglobal->exception) : std::string("unknown exception");
-    eglobal->exception = 0;
+      *error = ball != 0 ? term_to_text(ball) : std::string("unknown exception");
+    erase_stored_exception();
   }
   w->global_top = w->heap_start + heap_top;
   undefine_predicate(d);

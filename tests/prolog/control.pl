@@ -15,9 +15,6 @@ local_call(X) :- call((c(X), !)).
 call_n(X) :- call(c, X).
 after_block(X, Y) :- ( X = 1 ; X = 2 ), c(Y), Y > X.
 
-X = X.
-X > Y :- gt(X, Y).
-gt(2, 1). gt(3, 1). gt(3, 2).
 
 expect(disjunction, disj(X), [disj(a), disj(b), disj(c)]).
 expect(if_then_else_true, ite(2, R), [ite(2, yes)]).

@@ -7,7 +7,6 @@
 %
 % There is no arithmetic: counts are Peano numbers built from ten/1.
 
-X = X.
 
 % ---- Lists ----
 

@@ -1,6 +1,5 @@
 % Grammar rules are translated and compiled like any clause.
 
-X = X.
 
 greeting --> [hello], name.
 name --> [world].

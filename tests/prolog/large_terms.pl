@@ -8,7 +8,6 @@
 % short independent description (its length, its last element, a
 % reversal) rather than against a second copy of itself only.
 
-X = X.
 
 keep(_).
 

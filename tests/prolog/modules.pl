@@ -6,7 +6,6 @@
 :- use_module('modules/a').
 :- use_module('modules/b', [b_one/1]).
 
-X = X.
 
 helper(user).
 

@@ -34,7 +34,9 @@
 #include "modules.h"
 #include "predicates.h"
 #include "query.h"
+#include "library.h"
 #include "runtime_instance.h"
+#include "exception_store.h"
 #include "term_reader.h"
 #include "term_text.h"
 #include "terms.h"
@@ -128,8 +130,9 @@ std::vector<item> collect_items(const std::string &path)
 
 std::string exception_text()
 {
-  std::string e = eglobal->exception != 0 ? term_to_text(eglobal->exception) : std::string("?");
-  eglobal->exception = 0;
+  TAGGED ball = load_stored_exception(w);
+  std::string e = ball != 0 ? text_of(ball) : std::string("?");
+  erase_stored_exception();
   return e;
 }
 
@@ -250,6 +253,12 @@ int main(int argc, char **argv)
   if (w == nullptr)
     return 2;
   std::vector<std::string> errors;
+  if (!runtime_load_library(w, &errors)) {
+    for (const std::string &e : errors)
+      fail_test("library", e);
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return 1;
+  }
   int n = consult_file(w, argv[1], find_module(init_atom_check("user", 0), 1), &errors);
   if (n < 0) {
     std::printf("cannot read %s\n", argv[1]);

@@ -1,0 +1,29 @@
+% The runtime library's core: module prolog, which every module sees.
+%
+% The files listed below are parts of this one module; the export list is
+% the set of predicates a program may call by name.  Predicates that are a
+% single instruction (the type tests, arithmetic, term comparison and the
+% inline built-ins) are defined by a clause whose body the compiler turns
+% into that instruction, so that calling them through call/N behaves
+% exactly as the compiled goal does.  call/N needs no entry here: its
+% definitions are made, public, when first asked for.
+
+:- module(prolog, [
+        true/0, fail/0, false/0, (=)/2, (\=)/2, halt/0, halt/1, abort/0,
+        (',')/2, (;)/2, (->)/2, (*->)/2, (\+)/1, once/1, ignore/1, forall/2,
+        catch/3, throw/1, raise_exception/1, call_cleanup/2,
+        is/2, (=:=)/2, (=\=)/2, (<)/2, (>)/2, (=<)/2, (>=)/2,
+        atom/1, atomic/1, float/1, integer/1, number/1, var/1, nonvar/1,
+        simple/1, compound/1, callable/1, ground/1, mutable/1, db_reference/1,
+        is_list/1,
+        arg/3, functor/3, (=..)/2, compare/3, (==)/2, (\==)/2,
+        (@<)/2, (@>)/2, (@=<)/2, (@>=)/2,
+        length/2, append/3, create_mutable/2, get_mutable/2, update_mutable/2,
+        must_be/4, illarg/3, illarg/4, get_module/3, must_be_callable/5,
+        call_module/3
+    ]).
+
+:- ensure_loaded(error_terms).
+:- ensure_loaded(control).
+:- ensure_loaded(arith).
+:- ensure_loaded(term_builtins).

@@ -1,0 +1,20 @@
+/* library.h: loading the runtime library's Prolog code into a fresh
+ * runtime instance.
+ *
+ * The library's sources (module prolog) are compiled from the directory
+ * named by the TRELIX_LIBRARY_DIR setting, else the source tree's
+ * Emulator/lib, until the saved state that carries them is built.
+ * Engine thread only; called once, right after runtime_instance_start.
+ */
+#ifndef TRELIX_LIBRARY_H
+#define TRELIX_LIBRARY_H
+
+#include <string>
+#include <vector>
+
+struct worker;
+
+/* Loads the library; 1 on success, 0 with the load errors in *errors. */
+int runtime_load_library(worker *w, std::vector<std::string> *errors);
+
+#endif
