@@ -7,6 +7,7 @@
 #include "pred_table.h"
 
 #include "atoms.h"
+#include "attributes.h"
 #include "char_conversion.h"
 #include "clause_counters.h"
 #include "copy_term.h"
@@ -16,13 +17,17 @@
 #include "indexing.h"
 #include "instance.h"
 #include "memman.h"
+#include "meta_decls.h"
 #include "modules.h"
 #include "operators.h"
 #include "preds.h"
 #include "source_positions.h"
+#include "term_walkers.h"
 #include "tokenizer.h"
 #include "wam.h"
 #include "wamsup.h"
+
+int prolog_decompile_arith(worker *w); /* arith_decompile.cpp */
 
 namespace {
 
@@ -123,6 +128,26 @@ const pred_row pred_table[] = {
     NATIVE("$get_counters", prolog_get_counters, 6),
     NATIVE("$reset_counters", prolog_reset_counters, 2),
     NATIVE("$clause_number", prolog_clause_number, 3),
+    NATIVE("$decompile_arith", prolog_decompile_arith, 3),
+    NATIVE("$meta_predicate", prolog_meta_predicate, 1),
+    NATIVE("$meta_declaration", prolog_meta_declaration, 3),
+    NATIVE("$block", prolog_block, 1),
+    NATIVE("$block_declaration", prolog_block_declaration, 3),
+    NATIVE("$fast_goal", prolog_fast_goal, 2),
+    NATIVE("$acyclic", prolog_acyclic, 1),
+    NATIVE("$unify_with_occurs_check", prolog_unify_with_occurs_check, 2),
+    NATIVE("$term_variables", prolog_term_variables, 2),
+    NATIVE("$term_attributed_variables", prolog_term_attributed_variables, 2),
+    NATIVE("$subsumes", prolog_subsumes, 2),
+    NATIVE("$mgu_variables", prolog_mgu_variables, 3),
+    NATIVE("$eq", prolog_eq, 2),
+    NATIVE("$save_attribute_info", prolog_save_attribute_info, 1),
+    NATIVE("$get_cva", prolog_get_cva, 3),
+    NATIVE("$put_cva", prolog_put_cva, 3),
+    NATIVE("$get_attribute_modules", prolog_get_attribute_modules, 2),
+    NATIVE("$get_all_attribute_modules", prolog_get_all_attribute_modules, 1),
+    NATIVE("$constraint_list", prolog_constraint_list, 2),
+    NATIVE("$disjunctive_geler", prolog_disjunctive_geler, 2),
 };
 
 #undef ESCAPE

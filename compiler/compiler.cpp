@@ -48,6 +48,7 @@
 #include "atoms.h"
 #include "code_builder.h"
 #include "datadefs.h"
+#include "evaluables.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "modules.h"
@@ -267,32 +268,6 @@ const inline_def inline_table[] = {
     {"=<", 2, IN_ARITH_COMPARE, NOT_GREATER_THAN}, {">=", 2, IN_ARITH_COMPARE, NOT_LESS_THAN},
 };
 
-/* Evaluable functors compiled to one instruction each. */
-struct evaluable_def {
-  const char *name;
-  unsigned arity;
-  int insn; /* 0: the value of the operand (+X) */
-};
-
-const evaluable_def evaluable_table[] = {
-    {"-", 1, MONOP_MINUS}, {"+", 1, 0}, {"integer", 1, MONOP_INTEGER}, {"float", 1, MONOP_FLOAT},
-    {"\\", 1, MONOP_COMPLEMENT}, {"sin", 1, MONOP_SIN}, {"cos", 1, MONOP_COS}, {"tan", 1, MONOP_TAN},
-    {"cot", 1, MONOP_COT}, {"sinh", 1, MONOP_SINH}, {"cosh", 1, MONOP_COSH}, {"tanh", 1, MONOP_TANH},
-    {"coth", 1, MONOP_COTH}, {"asin", 1, MONOP_ASIN}, {"acos", 1, MONOP_ACOS}, {"atan", 1, MONOP_ATAN},
-    {"acot", 1, MONOP_ACOT}, {"asinh", 1, MONOP_ASINH}, {"acosh", 1, MONOP_ACOSH},
-    {"atanh", 1, MONOP_ATANH}, {"acoth", 1, MONOP_ACOTH}, {"sqrt", 1, MONOP_SQRT}, {"log", 1, MONOP_LOG},
-    {"exp", 1, MONOP_EXP}, {"abs", 1, MONOP_ABS}, {"msb", 1, MONOP_MSB}, {"round", 1, MONOP_ROUND},
-    {"truncate", 1, MONOP_TRUNCATE}, {"floor", 1, MONOP_FLOOR}, {"ceiling", 1, MONOP_CEILING},
-    {"sign", 1, MONOP_SIGN}, {"float_integer_part", 1, MONOP_FLOAT_INTEGER_PART},
-    {"float_fractional_part", 1, MONOP_FLOAT_FRACTIONAL_PART},
-    {"+", 2, BINOP_ADD}, {"-", 2, BINOP_SUBTRACT}, {"*", 2, BINOP_MULTIPLY}, {"/", 2, BINOP_DIVIDE},
-    {"//", 2, BINOP_IDIVIDE}, {"div", 2, BINOP_IDIVIDE}, {"mod", 2, BINOP_MODULUS},
-    {"rem", 2, BINOP_REMAINDER}, {"max", 2, BINOP_MAXIMUM}, {"min", 2, BINOP_MINIMUM},
-    {"\\", 2, BINOP_XOR}, {"/\\", 2, BINOP_AND}, {"\\/", 2, BINOP_OR}, {"<<", 2, BINOP_LEFT_SHIFT},
-    {">>", 2, BINOP_RIGHT_SHIFT}, {"atan2", 2, BINOP_ATAN2}, {"acot2", 2, BINOP_ACOT2},
-    {"log", 2, BINOP_LOG}, {"exp", 2, BINOP_EXP}, {"**", 2, BINOP_POWER}, {"gcd", 2, BINOP_GCD},
-};
-
 const inline_def *find_inline(TAGGED g)
 {
   if (!is_callable(g))
@@ -305,12 +280,7 @@ const inline_def *find_inline(TAGGED g)
 
 const evaluable_def *find_evaluable(TAGGED e)
 {
-  if (!is_compound(e))
-    return nullptr;
-  for (const evaluable_def &d : evaluable_table)
-    if (d.arity == arity_of(e) && name_of(e) == init_atom_check(d.name, 0))
-      return &d;
-  return nullptr;
+  return is_compound(e) ? evaluable_by_name(name_of(e), arity_of(e)) : nullptr;
 }
 
 /* A 32-bit integer the arithmetic instructions take as an immediate. */

@@ -17,9 +17,18 @@ evaluate(Expr, Value, Caller, OpNo) :-
         prolog_catch(evaluate1(Expr, V), E, propagate_exception(E, Caller, OpNo)), !,
         Value = V.
 evaluate(Expr, _, Caller, OpNo) :-
-        decompile_goal(Caller, Goal),
-        arith_goal_argno(Goal, OpNo, ArgNo),
+        goal_and_argno(Caller, OpNo, Goal, ArgNo),
         illarg(domain(term, expression), Goal, ArgNo, Expr).
+
+% The source goal of the sequence at Caller and the argument the faulty
+% operand belongs to.
+goal_and_argno(Caller, OpNo, Goal, ArgNo) :-
+        (   '$decompile_arith'(Caller, G, Side) -> Goal = G
+        ;   Goal = unknown, Side = 0
+        ),
+        (   Side > 0 -> ArgNo = Side
+        ;   arith_goal_argno(Goal, OpNo, ArgNo)
+        ).
 
 arith_goal_argno(_ is _, _, 2) :- !.
 arith_goal_argno(_, OpNo, OpNo).
@@ -28,8 +37,7 @@ arith_goal_argno(_, OpNo, OpNo).
 % errors raised inside the evaluation.
 propagate_exception(error(Formal, context(_, _)), Caller, OpNo) :-
         argument_error(Formal), !,
-        decompile_goal(Caller, Goal),
-        arith_goal_argno(Goal, OpNo, ArgNo),
+        goal_and_argno(Caller, OpNo, Goal, ArgNo),
         raise_exception(error(Formal, context(Goal, ArgNo))).
 propagate_exception(E, _, _) :-
         raise_exception(E).
@@ -41,10 +49,7 @@ argument_error(representation_error(_)).
 argument_error(existence_error(_, _)).
 argument_error(evaluation_error(_)).
 
-decompile_goal(Caller, Goal) :-
-        (   '$decompile_arith'(Caller, G) -> Goal = G
-        ;   Goal = unknown
-        ).
+decompile_goal(Caller, Goal) :- goal_and_argno(Caller, 1, Goal, _).
 
 evaluate1(X, _) :- var(X), !,
         raise_exception(error(instantiation_error, context(evaluate1(X, _), 1))).
