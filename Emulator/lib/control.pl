@@ -63,7 +63,28 @@ metacall_pc((C *-> T), M, K, X) :- !,
 metacall_pc(\+ G, M, _, X) :- !,
         \+ metacall_cond(G, M, X).
 metacall_pc(G, M, _, X) :- callable(G), !,
-        call_module(G, M, X).
+        qualify_meta_args(G, M, G1),
+        call_module(G1, M, X).
+
+% The goal with its meta arguments qualified by the module it is called
+% in, as the compiler qualifies them in compiled calls.
+qualify_meta_args(G, M, G1) :-
+        (   '$meta_declaration'(G, M, Spec) ->
+            G =.. [F|As],
+            Spec =.. [_|Ss],
+            qualify_args(As, Ss, M, Bs),
+            G1 =.. [F|Bs]
+        ;   G1 = G
+        ).
+
+qualify_args([], [], _, []).
+qualify_args([A|As], [S|Ss], M, [B|Bs]) :-
+        (   S == (:), \+ qualified(A) -> B = M:A
+        ;   B = A
+        ),
+        qualify_args(As, Ss, M, Bs).
+
+qualified(A) :- nonvar(A), A = _:_.
 metacall_pc(G, _, _, X) :-
         raise_exception(error(type_error(callable, G), context(X, 0))).
 

@@ -80,18 +80,19 @@ slow_univ(T, L) :-
         ).
 
 slow_length(L, N) :- var(N), !,
-        length_enum(L, 0, N).
+        length_enum(L, 0, N, L).
 slow_length(L, N) :- integer(N), !,
         N >= 0,
         length(L, N).
 slow_length(L, N) :-
         must_be(N, integer(>=(0)), length(L, N), 2).
 
-length_enum(L, N0, N) :- var(L), !, length_grow(L, N0, N).
-length_enum([], N, N) :- !.
-length_enum([_|T], N0, N) :- !, N1 is N0 + 1, length_enum(T, N1, N).
-length_enum(L, _, N) :-
-        must_be(L, list, length(L, N), 1).
+% length_enum(Rest, Counted, Length, List)
+length_enum(L, N0, N, _) :- var(L), !, length_grow(L, N0, N).
+length_enum([], N, N, _) :- !.
+length_enum([_|T], N0, N, L) :- !, N1 is N0 + 1, length_enum(T, N1, N, L).
+length_enum(_, _, N, L) :-
+        illarg(type(list), length(L, N), 1, L).
 
 length_grow([], N, N).
 length_grow([_|T], N0, N) :- N1 is N0 + 1, length_grow(T, N1, N).
