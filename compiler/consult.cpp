@@ -259,6 +259,33 @@ template <typename F> bool each_indicator(TAGGED specs, F &&visit)
   return visit(arg(specs, 1), static_cast<int>(GetSmall(arg(specs, 2))));
 }
 
+/* A declaration names a predicate of this file before its clauses: it is
+   made (empty) now, and its first clause must not wipe what the
+   declaration records. */
+void declare_predicate(load_context &cx, TAGGED spec)
+{
+  mod_def *m = cx.module;
+  spec = deref(spec);
+  if (is(spec, ":", 2) && IsAtom(arg(spec, 1))) {
+    m = find_module(arg(spec, 1), 1);
+    spec = arg(spec, 2);
+  }
+  if (!IsAtom(spec) && !IsStructure(spec))
+    return;
+  TAGGED name = IsAtom(spec) ? spec : FunctorName(TagToSTR(spec)[0]);
+  int arity = IsAtom(spec) ? 0 : static_cast<int>(Arity(TagToSTR(spec)[0]));
+  definition *def = insert_definition(m, name, arity, 1);
+  if (def == nullptr || def->module != m)
+    return;
+  if (std::find(cx.redefined.begin(), cx.redefined.end(), def) != cx.redefined.end())
+    return;
+  const std::uint32_t keep = def->proc.properties & PROP_MULTIFILE;
+  undefine_predicate(def);
+  redefine_predicate(def, ENTER_COMPACTCODE);
+  def->proc.properties |= keep;
+  cx.redefined.push_back(def);
+}
+
 void directive(load_context &cx, TAGGED d)
 {
   d = deref(d);
@@ -318,6 +345,7 @@ void directive(load_context &cx, TAGGED d)
   } else if (is(d, "meta_predicate", 1) || is(d, "block", 1)) {
     const bool meta = is(d, "meta_predicate", 1);
     bool ok = each_term(arg(d, 1), [&](TAGGED spec) {
+      declare_predicate(cx, spec);
       if (is(spec, ":", 2)) {
         /* Module:Head names its module itself (the way to declare
            ','/2, which a comma sequence cannot hold). */
