@@ -9,6 +9,7 @@
 #include "atoms.h"
 #include "attributes.h"
 #include "char_conversion.h"
+#include "choice_control.h"
 #include "clause_counters.h"
 #include "copy_term.h"
 #include "datadefs.h"
@@ -21,6 +22,7 @@
 #include "modules.h"
 #include "operators.h"
 #include "preds.h"
+#include "stack_growth.h"
 #include "source_positions.h"
 #include "term_walkers.h"
 #include "tokenizer.h"
@@ -28,6 +30,7 @@
 #include "wamsup.h"
 
 int prolog_decompile_arith(worker *w); /* arith_decompile.cpp */
+int prolog_soft_cut(worker *w);        /* soft_cut.cpp */
 
 namespace {
 
@@ -129,6 +132,7 @@ const pred_row pred_table[] = {
     NATIVE("$reset_counters", prolog_reset_counters, 2),
     NATIVE("$clause_number", prolog_clause_number, 3),
     NATIVE("$decompile_arith", prolog_decompile_arith, 3),
+    NATIVE("$soft_cut", prolog_soft_cut, 1),
     NATIVE("$meta_predicate", prolog_meta_predicate, 1),
     NATIVE("$meta_declaration", prolog_meta_declaration, 3),
     NATIVE("$block", prolog_block, 1),
@@ -141,6 +145,13 @@ const pred_row pred_table[] = {
     NATIVE("$subsumes", prolog_subsumes, 2),
     NATIVE("$mgu_variables", prolog_mgu_variables, 3),
     NATIVE("$eq", prolog_eq, 2),
+    NATIVE("$nth_choicepoint", prolog_nth_choicepoint, 2),
+    NATIVE("$clean_up", prolog_clean_up, 2),
+    NATIVE("$undo_cleanup", prolog_undo_cleanup, 1),
+    {"$zap_chpt", prolog_zap_chpt, 1, ENTER_C, &preds.zap_chpt, "prolog"},
+    NATIVE("$trail_undo", prolog_trail_undo, 1),
+    NATIVE("$trail_cleanup", prolog_trail_cleanup, 1),
+    NATIVE("$free", prolog_free, 1),
     NATIVE("$save_attribute_info", prolog_save_attribute_info, 1),
     NATIVE("$get_cva", prolog_get_cva, 3),
     NATIVE("$put_cva", prolog_put_cva, 3),
@@ -177,5 +188,6 @@ int install_builtins(void)
   preds.nd_raise_excp = def_retry_prolog(preds.raise_excp, 1);
   eglobal->memory_fault_exception = reinterpret_cast<TAGGED>(memory_fault_term());
   wam_erase_exception_hook = erase_stored_exception;
+  prolog_free_hook = prolog_free;
   return 1;
 }

@@ -21,14 +21,18 @@
 #include <cstring>
 
 #include "atoms.h"
+#include "attributes.h"
 #include "datadefs.h"
 #include "errors.h"
 #include "eval_functions.h"
 #include "indexing.h"
 #include "initial_atoms.h"
+#include "inline_builtins.h"
 #include "instance.h"
 #include "memman.h"
+#include "meta_decls.h"
 #include "modules.h"
+#include "numstack.h"
 #include "preds.h"
 #include "suspend.h"
 #include "terms.h"
@@ -38,7 +42,6 @@
 #include "wamsup.h"
 
 void **emul_entry = nullptr;
-definition *(*wam_suspend_hook)(worker *w, int heap_margin, INSN *resume) = nullptr;
 void (*wam_erase_exception_hook)(void) = nullptr;
 wam_clause_hooks wam_clauses = {};
 

@@ -52,13 +52,6 @@ void wam_push_choicepoint(worker *w, try_node *alt);
    excpcode and returns 1. */
 int wam_unwind_stack(worker *w);
 
-/* The suspension routine of instructions that find work pending: saves the
-   registers live at resume in an environment continued by a contcode stub
-   and returns the predicate to enter ($resume/7).  While null, the
-   instruction runs without suspending; the pending work then runs at the
-   next predicate call. */
-extern definition *(*wam_suspend_hook)(worker *w, int heap_margin, INSN *resume);
-
 /* Erasing the stored exception before a memory fault's resource error
    replaces it; while null the pending exception word is simply replaced. */
 extern void (*wam_erase_exception_hook)(void);
