@@ -17,16 +17,13 @@
  */
 #include "inline_builtins.h"
 
-#include <cstdlib>
-#include <cstring>
-
-#include "initial_atoms.h"
 #include "eval_functions.h"
-#include "memman.h"
+#include "initial_atoms.h"
 #include "predicates.h"
 #include "preds.h"
 #include "stacks.h"
 #include "suspend.h"
+#include "term_walkers.h"
 #include "terms.h"
 #include "unify.h"
 #include "wamsup.h"
@@ -83,112 +80,6 @@ inline bool bind_or_match(worker *w, TAGGED t, TAGGED word)
   return t == word;
 }
 
-/* ---- The ground walker ----
- * Depth first, arguments left to right, with an explicit stack of argument
- * ranges still to visit (the last argument is entered without a push, so
- * long lists need no stack).  Each compound term entered is marked in the
- * collector's mark bitmap, so shared subterms are walked once and cyclic
- * terms end.  The undo walk enters exactly the marked compounds and clears
- * them: every marked compound was reached through marked ancestors, and an
- * ancestor is cleared only as its arguments are queued, so none is missed
- * even when the first walk stopped half way. */
-
-struct arg_range {
-  TAGGED *next;
-  TAGGED *end;
-};
-
-inline unsigned char *mark_byte(const worker *w, const TAGGED *cell, unsigned *bit)
-{
-  const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(cell) - reinterpret_cast<std::uintptr_t>(w->heap_start);
-  *bit = 2 * ((a / 4) % 4);
-  return reinterpret_cast<unsigned char *>(w->stack_end) + a / 16;
-}
-
-/* Returns 0 at the first unbound variable or mutable term (ground mode), 1
-   otherwise; in undo mode it only clears marks. */
-int walk(worker *w, TAGGED t, bool undo)
-{
-  constexpr int LOCAL_RANGES = 64;
-  arg_range local[LOCAL_RANGES];
-  arg_range *stack = local;
-  int cap = LOCAL_RANGES;
-  int depth = 0;
-  int result = 1;
-  for (;;) {
-    t = deref(t);
-    TAGGED *args = nullptr;
-    TAGGED *end = nullptr;
-    if (IsVar(t)) {
-      if (!undo) {
-        result = 0;
-        break;
-      }
-    } else if (IsList(t) || (IsStructure(t) && !is_number_box(t))) {
-      TAGGED *cell = IsList(t) ? TagToLST(t) : TagToSTR(t);
-      /* Compound terms live on the heap; anything else is left unmarked
-         rather than marked outside the bitmap. */
-      const bool on_heap = cell >= w->heap_start && cell < w->stack_start;
-      unsigned bit = 0;
-      unsigned char *mb = on_heap ? mark_byte(w, cell, &bit) : nullptr;
-      const bool marked = mb != nullptr && ((*mb >> bit) & 1);
-      if (undo) {
-        if (marked) {
-          *mb = static_cast<unsigned char>(*mb & ~(1u << bit));
-          args = IsList(t) ? cell : cell + 1;
-          end = IsList(t) ? cell + 2 : cell + 1 + Arity(*cell);
-        }
-      } else if (!marked) {
-        if (IsStructure(t) && *cell == functor_Dmutable) {
-          result = 0;
-          break;
-        }
-        if (mb != nullptr)
-          *mb = static_cast<unsigned char>(*mb | (1u << bit));
-        args = IsList(t) ? cell : cell + 1;
-        end = IsList(t) ? cell + 2 : cell + 1 + Arity(*cell);
-      }
-    }
-    if (args != nullptr) {
-      if (args + 1 < end) {
-        if (depth == cap) {
-          const int ncap = cap * 2;
-          arg_range *grown = static_cast<arg_range *>(std::malloc(sizeof(arg_range) * ncap));
-          if (grown == nullptr) {
-            if (stack != local)
-              std::free(stack);
-            /* The bitmap must be clean outside a collection: clear every
-               mark a compound term can have, then take the memory fault. */
-            unsigned bit = 0;
-            unsigned char *first = mark_byte(w, w->heap_start, &bit);
-            std::memset(first, 0, static_cast<std::size_t>(mark_byte(w, w->global_top, &bit) - first) + 1);
-            checkalloc(sizeof(arg_range) * ncap, mm_code(MM_BIN_MISC));
-            return 0;
-          }
-          for (int i = 0; i < depth; i++)
-            grown[i] = stack[i];
-          if (stack != local)
-            std::free(stack);
-          stack = grown;
-          cap = ncap;
-        }
-        stack[depth++] = {args + 1, end};
-      }
-      t = *args;
-      continue;
-    }
-    if (depth == 0)
-      break;
-    arg_range &top = stack[depth - 1];
-    t = *top.next++;
-    if (top.next == top.end)
-      depth--;
-  }
-  if (stack != local)
-    std::free(stack);
-  return result;
-}
-
 } // namespace
 
 int bu1_ground(worker *w, TAGGED term)
@@ -198,8 +89,8 @@ int bu1_ground(worker *w, TAGGED term)
     return 0;
   if (!is_compound_term(term))
     return 1;
-  const int result = walk(w, term, false);
-  walk(w, term, true);
+  const int result = dfs_ground(w, term);
+  dfs_undo(w, term);
   return result;
 }
 
