@@ -61,7 +61,7 @@ INSN *escape2(worker *w, definition *slow, TAGGED a, TAGGED b, INSN *next, frame
    work (heap growth, wake-ups) runs before `next`, by way of $resume. */
 INSN *settle(worker *w, INSN *next, frame *env)
 {
-  if (w->heap_warn_soft > w->global_top)
+  if (!heap_soft_limit_reached(w, w->global_top))
     return next;
   w->predicate = wam_suspend(w, HEAP_WARN_MARGIN, next, next, env);
   return dispatchcode;
@@ -250,7 +250,7 @@ INSN *length_build(worker *w, TAGGED v, VR_INTEGER m, INSN *next, frame *env)
 {
   while (m > 0) {
     TAGGED *r = w->global_top;
-    if (r >= w->heap_warn_soft)
+    if (heap_soft_limit_reached(w, r))
       return escape2(w, preds.slow_length, v, MakeSmall_checked(m), next, env);
     r[0] = PointerToTerm(r);
     r[1] = PointerToTerm(r + 1);
@@ -329,7 +329,7 @@ INSN *bu3_append(worker *w, TAGGED prefix, TAGGED suffix, TAGGED whole, INSN *ne
     prefix = TagToLST(p)[1];
     whole = deref(TagToLST(whole)[1]);
     /* A unification that woke a goal, or an event, cleared the limit. */
-    if (w->heap_warn_soft <= w->global_top)
+    if (heap_soft_limit_reached(w, w->global_top))
       return escape(w, preds.slow_append, prefix, suffix, whole, next, env);
   }
   for (;;) {
@@ -347,7 +347,7 @@ INSN *bu3_append(worker *w, TAGGED prefix, TAGGED suffix, TAGGED whole, INSN *ne
     bind(w, whole, MakeLST(r));
     whole = r[1];
     prefix = TagToLST(p)[1];
-    if (w->heap_warn_soft <= w->global_top)
+    if (heap_soft_limit_reached(w, w->global_top))
       return escape(w, preds.slow_append, prefix, suffix, whole, next, env);
   }
 }

@@ -59,7 +59,7 @@
 /* Every call: one comparison and one indirect jump on the common path. */
 #define ENTER_PREDICATE()                                                  \
   do {                                                                     \
-    if (w->heap_warn_soft <= HS)                                           \
+    if (heap_soft_limit_reached(w, HS))                                           \
       goto heap_oflo;                                                      \
     goto *DEF->proc.emul_entry;                                            \
   } while (0)
@@ -68,7 +68,7 @@
    the instruction starts again once the pending work has run. */
 #define SUSPEND_CHECK(resume)                                              \
   do {                                                                     \
-    if (w->heap_warn_soft <= HS) {                                         \
+    if (heap_soft_limit_reached(w, HS)) {                                         \
       suspend_at = (resume);                                               \
       suspend_margin = HEAP_WARN_MARGIN;                                   \
       goto suspend_w;                                                      \

@@ -197,6 +197,11 @@ inline TAGGED *node_trail_top(const node *b)
   return reinterpret_cast<TAGGED *>(reinterpret_cast<std::uintptr_t>(b->trail_top) &
                                     ~(NODE_SEGMENT_MARK | NODE_NO_ENUMERATION));
 }
+/* Has the heap top h reached the soft heap limit?  The limit is cleared
+   (null) to force the slow path; a relational comparison with a null
+   pointer is not defined, so the addresses are compared as integers. */
+inline bool heap_soft_limit_reached(const worker *w, const TAGGED *h);
+
 /* The next older choicepoint. */
 inline node *node_previous(const node *b)
 {
@@ -280,5 +285,10 @@ struct worker_init_hooks {
 };
 extern worker_init_hooks worker_hooks;
 constexpr int INIT_FILE_STATE_FAILED = -10001;
+
+inline bool heap_soft_limit_reached(const worker *w, const TAGGED *h)
+{
+  return reinterpret_cast<std::uintptr_t>(w->heap_warn_soft) <= reinterpret_cast<std::uintptr_t>(h);
+}
 
 #endif
