@@ -142,6 +142,38 @@ call_internal(G) :- call(G).
 call_goals([]).
 call_goals([G|Gs]) :- call_goals(Gs), G.
 
+% unify_cva(Var, Value): Var, a variable with attributes, was bound to
+% Value; the binding has been undone.  Every attribute module that defines
+% verify_attributes/3 sees the binding first and returns goals to run
+% after it; then Var loses its attributes and is bound, and its suspended
+% goals run (or, when Value is a variable too, move to it).
+unify_cva(Var, Value) :-
+        '$get_cva'(Var, Attr, Goals),
+        '$get_attribute_modules'(Attr, Modules),
+        verify_attributes_(Modules, Var, Value, Later),
+        '$put_cva'(Var, [], []),
+        (   var(Value) ->
+            '$get_cva'(Value, VA, VG),
+            append(Goals, VG, G2),
+            '$put_cva'(Value, VA, G2),
+            Var = Value
+        ;   Var = Value,
+            call_goals(Goals)
+        ),
+        call_all(Later).
+
+verify_attributes_([], _, _, []).
+verify_attributes_([M|Ms], Var, Value, Later) :-
+        (   '$fast_goal'(verify_attributes(_, _, _), M) ->
+            M:verify_attributes(Var, Value, G),
+            append(G, Later1, Later)
+        ;   Later = Later1
+        ),
+        verify_attributes_(Ms, Var, Value, Later1).
+
+call_all([]).
+call_all([G|Gs]) :- call(G), call_all(Gs).
+
 % call_cleanup(Goal): runs a clean-up goal once, keeping a pending
 % exception intact.
 call_cleanup(G) :-

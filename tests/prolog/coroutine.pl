@@ -32,3 +32,15 @@ expect(block_waits_for_one, R, (both(A, _), (var(A) -> R = waiting ; R = ran)), 
 :- block tick(-, ?).
 tick(_, M) :- get_mutable(N, M), N1 is N + 1, update_mutable(N1, M).
 expect(several_goals_one_variable, N, (create_mutable(0, M), tick(X, M), tick(X, M), X = 1, get_mutable(N, M)), [2]).
+
+% An attribute module sees the binding of its variables first.
+:- initialization(prolog:'$save_attribute_info'(colour)).
+colour:verify_attributes(X, Value, Goals) :-
+        colour:'$get_attributes'(X, A, _),
+        (   A = allowed(L), user:member_(Value, L) -> Goals = [user:note(Value)] ; fail ).
+note(_).
+paint(X, L) :- colour:'$put_attributes'(X, allowed(L)).
+
+expect(attribute_accepts, X, (paint(X, [red, blue]), X = blue), [blue]).
+expect(attribute_rejects, R, ((paint(X, [red]), X = green) -> R = bound ; R = refused), [refused]).
+expect(attribute_gone_after_binding, R, (paint(X, [red]), X = red, prolog:'$get_cva'(Y, A, G), R = A-G, var(Y)), [[]-[]]).
