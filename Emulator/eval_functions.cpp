@@ -171,6 +171,16 @@ inline bool reject_floats(worker *w, TAGGED t, TAGGED u, const char *name, TAGGE
   return false;
 }
 
+/* An operation on integers only: floats are refused, then the bignum
+   routine does the work (its errors name the right operand). */
+TAGGED integer_op2(worker *w, bn_routine f, TAGGED t, TAGGED u, const char *name)
+{
+  TAGGED r;
+  if (reject_floats(w, t, u, name, &r))
+    return r;
+  return bn2(w, f, t, u, CULPRIT_U, name);
+}
+
 /* ---- Float to integer ---- */
 
 /* An integral double as an integer term: small when it fits, else a
@@ -519,26 +529,17 @@ TAGGED fu2_divide(worker *w, TAGGED t, TAGGED u)
 
 TAGGED fu2_idivide(worker *w, TAGGED t, TAGGED u)
 {
-  TAGGED r;
-  if (reject_floats(w, t, u, "//", &r))
-    return r;
-  return bn2(w, bn_quotient, t, u, CULPRIT_U, "//");
+  return integer_op2(w, bn_quotient, t, u, "//");
 }
 
 TAGGED fu2_modulus(worker *w, TAGGED t, TAGGED u)
 {
-  TAGGED r;
-  if (reject_floats(w, t, u, "mod", &r))
-    return r;
-  return bn2(w, bn_modulus, t, u, CULPRIT_U, "mod");
+  return integer_op2(w, bn_modulus, t, u, "mod");
 }
 
 TAGGED fu2_remainder(worker *w, TAGGED t, TAGGED u)
 {
-  TAGGED r;
-  if (reject_floats(w, t, u, "rem", &r))
-    return r;
-  return bn2(w, bn_remainder, t, u, CULPRIT_U, "rem");
+  return integer_op2(w, bn_remainder, t, u, "rem");
 }
 
 /* A NaN operand wins (the right one first); on a tie the right operand. */
@@ -570,26 +571,17 @@ TAGGED fu2_minimum(worker *w, TAGGED t, TAGGED u)
 
 TAGGED fu2_and(worker *w, TAGGED t, TAGGED u)
 {
-  TAGGED r;
-  if (reject_floats(w, t, u, "/\\", &r))
-    return r;
-  return bn2(w, bn_and, t, u, CULPRIT_U, "/\\");
+  return integer_op2(w, bn_and, t, u, "/\\");
 }
 
 TAGGED fu2_or(worker *w, TAGGED t, TAGGED u)
 {
-  TAGGED r;
-  if (reject_floats(w, t, u, "\\/", &r))
-    return r;
-  return bn2(w, bn_or, t, u, CULPRIT_U, "\\/");
+  return integer_op2(w, bn_or, t, u, "\\/");
 }
 
 TAGGED fu2_xor(worker *w, TAGGED t, TAGGED u)
 {
-  TAGGED r;
-  if (reject_floats(w, t, u, "\\", &r))
-    return r;
-  return bn2(w, bn_xor, t, u, CULPRIT_U, "\\");
+  return integer_op2(w, bn_xor, t, u, "\\");
 }
 
 TAGGED fu2_left_shift(worker *w, TAGGED t, TAGGED u) { return shift(w, t, u, true, "<<"); }

@@ -10,6 +10,8 @@
  */
 #include "term_text.h"
 
+#include <cctype>
+
 #include <cstdio>
 #include <cstring>
 
@@ -197,3 +199,18 @@ std::string atom_text_quoted(TAGGED atom)
 }
 
 std::string term_to_text(TAGGED t) { return write(t, 1200, false); }
+
+std::string without_variable_numbers(const std::string &t)
+{
+  std::string out;
+  bool quoted = false;
+  for (size_t i = 0; i < t.size(); i++) {
+    out += t[i];
+    if (t[i] == '\'')
+      quoted = !quoted;
+    if (!quoted && t[i] == '_' && (i == 0 || !std::isalnum(static_cast<unsigned char>(t[i - 1]))))
+      while (i + 1 < t.size() && (std::isdigit(static_cast<unsigned char>(t[i + 1])) || t[i + 1] == 'L'))
+        i++;
+  }
+  return out;
+}

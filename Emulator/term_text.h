@@ -21,6 +21,11 @@
 /* The quoted, operator-aware text of t. */
 std::string term_to_text(TAGGED t);
 
+/* text with every variable name of the writer (_123, _L45) shortened to
+   `_`, outside quoted atoms: variable numbers depend on heap positions, so
+   tests and diagnostics that compare texts drop them. */
+std::string without_variable_numbers(const std::string &text);
+
 /* The text of an atom, quoted and escaped when it needs to be. */
 std::string atom_text_quoted(TAGGED atom);
 

@@ -55,22 +55,6 @@ void fail_test(const std::string &name, const std::string &why)
   std::printf("FAIL %s: %s\n", name.c_str(), why.c_str());
 }
 
-// "_123" -> "_": variable numbers depend on heap positions.
-std::string without_variable_numbers(const std::string &t)
-{
-  std::string out;
-  bool quoted = false;
-  for (size_t i = 0; i < t.size(); i++) {
-    out += t[i];
-    if (t[i] == '\'')
-      quoted = !quoted;
-    if (!quoted && t[i] == '_' && (i == 0 || !std::isalnum(static_cast<unsigned char>(t[i - 1]))))
-      while (i + 1 < t.size() &&
-             (std::isdigit(static_cast<unsigned char>(t[i + 1])) || t[i + 1] == 'L' || t[i + 1] == 'G'))
-        i++;
-  }
-  return out;
-}
 
 std::string text_of(TAGGED t) { return without_variable_numbers(term_to_text(t)); }
 

@@ -86,18 +86,6 @@ struct CompilerTest : WamFixture {
   }
   using S = std::vector<std::string>;
 
-  // "_123" -> "_": variable numbers depend on heap positions.
-  static std::string without_variable_numbers(const std::string &t)
-  {
-    std::string out;
-    for (size_t i = 0; i < t.size(); i++) {
-      out += t[i];
-      if (t[i] == '_' && (i == 0 || !isalnum(static_cast<unsigned char>(t[i - 1]))))
-        while (i + 1 < t.size() && (isdigit(static_cast<unsigned char>(t[i + 1])) || t[i + 1] == 'L'))
-          i++;
-    }
-    return out;
-  }
 };
 
 TEST_F(CompilerTest, AppendEnumeratesSplitsInOrder)

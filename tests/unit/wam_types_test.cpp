@@ -73,18 +73,6 @@ struct WamTypes : WamFixture {
   }
   template <char C> static int rec(worker *) { self_->trace += C; return 1; }
 
-  // "_123" -> "_": variable numbers depend on heap positions.
-  static std::string without_variable_numbers(const std::string &t)
-  {
-    std::string out;
-    for (size_t i = 0; i < t.size(); i++) {
-      out += t[i];
-      if (t[i] == '_' && (i == 0 || !isalnum(static_cast<unsigned char>(t[i - 1]))))
-        while (i + 1 < t.size() && (isdigit(static_cast<unsigned char>(t[i + 1])) || t[i + 1] == 'L'))
-          i++;
-    }
-    return out;
-  }
 
   TAGGED read_term(const std::string &text)
   {
