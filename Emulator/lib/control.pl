@@ -208,13 +208,19 @@ catch(G, C, R) :-
 
 '$catch'(G, _, _, _) :- call(G).
 '$catch'(_, _, C, R) :-
-        '$load_exception'(E),
+        '$load_exception'(E0),
         '$erase_exception',
+        iso_ball(E0, E),
         (   C = E -> call(R)
         ;   raise_exception(E)
         ).
 
 '$catch_exit'.
+
+% The preallocated ball of a memory fault, resource_error(0, memory),
+% reaches catchers as the ISO error term.
+iso_ball(resource_error(_, memory), error(resource_error(memory), _)) :- !.
+iso_ball(E, E).
 
 % prolog_catch(Goal, Catcher, Recovery): the runtime's own catch.
 prolog_catch(G, C, R) :- catch(G, C, R).
