@@ -498,7 +498,15 @@ private:
           TAGGED second = arg_of(g, 1);
           add_block({first, second}, {alt_cut(arg_of(left, 1)), alt_cut(second)}, m);
         } else if (is(left, "*->", 2)) {
-          add_meta_call(g, m);
+          /* Soft cut: once the condition has succeeded, the block's own
+             choicepoint (the one just above K) is made dead, and the
+             condition's choicepoints stay. */
+          TAGGED k = s_.var();
+          TAGGED then = arg_of(left, 1);
+          TAGGED soft = s_.structure(":", {MakeAtom(atom_prolog_enum), s_.structure("$soft_cut", {k})});
+          TAGGED first = s_.conj(s_.choice_mark(k), s_.conj(opaque(arg_of(left, 0)), s_.conj(soft, then)));
+          TAGGED second = arg_of(g, 1);
+          add_block({first, second}, {alt_cut(then), alt_cut(second)}, m);
         } else {
           /* A plain disjunction: a;b;c is one block of three. */
           std::vector<TAGGED> alts{left};

@@ -56,3 +56,8 @@ expect(deep_catch_reaches, X, catch(deep_throw(500), X, true), [bottom]).
 % halt/1 and abort/0 raise the reserved exceptions the launcher decodes.
 expect(halt_reserved, E, catch(halt(3), E, true), ['$reserved'(772)]).
 expect(abort_reserved, E, catch(abort, E, true), ['$reserved'(3)]).
+
+% A cut in the then-branch of a soft cut cuts the clause.
+sc(X) :- ( p(X) *-> ! ; X = none ).
+sc(4).
+expect(soft_cut_then_cut_is_transparent, X, sc(X), [1]).
