@@ -8,6 +8,9 @@
  *   (A ; B)          two alternatives A and B;
  *   (C -> T ; E)     alternatives (choice K, C, cut to K, T) and E;
  *   (C -> T)         one alternative (choice K, C, cut to K, T);
+ *   (C *-> T ; E)    alternatives (choice K, C, $soft_cut(K), T) and E:
+ *                    $soft_cut makes the block's own choicepoint dead once
+ *                    C has succeeded, keeping C's;
  *   \+ G             alternatives (choice K, G, cut to K, fail) and true;
  *   call(G), G bound one alternative (choice K, G) in which ! cuts to K.
  * "choice K" saves the cut value of the block's caller (CHOICE_X/_Y) at the
