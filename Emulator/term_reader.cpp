@@ -16,6 +16,7 @@
  * that f(a:-b) and [a;b] read as their writers meant.
  */
 #include "term_reader.h"
+#include "native_stack.h"
 
 #include <cstdio>
 #include <cstring>
@@ -317,6 +318,8 @@ struct reader {
      of operators inherit it, brackets start afresh. */
   int parse(int max_prec, int stop = 0)
   {
+    if (native_stack_low())
+      fail("term nested too deeply");
     const int left = parse_primary(max_prec, stop);
     return parse_infix(left, max_prec, stop);
   }

@@ -9,6 +9,7 @@
  * terms are small.
  */
 #include "term_text.h"
+#include "native_stack.h"
 
 #include <cctype>
 
@@ -99,6 +100,8 @@ std::string write_args(const TAGGED *args, unsigned n)
 
 std::string write(TAGGED t, int prec, bool operand)
 {
+  if (native_stack_low())
+    return "..."; /* nested deeper than the stack allows */
   t = deref(t);
   if (IsVar(t))
     return variable_text(t);

@@ -55,6 +55,7 @@
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "modules.h"
+#include "native_stack.h"
 #include "predicates.h"
 #include "term_text.h"
 #include "terms.h"
@@ -1089,6 +1090,8 @@ private:
      that e itself then runs as one sequence. */
   void arith_prepare(TAGGED e, int chunk, std::map<TAGGED, int> *temps, std::vector<int> *scratch)
   {
+    if (native_stack_low())
+      throw compile_error{"clause nested too deeply"};
     const evaluable_def *d = find_evaluable(e);
     if (d == nullptr)
       return;
@@ -1116,6 +1119,8 @@ private:
      temps). */
   void arith_run(TAGGED e, int chunk, const std::map<TAGGED, int> &temps, std::vector<int> *scratch)
   {
+    if (native_stack_low())
+      throw compile_error{"clause nested too deeply"};
     const evaluable_def *d = find_evaluable(e);
     if (d == nullptr) {
       arith_load(e, true, chunk, scratch);
@@ -1326,6 +1331,8 @@ private:
      registers. */
   int build(int reg, TAGGED t)
   {
+    if (native_stack_low())
+      throw compile_error{"clause nested too deeply"};
     auto pending_in = [](TAGGED c) {
       size_t k = 0;
       for (unsigned i = 0; i + 1 < arity_of(c); i++) {

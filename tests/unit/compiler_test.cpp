@@ -247,6 +247,28 @@ TEST_F(CompilerTest, LargeStretchesCheckHeapRoomFirst)
   EXPECT_EQ(solve("h(z, _)").size(), 0u);
 }
 
+// A term nested deeper than the machine stack allows is an error of its
+// clause, in the reader or in the compiler, never a crash; the clauses
+// after it still load.
+TEST_F(CompilerTest, TermsNestedTooDeeplyAreReported)
+{
+  const int n = 400000;
+  std::string nested, sum;
+  for (int i = 0; i < n; i++)
+    nested += "f(";
+  nested += "a";
+  nested += std::string(n, ')');
+  for (int i = 0; i < n; i++)
+    sum += i ? "+1" : "1";
+  std::string text = "p(X) :- X = " + nested + ".\nq(X) :- X is " + sum + ".\nok.\n";
+  std::vector<std::string> errors;
+  int installed = consult_text(w, text.c_str(), module("user"), &errors);
+  EXPECT_EQ(installed, 1);
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0], "line 1: syntax error: term nested too deeply");
+  EXPECT_EQ(errors[1], "line 2: clause nested too deeply");
+}
+
 // Errors are reported with their lines, and the rest of the text still
 // loads: a syntax error, an unknown directive, a non-callable goal, a
 // redefined control construct.
