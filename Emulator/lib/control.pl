@@ -9,7 +9,7 @@
 :- meta_predicate prolog:(','(0, 0)).
 :- meta_predicate
         ;(0, 0), ->(0, 0), *->(0, 0), \+(0), once(0), ignore(0),
-        forall(0, 0), catch(0, ?, 0), call_cleanup(0, 0).
+        forall(0, 0), catch(0, ?, 0).
 
 false :- fail.
 
@@ -186,7 +186,6 @@ run_cleanup(G) :- \+ \+ catch_ignore(G).
 catch_ignore(G) :- catch(G, _, true), !.
 catch_ignore(_).
 
-call_cleanup(G, C) :- '$call_cleanup'(G, C).
 
 % ---- Exceptions ----
 
