@@ -61,3 +61,9 @@ expect(abort_reserved, E, catch(abort, E, true), ['$reserved'(3)]).
 sc(X) :- ( p(X) *-> ! ; X = none ).
 sc(4).
 expect(soft_cut_then_cut_is_transparent, X, sc(X), [1]).
+
+% The clean-up escape runs its goal once, ignoring its failure and its
+% exceptions, and leaves no bindings.
+expect(cleanup_goal_runs, X, (prolog:call_cleanup(user:p(Y)), var(Y), X = ok), [ok]).
+expect(cleanup_goal_throws, X, (prolog:call_cleanup(user:throw(oops)), X = ok), [ok]).
+expect(cleanup_goal_fails, X, (prolog:call_cleanup(user:fail), X = ok), [ok]).
