@@ -1,5 +1,5 @@
-/* runtime_instance.cpp: start-up of a runtime instance, with the stand-in
- * escape predicates described in runtime_instance.h.
+/* runtime_instance.cpp: start-up of a runtime instance (see
+ * runtime_instance.h).
  */
 #include "runtime_instance.h"
 

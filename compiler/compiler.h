@@ -10,8 +10,8 @@
  * consult_text and consult_file read clauses and directives and install
  * the clauses, one compiled definition per predicate of a module.  The
  * directives module/2, use_module/1,2, ensure_loaded/1, op/3, multifile/1,
- * discontiguous/1 and initialization/1 are carried out; any other directive
- * is reported as an error.  Grammar rules are translated first.
+ * discontiguous/1, meta_predicate/1, block/1 and initialization/1 are
+ * carried out; any other directive is reported as an error.  Grammar rules are translated first.
  * Engine thread only; the clause term must stay on the heap while it is
  * compiled (compile_clause leaves the heap top where it found it).
  */
