@@ -542,8 +542,9 @@ TAGGED fu2_remainder(worker *w, TAGGED t, TAGGED u)
   return integer_op2(w, bn_remainder, t, u, "rem");
 }
 
-/* A NaN operand wins (the right one first); on a tie the right operand. */
-TAGGED fu2_maximum(worker *w, TAGGED t, TAGGED u)
+/* max and min: a NaN operand wins (the right one first); on a tie the
+   right operand. */
+static TAGGED extremum(worker *w, TAGGED t, TAGGED u, bool larger)
 {
   if (is_float(t) || is_float(u)) {
     const double x = to_double(t), y = to_double(u);
@@ -551,23 +552,14 @@ TAGGED fu2_maximum(worker *w, TAGGED t, TAGGED u)
       return make_temp_float(w, y);
     if (std::isnan(x))
       return make_temp_float(w, x);
-    return make_temp_float(w, x > y ? x : y);
+    return make_temp_float(w, (larger ? x > y : x < y) ? x : y);
   }
-  return compare_ints(w, t, u) > 0 ? t : u;
+  const int c = compare_ints(w, t, u);
+  return (larger ? c > 0 : c < 0) ? t : u;
 }
 
-TAGGED fu2_minimum(worker *w, TAGGED t, TAGGED u)
-{
-  if (is_float(t) || is_float(u)) {
-    const double x = to_double(t), y = to_double(u);
-    if (std::isnan(y))
-      return make_temp_float(w, y);
-    if (std::isnan(x))
-      return make_temp_float(w, x);
-    return make_temp_float(w, x < y ? x : y);
-  }
-  return compare_ints(w, t, u) < 0 ? t : u;
-}
+TAGGED fu2_maximum(worker *w, TAGGED t, TAGGED u) { return extremum(w, t, u, true); }
+TAGGED fu2_minimum(worker *w, TAGGED t, TAGGED u) { return extremum(w, t, u, false); }
 
 TAGGED fu2_and(worker *w, TAGGED t, TAGGED u)
 {

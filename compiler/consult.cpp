@@ -111,7 +111,7 @@ int load_text(load_context &cx, const char *text, std::size_t length);
 
 /* ---- Files ---- */
 
-/* Resolves a file specification (atom, or library(Name)) against the
+/* Resolves the name of a file to load (atom, or library(Name)) against the
    directory of the loading file; adds ".pl" when the name as given does
    not exist.  Empty when nothing is found. */
 std::string resolve(load_context &cx, TAGGED spec)
