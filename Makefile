@@ -1,22 +1,30 @@
 # Convenience wrapper around CMake.  `make test` builds and runs every test;
 # `make test-sanitize` does the same under AddressSanitizer and UBSan.
+# EMULATOR=qemu-i386 runs every built program under that emulator even where
+# the kernel runs 32-bit programs itself (the default is to probe); OFF
+# forces native runs.
 JOBS ?= $(shell nproc)
 BUILD ?= build
 BUILD_SAN ?= build-asan
+EMULATOR ?=
+
+# Configure quietly, but show the lines that say how programs will run.
+configure = cmake -S . -B $(1) -DTRELIX_EMULATOR=$(EMULATOR) $(2) > $(1).configure.log 2>&1 \
+	|| { cat $(1).configure.log; exit 1; }; grep '^-- trelix' $(1).configure.log || true
 
 .PHONY: all build test test-sanitize run clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize:
-	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=Debug -DTRELIX_SANITIZE=ON >/dev/null
+	@$(call configure,$(BUILD_SAN),-DCMAKE_BUILD_TYPE=Debug -DTRELIX_SANITIZE=ON)
 	cmake --build $(BUILD_SAN) -j $(JOBS)
 	cd $(BUILD_SAN) && ctest --output-on-failure -j $(JOBS)
 
@@ -24,4 +32,4 @@ run: build
 	@echo "trelix: the launcher is not built yet; 'make build' builds the runtime kernel and its tests."
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD).configure.log $(BUILD_SAN).configure.log

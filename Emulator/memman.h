@@ -163,6 +163,9 @@ void vr_memman_set_hooks(int hints, mm_init_hook init, mm_deinit_hook deinit,
                          mm_alloc_hook alloc, mm_free_hook free_, void *cookie);
 void set_memalloc_default(void);
 int SU_init_alloc_mem(std::size_t alignment, void *cookie);
+/* SU_init_alloc_mem's settings given the data-segment limit it read
+   (RLIM64_INFINITY for none); tests call it with limits of their own. */
+int su_init_with_data_limit(std::size_t alignment, std::uint64_t data_limit);
 void SU_deinit_alloc_mem(void *cookie);
 void *SU_alloc_mem(std::size_t size, std::size_t *actual, void *cookie);
 int SU_free_mem(void *mem, std::size_t size, int force, void *cookie);

@@ -46,14 +46,11 @@ void set_memalloc_default(void)
    fit in 32 bits (RLIM_INFINITY included) is no ceiling at all: this process
    cannot map that much anyway, and reading only its low bits would turn
    "unlimited" into a tiny ceiling that makes start-up fail. */
-static std::size_t data_segment_ceiling(void)
+static std::size_t data_segment_ceiling(std::uint64_t limit)
 {
-  struct rlimit64 rl;
-  if (getrlimit64(RLIMIT_DATA, &rl) != 0)
+  if (limit == RLIM64_INFINITY || limit > 0xFFFFFFFFull)
     return 0;
-  if (rl.rlim_cur == RLIM64_INFINITY || rl.rlim_cur > 0xFFFFFFFFull)
-    return 0;
-  return static_cast<std::size_t>(rl.rlim_cur);
+  return static_cast<std::size_t>(limit);
 }
 
 /* Rounds up to a multiple of align in 32 bits; a value within align of 2^32
@@ -65,6 +62,15 @@ static std::size_t round_to(std::size_t v, std::size_t align)
 
 int SU_init_alloc_mem(std::size_t alignment, void *cookie)
 {
+  struct rlimit64 rl;
+  std::uint64_t limit = RLIM64_INFINITY;
+  if (getrlimit64(RLIMIT_DATA, &rl) == 0)
+    limit = rl.rlim_cur;
+  return su_init_with_data_limit(alignment, limit);
+}
+
+int su_init_with_data_limit(std::size_t alignment, std::uint64_t data_limit)
+{
   long ps = sysconf(_SC_PAGESIZE);
   pagesize = ps > 0 ? static_cast<std::size_t>(ps) : 4096;
   if (alignment == 0)
@@ -74,7 +80,7 @@ int SU_init_alloc_mem(std::size_t alignment, void *cookie)
   IncSize = get_stack_size("PROLOGINCSIZE", pagesize, pagesize);
   InitSize = get_stack_size("PROLOGINITSIZE", MIN_INIT_SIZE, MIN_INIT_SIZE);
   KeepSize = get_stack_size("PROLOGKEEPSIZE", 0, 0);
-  std::size_t ceiling = data_segment_ceiling();
+  std::size_t ceiling = data_segment_ceiling(data_limit);
   if (ceiling != 0) {
     MaxSize = get_stack_size("PROLOGMAXSIZE", ceiling, MIN_MAX_SIZE);
   } else {

@@ -376,6 +376,11 @@ void resize_trail_and_choice(worker *w, unsigned cur_bytes, unsigned new_bytes)
 
 void choice_overflow(worker *w, int pad)
 {
+  /* Before the first choicepoint exists (a worker being set up) there is no
+     laid-out trail-and-choice block to measure or grow: room is only
+     defined relative to the newest choicepoint. */
+  if (w->node_ == nullptr)
+    return;
   std::int64_t t0 = vr_usertime_ms();
   if (pad < 0) {
     pad = -pad;

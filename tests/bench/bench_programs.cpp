@@ -24,6 +24,7 @@
 #include "runtime_instance.h"
 #include "terms.h"
 #include "worker.h"
+#include "run_mode.h"
 
 #ifndef TRELIX_BENCH_DIR
 #define TRELIX_BENCH_DIR "tests/bench/programs"
@@ -75,6 +76,7 @@ long inferences(mod_def *m)
 int main(int argc, char **argv)
 {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
+  print_run_mode();
   setenv("GLOBALSTKSIZE", "16M", 0);
   w = runtime_instance_start();
   std::vector<std::string> errors;

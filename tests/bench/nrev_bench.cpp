@@ -20,6 +20,7 @@
 #include "compiler.h"
 #include "operators.h"
 #include "wam_fixture.h"
+#include "run_mode.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ TEST_F(NrevBench, NaiveReverseOfThirtyCompiled)
 int main(int argc, char **argv)
 {
   ::testing::InitGoogleTest(&argc, argv);
+  print_run_mode();
   if (argc > 1)
     iterations = std::atoi(argv[1]);
   return RUN_ALL_TESTS();

@@ -18,6 +18,7 @@
 
 #include "datadefs.h"
 #include "errors.h"
+#include "death_tests.h"
 #include "memman.h"
 #include "stacks.h"
 #include "terms.h"
@@ -676,7 +677,7 @@ TEST_F(Memman, InterfaceBlockWithoutMarkerIsAFault)
 
 TEST_F(Memman, InterfaceBlockWithoutMarkerEndsTheProcessOutsideAnAbortPoint)
 {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  use_fresh_process_death_tests();
   std::uint32_t *raw = static_cast<std::uint32_t *>(checkalloc(64, MISC));
   raw[1] = 0;
   EXPECT_EXIT(VR_realloc(raw + 2, 100), ::testing::ExitedWithCode(255), "insufficient memory");

@@ -184,6 +184,13 @@ TEST_F(Signals, AbortMessageWithoutAbortPointEndsTheProcess)
 // recovery would kill the process without a word.
 TEST_F(Signals, FaultSignalIsDeliverableAgainAfterRecovery)
 {
+#if defined(TRELIX_EMULATED) && defined(TRELIX_SANITIZE)
+  // Under the user-mode emulator, AddressSanitizer cannot describe the stack
+  // of a signal handler: a bare C program whose handler calls sigemptyset on
+  // a local stops in the same internal check (asan_thread.cpp,
+  // kCurrentStackFrameMagic).  The test runs in every other configuration.
+  GTEST_SKIP() << "AddressSanitizer cannot follow signal-handler stacks under the emulator";
+#endif
   ds_signals_init(0);
   for (int round = 0; round < 2; ++round) {
     std::jmp_buf env;

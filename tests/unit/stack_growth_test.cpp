@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "death_tests.h"
 #include "datadefs.h"
 #include "errors.h"
 #include "atoms.h"
@@ -1184,7 +1185,7 @@ using StackGrowthDeathTest = StackGrowth;
 
 TEST_F(StackGrowthDeathTest, MemoryFaultWithoutRestartPointIsFatal)
 {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  use_fresh_process_death_tests();
   for (const fault_case &fc : fault_cases) {
     SCOPED_TRACE(fc.name);
     EXPECT_EXIT(
