@@ -233,10 +233,12 @@ call_all([G|Gs]) :- call(G), call_all(Gs).
 % over the record runs Cleanup).  Flag = 1, bound at a nondeterministic
 % exit and undone by backtracking into Goal: Cleanup is due when the
 % choicepoints are cut, and the cut finds it because the choicepoints
-% under Goal's are marked.  Flag = 0, bound for good at a deterministic
-% exit: Cleanup has run.
+% under Goal's are marked then.  Flag = 0, bound for good at a
+% deterministic exit: Cleanup has run.  Nothing is due while Flag is
+% unbound, so the record goes on unmarked ($trail_undo/1, not
+% $trail_cleanup/1): a mark would only make the next call scan the trail.
 call_cleanup(Goal, Cleanup) :-
-        '$trail_cleanup'([Flag|Cleanup]),
+        '$trail_undo'([Flag|Cleanup]),
         '$nth_choicepoint'(0, C0),
         call(Goal),
         '$nth_choicepoint'(0, C),

@@ -122,6 +122,10 @@ expect(cleanup_cut_below_its_caller, L, (log_reset, cut_below(X), log(X), logged
 % Its exceptions propagate and its failure is ignored.
 expect(cleanup_throws, B, catch(call_cleanup(true, throw(oops)), B, true), [oops]).
 expect(cleanup_fails, X, (call_cleanup(X = 1, fail)), [1]).
+expect(cleanup_throws_on_failure, B, catch(call_cleanup(fail, throw(oops)), B, true), [oops]).
+expect(cleanup_throws_at_cut, B, catch((once(call_cleanup(p(_), throw(oops))), true), B, true), [oops]).
+expect(cleanup_fails_at_cut, X, (once(call_cleanup(p(X), fail)), true), [1]).
+expect(cleanup_fails_on_failure, R, (call_cleanup(fail, fail) -> R = yes ; R = no), [no]).
 % An exception pending while the clean-up runs reaches the catcher.
 expect(cleanup_keeps_unwinding_exception, B,
        catch(call_cleanup(throw(first), catch(throw(second), _, true)), B, true), [first]).
