@@ -274,14 +274,15 @@ INSN *bu2_length(worker *w, TAGGED list, TAGGED length, INSN *next, frame *env)
   if (IsVar(length)) {
     /* Counting: a cyclic list would never end, so the walk carries Brent's
        cycle test (a saved pair moved to the front at every power of two);
-       a cyclic list has no length and fails. */
+       a cyclic list is no list, and the slow predicate raises the type
+       error. */
     TAGGED saved = t;
     VR_INTEGER power = 1, steps = 0;
     while (IsList(t)) {
       t = deref(TagToLST(t)[1]);
       n++;
       if (t == saved)
-        return failcode;
+        return escape2(w, preds.slow_length, list, length, next, env);
       if (++steps == power) {
         saved = t;
         power *= 2;

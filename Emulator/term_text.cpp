@@ -15,8 +15,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
+#include <vector>
 
 #include "atoms.h"
+#include "chartype.h"
 #include "initial_atoms.h"
 #include "number_text.h"
 #include "operators.h"
@@ -25,23 +28,35 @@
 
 namespace {
 
-bool is_symbol_char(char c) { return c != '\0' && std::strchr("+-*/\\^<>=~:.?@#&$", c) != nullptr; }
-
-bool is_alnum_char(char c)
+/* The tokenizer's class of the first character of text, and of the last
+   (texts are in the internal encoding). */
+int first_class(const std::string &text)
 {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' ||
-         u >= 0x80;
+  int code;
+  return VR_wci_code(&code, text.c_str()) > 0 ? ch_type(code) : 0;
+}
+int last_class(const std::string &text)
+{
+  std::size_t i = text.size();
+  while (i > 0 && (static_cast<unsigned char>(text[i - 1]) & 0xC0) == 0x80)
+    --i; /* continuation bytes */
+  int code;
+  return i > 0 && VR_wci_code(&code, text.c_str() + i - 1) > 0 ? ch_type(code) : 0;
 }
 
-/* a followed by b, with a blank when the two would run together. */
+/* Classes that continue a name or a variable. */
+bool is_name_class(int c) { return c == CH_LC || c == CH_UC || c == CH_DIGIT || c == CH_UNDERSCORE; }
+
+/* a followed by b, with a blank where the tokenizer would read the two as
+   one token: two name pieces, two pieces of symbol characters, or two
+   quoted atoms. */
 std::string join(const std::string &a, const std::string &b)
 {
   if (a.empty() || b.empty())
     return a + b;
-  const char last = a.back(), first = b.front();
-  if ((is_alnum_char(last) && is_alnum_char(first)) || (is_symbol_char(last) && is_symbol_char(first)) ||
-      (last == '\'' && first == '\''))
+  const int last = last_class(a), first = first_class(b);
+  if ((is_name_class(last) && is_name_class(first)) || (last == CH_SYMBOL && first == CH_SYMBOL) ||
+      (a.back() == '\'' && b.front() == '\''))
     return a + " " + b;
   return a + b;
 }
@@ -85,6 +100,24 @@ std::string operator_name_text(TAGGED name)
 
 std::string bracket(const std::string &s) { return "(" + s + ")"; }
 
+/* The compound cells being written (the path from the root, and the list
+   cells of the lists open on it): a cyclic term meets one of them again,
+   and is written "..." there instead of for ever. */
+std::unordered_set<const TAGGED *> *open_cells = nullptr;
+
+struct open_cell {
+  const TAGGED *cell;
+  bool again;
+  explicit open_cell(const TAGGED *c) : cell(c), again(!open_cells->insert(c).second) {}
+  open_cell(const open_cell &) = delete;
+  open_cell &operator=(const open_cell &) = delete;
+  ~open_cell()
+  {
+    if (!again)
+      open_cells->erase(cell);
+  }
+};
+
 std::string write(TAGGED t, int prec, bool operand);
 
 std::string write_args(const TAGGED *args, unsigned n)
@@ -115,18 +148,27 @@ std::string write(TAGGED t, int prec, bool operand)
     return s;
   }
   if (IsList(t)) {
+    const open_cell first(TagToLST(t));
+    if (first.again)
+      return "...";
+    std::vector<const TAGGED *> spine; /* the list's further cells, open too */
     std::string s = "[";
     s += write(TagToLST(t)[0], 999, false);
     TAGGED tail = deref(TagToLST(t)[1]);
-    while (IsList(tail)) {
+    while (IsList(tail) && open_cells->insert(TagToLST(tail)).second) {
+      spine.push_back(TagToLST(tail));
       s += ",";
       s += write(TagToLST(tail)[0], 999, false);
       tail = deref(TagToLST(tail)[1]);
     }
-    if (tail != atom_nil) {
+    if (IsList(tail))
+      s += "|...";
+    else if (tail != atom_nil) {
       s += "|";
       s += write(tail, 999, false);
     }
+    for (const TAGGED *c : spine)
+      open_cells->erase(c);
     return s + "]";
   }
   if (!IsStructure(t))
@@ -134,6 +176,9 @@ std::string write(TAGGED t, int prec, bool operand)
   const TAGGED *p = TagToSTR(t);
   if (IsBoxHeader(p[0]))
     return number_text(t);
+  const open_cell self_cell(p);
+  if (self_cell.again)
+    return "...";
   const TAGGED f = p[0];
   const TAGGED name = FunctorName(f);
   const unsigned arity = Arity(f);
@@ -145,7 +190,7 @@ std::string write(TAGGED t, int prec, bool operand)
     const std::string right = write(p[2], d.right, true);
     const std::string op = operator_name_text(name);
     std::string s;
-    if (is_alnum_char(op.front()))
+    if (is_name_class(first_class(op)))
       s = left + " " + op + " " + right;
     else
       s = join(join(left, op), right);
@@ -201,7 +246,15 @@ std::string atom_text_quoted(TAGGED atom)
   return s + "'";
 }
 
-std::string term_to_text(TAGGED t) { return write(t, 1200, false); }
+std::string term_to_text(TAGGED t)
+{
+  std::unordered_set<const TAGGED *> cells;
+  std::unordered_set<const TAGGED *> *outer = open_cells;
+  open_cells = &cells;
+  std::string s = write(t, 1200, false);
+  open_cells = outer;
+  return s;
+}
 
 std::string without_variable_numbers(const std::string &t)
 {

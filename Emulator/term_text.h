@@ -5,8 +5,9 @@
  * record's needs_quoting flag), operators (from operators.h), lists, curly
  * terms and the spacing that keeps the text readable back into the same
  * term, and prints numbers through vr_number_to_string; it has no options,
- * no depth limit, no portray hooks, no cycle check and no character-set
- * choices.  Variables print as _N with N the cell's word offset from the
+ * no depth limit, no portray hooks and no character-set choices.  Where a
+ * cyclic term comes round again it writes "..." ("[a|...]" for C = [a|C]),
+ * so that no term makes it loop.  Variables print as _N with N the cell's word offset from the
  * heap start (_LN for other cells), so equal variables print alike within
  * one call.  The writer of atomic terms and the full writer replace it
  * where a program's output is concerned.

@@ -56,7 +56,7 @@ constexpr unsigned MARK_ARG_PATH = 3;
 /* How the walk reached a cell: what comes after it. */
 enum cell_kind : TAGGED { KIND_ARG = 0, KIND_HEAD = 1, KIND_TAIL = 2, KIND_VAR = 3 };
 
-enum walk_mode { WALK_ACYCLIC, WALK_GROUND, WALK_COLLECT, WALK_FREEZE, WALK_UNDO };
+enum walk_mode { WALK_ACYCLIC, WALK_GROUND, WALK_COLLECT, WALK_FREEZE, WALK_FIND, WALK_UNDO };
 
 /* Collection stops when less heap room than this remains (bytes). */
 constexpr long COLLECT_RESERVE_BYTES = 520;
@@ -75,6 +75,8 @@ struct walk_ctx {
   TAGGED *tail = nullptr;
   /* WALK_FREEZE */
   TAGGED next_constant = FIRST_SCRATCH_CONSTANT;
+  /* WALK_FIND: the cell looked for; result 0 when it is reached */
+  const TAGGED *target = nullptr;
 };
 
 inline long trail_room(const worker *w)
@@ -167,6 +169,11 @@ void walk(worker *w, TAGGED t, walk_ctx &c)
   }
 
 visit: {
+  if (c.mode == WALK_FIND && p == c.target) {
+    c.result = 0;
+    c.stop = true;
+    goto next;
+  }
   const unsigned m = get_mark(w, p);
   if (m != enter) {
     if (c.mode == WALK_ACYCLIC && (m == MARK_VAR_PATH || m == MARK_ARG_PATH)) {
@@ -272,13 +279,13 @@ next:
   goto next;
 }
 
-/* Runs a collecting walk over X0 into a list, growing the heap and
-   starting again while the list does not fit; the list is unified with
-   X1. */
-int collect_variables(worker *w, bool attributed_only)
+/* Runs a collecting walk over the term in register `root` into a new
+   list on the heap, growing the heap and starting again while the list
+   does not fit; registers below `live` survive the growth. */
+TAGGED variable_list(worker *w, int root, bool attributed_only, int live)
 {
   for (;;) {
-    const TAGGED t = w->term[0];
+    const TAGGED t = w->term[root];
     TAGGED *list_start = w->global_top;
     walk_ctx c;
     c.mode = WALK_COLLECT;
@@ -287,11 +294,30 @@ int collect_variables(worker *w, bool attributed_only)
     walk(w, t, c);
     dfs_undo(w, t);
     if (!c.full)
-      return cunify(w, c.list, w->term[1]);
+      return c.list;
     w->global_top = list_start;
     const long used = w->global_top - w->heap_start;
-    call_overflow(w, static_cast<int>(used > 1024 ? used : 1024), 2);
+    call_overflow(w, static_cast<int>(used > 1024 ? used : 1024), live);
   }
+}
+
+/* The variables of X0 unified with X1. */
+int collect_variables(worker *w, bool attributed_only)
+{
+  const TAGGED list = variable_list(w, 0, attributed_only, 2); /* may move X1 */
+  return cunify(w, list, w->term[1]);
+}
+
+/* 1 when the cell is reached from t (through the cells of t's reference
+   chains too, which the walk visits one by one). */
+bool reaches(worker *w, TAGGED t, const TAGGED *cell)
+{
+  walk_ctx c;
+  c.mode = WALK_FIND;
+  c.target = cell;
+  walk(w, t, c);
+  dfs_undo(w, t);
+  return c.result == 0;
 }
 
 } // namespace
@@ -329,11 +355,40 @@ int prolog_acyclic(worker *w)
   return r;
 }
 
+/* With acyclic arguments, a unifier without the occurs check that leaves
+   the result acyclic is the unifier with it.  A cyclic argument is no
+   fault in itself, so then each variable the unification binds is tested
+   instead: the binding makes a cycle exactly when the variable is reached
+   again from the term it was bound to. */
 int prolog_unify_with_occurs_check(worker *w)
 {
+  const TAGGED x = deref(w->term[0]), y = deref(w->term[1]);
+  const bool acyclic_x = IsVar(x) || dfs_acyclic(w, x);
+  if (!IsVar(x))
+    dfs_undo(w, x);
+  const bool acyclic_y = IsVar(y) || dfs_acyclic(w, y);
+  if (!IsVar(y))
+    dfs_undo(w, y);
+  if (acyclic_x && acyclic_y) {
+    if (!cunify(w, w->term[0], w->term[1]))
+      return 0;
+    return prolog_acyclic(w);
+  }
+  /* Predicate entry leaves more than these two words free. */
+  TAGGED *pair = w->global_top;
+  w->global_top += 2;
+  pair[0] = w->term[0];
+  pair[1] = w->term[1];
+  w->term[2] = MakeLST(pair);
+  const TAGGED vars = variable_list(w, 2, false, 3);
   if (!cunify(w, w->term[0], w->term[1]))
     return 0;
-  return prolog_acyclic(w);
+  for (TAGGED l = vars; l != atom_nil; l = TagToLST(l)[1]) {
+    const TAGGED *cell = TagToRef(TagToLST(l)[0]);
+    if (*cell != PointerToTerm(cell) && reaches(w, *cell, cell))
+      return 0;
+  }
+  return 1;
 }
 
 int prolog_term_variables(worker *w)

@@ -13,6 +13,7 @@
  *                    C has succeeded, keeping C's;
  *   \+ G             alternatives (choice K, G, cut to K, fail) and true;
  *   call(G), G bound one alternative (choice K, G) in which ! cuts to K.
+ *   if(C, T, E) is (C *-> T ; E), and V^G is call(G).
  * "choice K" saves the cut value of the block's caller (CHOICE_X/_Y) at the
  * start of an alternative, where it still removes the block's own
  * choicepoint; "cut to K" is CUTB_X or CUT_Y.  A ! that cuts the clause
@@ -200,6 +201,9 @@ bool has_transparent_cut(TAGGED body)
       stack.push_back(arg_of(g, 1));
     } else if (is(g, "->", 2) || is(g, "*->", 2)) {
       stack.push_back(arg_of(g, 1));
+    } else if (is(g, "if", 3)) {
+      stack.push_back(arg_of(g, 1));
+      stack.push_back(arg_of(g, 2));
     } else if (is(g, ":", 2)) {
       stack.push_back(arg_of(g, 1));
     }
@@ -531,6 +535,11 @@ private:
       } else if (is(g, "*->", 2)) {
         stack.push_back({arg_of(g, 1), m});
         stack.push_back({opaque(arg_of(g, 0)), m});
+      } else if (is(g, "if", 3)) {
+        stack.push_back({s_.structure(";", {s_.structure("*->", {arg_of(g, 0), arg_of(g, 1)}), arg_of(g, 2)}), m});
+      } else if (is(g, "^", 2)) {
+        /* V^G calls G: its ! is local, as in call/1. */
+        stack.push_back({s_.structure("call", {arg_of(g, 1)}), m});
       } else if (is(g, "\\+", 1)) {
         TAGGED k = s_.var();
         TAGGED first = s_.conj(s_.choice_mark(k),

@@ -12,6 +12,10 @@ import random
 
 SEED = 20261210
 COUNT = 300
+# A second series, from its own seed so that the first stays as it was,
+# adds if/3 and ^/2.
+SEED_MORE = 20261211
+COUNT_MORE = 100
 
 # Y may hold X and Z, Z may hold X, X only constants, and X and Z never meet
 # inside equal structures: no binding can make a
@@ -21,25 +25,29 @@ LEAVES = ["X = a", "X = b", "Y = f(X)", "Z = g(X)", "c(X)", "c(Y)",
           "var(Z)", "atom(X)", "Y = [X|Z]", "Z = []"]
 
 
-def body(rng, depth):
+def body(rng, depth, kinds=8):
     if depth <= 0 or rng.random() < 0.3:
         return rng.choice(LEAVES)
-    kind = rng.randrange(8)
-    a = body(rng, depth - 1)
-    b = body(rng, depth - 1)
+    kind = rng.randrange(kinds)
+    a = body(rng, depth - 1, kinds)
+    b = body(rng, depth - 1, kinds)
+    if kind == 8:
+        return f"if({a}, {b}, {body(rng, depth - 1, kinds)})"
+    if kind == 9:
+        return f"_^({a})"
     if kind <= 1:
         return f"({a}, {b})"
     if kind == 2:
         return f"({a} ; {b})"
     if kind == 3:
-        return f"({a} -> {b} ; {body(rng, depth - 1)})"
+        return f"({a} -> {b} ; {body(rng, depth - 1, kinds)})"
     if kind == 4:
         return f"({a} -> {b})"
     if kind == 5:
         return f"\\+ {a}"
     if kind == 6:
         return f"call(({a}))"
-    return f"({a} *-> {b} ; {body(rng, depth - 1)})"
+    return f"({a} *-> {b} ; {body(rng, depth - 1, kinds)})"
 
 
 def main():
@@ -77,6 +85,11 @@ def main():
     print()
     for k in range(COUNT):
         b = body(rng, 4)
+        print(f"p_{k}(X, Y, Z) :- {b}.")
+        print(f"test({k}) :- same(p_{k}, g(X, Y, Z, ({b}))).")
+    rng = random.Random(SEED_MORE)
+    for k in range(COUNT, COUNT + COUNT_MORE):
+        b = body(rng, 4, 10)
         print(f"p_{k}(X, Y, Z) :- {b}.")
         print(f"test({k}) :- same(p_{k}, g(X, Y, Z, ({b}))).")
 

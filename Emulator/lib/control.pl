@@ -9,7 +9,7 @@
 :- meta_predicate prolog:(','(0, 0)).
 :- meta_predicate
         ;(0, 0), ->(0, 0), *->(0, 0), \+(0), once(0), ignore(0),
-        forall(0, 0), catch(0, ?, 0).
+        forall(0, 0), catch(0, ?, 0), call_cleanup(0, 0), if(0, 0, 0), ^(?, 0).
 
 false :- fail.
 
@@ -19,14 +19,52 @@ X \= Y :- \+ X = Y.
 
 % ---- Control constructs called as goals ----
 
-(A , B) :- '$choice'(K), metacall_pc((A , B), prolog, K, (A , B)).
-(A ; B) :- '$choice'(K), metacall_pc((A ; B), prolog, K, (A ; B)).
-(A -> B) :- '$choice'(K), metacall_pc((A -> B), prolog, K, (A -> B)).
-(A *-> B) :- '$choice'(K), metacall_pc((A *-> B), prolog, K, (A *-> B)).
+(A , B) :- '$choice'(K), metacall((A , B), prolog, K, (A , B)).
+(A ; B) :- '$choice'(K), metacall((A ; B), prolog, K, (A ; B)).
+(A -> B) :- '$choice'(K), metacall((A -> B), prolog, K, (A -> B)).
+(A *-> B) :- '$choice'(K), metacall((A *-> B), prolog, K, (A *-> B)).
+if(C, T, E) :- '$choice'(K), metacall(if(C, T, E), prolog, K, if(C, T, E)).
+V^G :- metacall(V^G, prolog, ?, V^G).
 \+ G :- \+ call(G).
 once(G) :- call(G), !.
 ignore(G) :- (call(G) -> true ; true).
 forall(C, A) :- \+ (call(C), \+ call(A)).
+
+% metacall(Body, Module, CutValue, Context): a body given to a meta-call
+% is checked as a whole before any of it runs: a goal of its control
+% constructs that is neither callable nor a variable makes the whole body
+% the culprit.
+metacall(G, M, K, X) :-
+        (   bad_body(G, 0) -> raise_exception(error(type_error(callable, G), context(X, 0)))
+        ;   metacall_pc(G, M, K, X)
+        ).
+
+% bad_body(Body, Depth): Body holds a goal that cannot be called.  The
+% walk goes through the constructs that metacall_pc/4 runs in the body's
+% own context; \+ and ^ check their goal when they run it, as call/1 does.
+% A body nested deeper than 1000 is tested for a cycle first: a cyclic
+% body is left unchecked, to run as it is.
+bad_body(G, _) :- var(G), !, fail.
+bad_body(G, D) :- control_parts(G, Gs), !,
+        deeper(D, G, D1),
+        bad_part(Gs, D1).
+bad_body(G, _) :- \+ callable(G).
+
+control_parts((A , B), [A, B]).
+control_parts((A ; B), [A, B]).
+control_parts((A -> B), [A, B]).
+control_parts((A *-> B), [A, B]).
+control_parts(if(A, B, C), [A, B, C]).
+control_parts(_:G, [G]).
+
+bad_part([G|Gs], D) :-
+        (   bad_body(G, D) -> true
+        ;   bad_part(Gs, D)
+        ).
+
+deeper(checked, _, checked) :- !.
+deeper(D, _, D1) :- D < 1000, !, D1 is D + 1.
+deeper(_, G, checked) :- '$acyclic'(G).
 
 % metacall_pc(Body, Module, CutValue, Context): interprets a clause body;
 % ! cuts to CutValue (the atom ? where no cut is allowed).
@@ -60,8 +98,12 @@ metacall_pc((C -> T), M, K, X) :- !,
 metacall_pc((C *-> T), M, K, X) :- !,
         metacall_cond(C, M, X),
         metacall_pc(T, M, K, X).
+metacall_pc(if(C, T, E), M, K, X) :- !,
+        soft_cut(C, T, E, M, K, X).
 metacall_pc(\+ G, M, _, X) :- !,
-        \+ metacall_cond(G, M, X).
+        \+ metacall_call(G, M, X).
+metacall_pc(_^G, M, _, X) :- !,
+        metacall_call(G, M, X).
 metacall_pc(G, M, _, X) :- callable(G), !,
         qualify_meta_args(G, M, G1),
         call_module(G1, M, X).
@@ -91,6 +133,9 @@ metacall_pc(G, _, _, X) :-
 % A goal whose ! is local to it.
 metacall_cond(G, M, X) :- '$choice'(K), metacall_pc(G, M, K, X).
 
+% A goal run as call/1 runs it: checked first, its ! local.
+metacall_call(G, M, X) :- '$choice'(K), metacall(G, M, K, X).
+
 % (C *-> T ; E): T for every solution of C, E only when C has none.  A
 % mutable that backtracking does not reset is not at hand, so the
 % disjunction's own choicepoint is removed once C has succeeded.
@@ -112,7 +157,7 @@ meta_colon_pc(G, M, C) :- '$choice'(B), meta_colon_pc(G, M, C, B).
 meta_colon_pc(G, M, C, _) :- callable(G), atom(M), '$fast_goal'(G, M), !,
         call_module(G, M, C).
 meta_colon_pc(G, M, C, B) :- nonvar(M), !,
-        metacall_pc(G, M, B, C).
+        metacall(G, M, B, C).
 meta_colon_pc(G, M, C, _) :-
         raise_exception(error(instantiation_error, context('$@'(M:G, C), 2))).
 
@@ -127,13 +172,17 @@ call_illarg_pc(CallTerm, Caller) :-
         undefined_goal(G1, M, Caller).
 
 % metacall(Goal, Module, Caller)
-metacall(G, M, C) :- '$choice'(K), metacall_pc(G, M, K, C).
+metacall(G, M, C) :- '$choice'(K), metacall(G, M, K, C).
 
 % undefined_goal(Goal, Module, Caller): an existence error for the
-% procedure.
+% procedure, named as ISO names it for a program's own (user) procedures
+% and qualified for those of other modules.
 undefined_goal(G, M, _) :-
         functor(G, N, A),
-        raise_exception(error(existence_error(procedure, M:N/A), M:N/A)).
+        (   M == user -> P = N/A
+        ;   P = M:N/A
+        ),
+        raise_exception(error(existence_error(procedure, P), P)).
 
 % call_internal(Goal): the entry of a query.
 call_internal(G) :- call(G).
@@ -174,17 +223,47 @@ verify_attributes_([M|Ms], Var, Value, Later) :-
 call_all([]).
 call_all([G|Gs]) :- call(G), call_all(Gs).
 
-% call_cleanup(Goal): runs a clean-up goal once, keeping a pending
-% exception intact.
+% call_cleanup(Goal, Cleanup): Goal as call/1; Cleanup runs once, as
+% soon as Goal is finished: at its deterministic exit, its failure, an
+% exception out of it, or the cut of the choicepoints it left.  Cleanup's
+% failure is ignored; its bindings stay and its exceptions propagate.
+%
+% The clean-up record [Flag|Cleanup] on the trail does the rest.  Flag
+% unbound: Goal is running or can still be backtracked into (backtracking
+% over the record runs Cleanup).  Flag = 1, bound at a nondeterministic
+% exit and undone by backtracking into Goal: Cleanup is due when the
+% choicepoints are cut, and the cut finds it because the choicepoints
+% under Goal's are marked then.  Flag = 0, bound for good at a
+% deterministic exit: Cleanup has run.  Nothing is due while Flag is
+% unbound, so the record goes on unmarked ($trail_undo/1, not
+% $trail_cleanup/1): a mark would only make the next call scan the trail.
+call_cleanup(Goal, Cleanup) :-
+        '$trail_undo'([Flag|Cleanup]),
+        '$nth_choicepoint'(0, C0),
+        call(Goal),
+        '$nth_choicepoint'(0, C),
+        (   C == C0 ->
+            Flag = 0,
+            run_cleanup(Cleanup)
+        ;   Flag = 1,
+            '$undo_cleanup'(C)
+        ).
+
+% call_cleanup(Goal): the escape the emulator calls with a clean-up goal
+% that is due; a pending exception (the clean-up runs while an exception
+% unwinds) is kept for the catcher.
 call_cleanup(G) :-
-        (   '$load_exception'(E) -> '$erase_exception', run_cleanup(G), '$store_exception'(E)
+        (   '$load_exception'(E) ->
+            '$erase_exception',
+            run_cleanup(G),
+            '$store_exception'(E)
         ;   run_cleanup(G)
         ).
 
-run_cleanup(G) :- \+ \+ catch_ignore(G).
-
-catch_ignore(G) :- catch(G, _, true), !.
-catch_ignore(_).
+run_cleanup(G) :-
+        (   '$nodebug_call'(G, prolog, 0) -> true
+        ;   true
+        ).
 
 
 % ---- Exceptions ----
@@ -208,10 +287,12 @@ catch(G, C, R) :-
 '$catch'(G, _, _, _) :- call(G).
 '$catch'(_, _, C, R) :-
         '$load_exception'(E0),
-        '$erase_exception',
-        iso_ball(E0, E),
-        (   C = E -> call(R)
-        ;   raise_exception(E)
+        (   E0 = '$reserved'(_) -> '$unwind_stack'
+        ;   '$erase_exception',
+            iso_ball(E0, E),
+            (   C = E -> call(R)
+            ;   raise_exception(E)
+            )
         ).
 
 '$catch_exit'.
@@ -228,7 +309,8 @@ prolog_catch(G, C, R) :- catch(G, C, R).
 
 % The reserved exception '$reserved'(N) asks whoever runs the query to end
 % the process: kind N /\ 255 = 4 exits with status N >> 8, kind 3 (an
-% abort) with status 1.
+% abort) with status 1.  No catcher stops it ('$catch'/4 passes it on),
+% so that a catch-all cannot swallow halt/0,1 or abort/0.
 halt :- halt(0).
 halt(Code) :- var(Code), !,
         raise_exception(error(instantiation_error, context(halt(Code), 1))).

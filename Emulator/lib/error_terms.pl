@@ -130,9 +130,23 @@ check_type(list(Type), T) :- proper_list(T), all_of(T, Type).
 all_of([], _).
 all_of([X|Xs], Type) :- check_type(Type, X), all_of(Xs, Type).
 
-proper_list(L) :- var(L), !, fail.
-proper_list([]) :- !.
-proper_list([_|T]) :- proper_list(T).
+proper_list(L) :- list_end(L, E), E == [].
+
+% list_end(List, End): End is what List's chain of list cells ends in ([]
+% for a proper list, a variable for a partial one); fails when the chain
+% is cyclic.  Brent's test: the cell saved at every power of two steps is
+% met again inside a cycle.
+list_end(L, End) :- list_end(L, L, 1, 0, End).
+
+list_end(L, Saved, P, N, End) :-
+        (   nonvar(L), L = [_|T] ->
+            \+ '$eq'(T, Saved),
+            N1 is N + 1,
+            (   N1 =:= P -> P1 is P * 2, list_end(T, T, P1, 0, End)
+            ;   list_end(T, Saved, P, N1, End)
+            )
+        ;   End = L
+        ).
 
 % Which error a term that fails a type check raises.
 type_fault(_, T, var) :- var(T), !.
@@ -146,8 +160,7 @@ list_type(list).
 list_type(proper_list).
 list_type(list(_)).
 
-partial_list(T) :- var(T), !.
-partial_list([_|T]) :- partial_list(T).
+partial_list(T) :- list_end(T, E), var(E).
 
 % get_module(Term, Goal, Module): the innermost qualification wins.
 get_module(Term, Goal, Module) :-

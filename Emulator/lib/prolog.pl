@@ -11,7 +11,7 @@
 :- module(prolog, [
         true/0, fail/0, false/0, (=)/2, (\=)/2, halt/0, halt/1, abort/0,
         (',')/2, (;)/2, (->)/2, (*->)/2, (\+)/1, once/1, ignore/1, forall/2,
-        catch/3, throw/1, raise_exception/1,
+        if/3, (^)/2, catch/3, throw/1, raise_exception/1, call_cleanup/2,
         is/2, (=:=)/2, (=\=)/2, (<)/2, (>)/2, (=<)/2, (>=)/2,
         atom/1, atomic/1, float/1, integer/1, number/1, var/1, nonvar/1,
         simple/1, compound/1, callable/1, ground/1, mutable/1, db_reference/1,

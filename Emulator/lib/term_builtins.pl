@@ -16,9 +16,7 @@ ground(X) :- ground(X).
 mutable(X) :- mutable(X).
 db_reference(X) :- db_reference(X).
 
-is_list(X) :- var(X), !, fail.
-is_list([]) :- !.
-is_list([_|T]) :- is_list(T).
+is_list(X) :- list_end(X, E), E == [].
 
 X == Y :- X == Y.
 X \== Y :- X \== Y.
@@ -80,7 +78,9 @@ slow_univ(T, L) :-
         ).
 
 slow_length(L, N) :- var(N), !,
-        length_enum(L, 0, N, L).
+        (   list_end(L, _) -> length_enum(L, 0, N, L)
+        ;   illarg(type(list), length(L, N), 1, L)
+        ).
 slow_length(L, N) :- integer(N), !,
         N >= 0,
         length(L, N).

@@ -629,3 +629,203 @@ p_298(X, Y, Z) :- (Y = [X|Z] *-> (Y = [X|Z] ; (true ; \+ d(X, Y))) ; c(Y)).
 test(298) :- same(p_298, g(X, Y, Z, ((Y = [X|Z] *-> (Y = [X|Z] ; (true ; \+ d(X, Y))) ; c(Y))))).
 p_299(X, Y, Z) :- (((call((e(Z))) *-> (X = a -> c(Y)) ; (X == Y *-> X == Y ; nonvar(X))) ; X == Y) ; X = a).
 test(299) :- same(p_299, g(X, Y, Z, ((((call((e(Z))) *-> (X = a -> c(Y)) ; (X == Y *-> X == Y ; nonvar(X))) ; X == Y) ; X = a)))).
+p_300(X, Y, Z) :- (X == Y, (((atom(X) -> d(X, Y) ; fail) -> (atom(X) ; true) ; Y = f(X)) ; \+ (true, e(Z)))).
+test(300) :- same(p_300, g(X, Y, Z, ((X == Y, (((atom(X) -> d(X, Y) ; fail) -> (atom(X) ; true) ; Y = f(X)) ; \+ (true, e(Z))))))).
+p_301(X, Y, Z) :- c(Y).
+test(301) :- same(p_301, g(X, Y, Z, (c(Y)))).
+p_302(X, Y, Z) :- atom(X).
+test(302) :- same(p_302, g(X, Y, Z, (atom(X)))).
+p_303(X, Y, Z) :- \+ (fail *-> ((d(Y, Z) *-> d(Y, Z) ; atom(X)), (Y = f(X) -> !)) ; (var(Z), call((fail)))).
+test(303) :- same(p_303, g(X, Y, Z, (\+ (fail *-> ((d(Y, Z) *-> d(Y, Z) ; atom(X)), (Y = f(X) -> !)) ; (var(Z), call((fail))))))).
+p_304(X, Y, Z) :- Y = [X|Z].
+test(304) :- same(p_304, g(X, Y, Z, (Y = [X|Z]))).
+p_305(X, Y, Z) :- d(Y, Z).
+test(305) :- same(p_305, g(X, Y, Z, (d(Y, Z)))).
+p_306(X, Y, Z) :- ((\+ \+ ! -> _^((X == Y -> Y = f(X)))), ((d(X, Y) -> X = b ; fail) -> X = b ; d(Y, Z))).
+test(306) :- same(p_306, g(X, Y, Z, (((\+ \+ ! -> _^((X == Y -> Y = f(X)))), ((d(X, Y) -> X = b ; fail) -> X = b ; d(Y, Z)))))).
+p_307(X, Y, Z) :- _^((c(X) -> _^((nonvar(X) ; atom(X))) ; !)).
+test(307) :- same(p_307, g(X, Y, Z, (_^((c(X) -> _^((nonvar(X) ; atom(X))) ; !))))).
+p_308(X, Y, Z) :- _^(_^(X = b)).
+test(308) :- same(p_308, g(X, Y, Z, (_^(_^(X = b))))).
+p_309(X, Y, Z) :- Z = [].
+test(309) :- same(p_309, g(X, Y, Z, (Z = []))).
+p_310(X, Y, Z) :- \+ (((var(Z), e(Z)) ; _^(X == Y)), _^(c(X))).
+test(310) :- same(p_310, g(X, Y, Z, (\+ (((var(Z), e(Z)) ; _^(X == Y)), _^(c(X)))))).
+p_311(X, Y, Z) :- c(Y).
+test(311) :- same(p_311, g(X, Y, Z, (c(Y)))).
+p_312(X, Y, Z) :- Y = f(X).
+test(312) :- same(p_312, g(X, Y, Z, (Y = f(X)))).
+p_313(X, Y, Z) :- (if(call((e(Z))), (call((Z = g(X))) -> (Y = [X|Z] ; atom(X))), X = b), X = a).
+test(313) :- same(p_313, g(X, Y, Z, ((if(call((e(Z))), (call((Z = g(X))) -> (Y = [X|Z] ; atom(X))), X = b), X = a)))).
+p_314(X, Y, Z) :- call(((c(X) *-> (if(nonvar(X), Y = f(X), atom(X)) ; (X == Y ; !)) ; ((c(X) ; X = a), _^(Y = f(X)))))).
+test(314) :- same(p_314, g(X, Y, Z, (call(((c(X) *-> (if(nonvar(X), Y = f(X), atom(X)) ; (X == Y ; !)) ; ((c(X) ; X = a), _^(Y = f(X))))))))).
+p_315(X, Y, Z) :- d(Y, Z).
+test(315) :- same(p_315, g(X, Y, Z, (d(Y, Z)))).
+p_316(X, Y, Z) :- var(Z).
+test(316) :- same(p_316, g(X, Y, Z, (var(Z)))).
+p_317(X, Y, Z) :- ((((Y = [X|Z] *-> Y = f(X) ; X = b) -> Y = [X|Z] ; (Y = f(X) *-> X == Y ; Z = g(X))) -> \+ _^(c(X))) -> X = b).
+test(317) :- same(p_317, g(X, Y, Z, (((((Y = [X|Z] *-> Y = f(X) ; X = b) -> Y = [X|Z] ; (Y = f(X) *-> X == Y ; Z = g(X))) -> \+ _^(c(X))) -> X = b)))).
+p_318(X, Y, Z) :- e(Z).
+test(318) :- same(p_318, g(X, Y, Z, (e(Z)))).
+p_319(X, Y, Z) :- e(Z).
+test(319) :- same(p_319, g(X, Y, Z, (e(Z)))).
+p_320(X, Y, Z) :- ((((c(Y) -> Y = f(X) ; X = b) ; X = b) -> call(((atom(X) *-> c(Y) ; Z = []))) ; ((X == Y -> Z = g(X) ; fail), Z = [])) ; (d(Y, Z), _^((Y = [X|Z] ; fail)))).
+test(320) :- same(p_320, g(X, Y, Z, (((((c(Y) -> Y = f(X) ; X = b) ; X = b) -> call(((atom(X) *-> c(Y) ; Z = []))) ; ((X == Y -> Z = g(X) ; fail), Z = [])) ; (d(Y, Z), _^((Y = [X|Z] ; fail))))))).
+p_321(X, Y, Z) :- (call((\+ var(Z))) -> call((((c(X), X == Y), Z = g(X))))).
+test(321) :- same(p_321, g(X, Y, Z, ((call((\+ var(Z))) -> call((((c(X), X == Y), Z = g(X)))))))).
+p_322(X, Y, Z) :- fail.
+test(322) :- same(p_322, g(X, Y, Z, (fail))).
+p_323(X, Y, Z) :- (((\+ atom(X) -> if(c(Y), c(X), d(X, Y))), ((fail *-> fail ; var(Z)) -> (c(X), c(Y)) ; Y = [X|Z])) -> ((X == Y -> \+ Z = [] ; (var(Z) -> e(Z))) ; _^((Y = [X|Z] -> var(Z) ; Z = []))) ; c(X)).
+test(323) :- same(p_323, g(X, Y, Z, ((((\+ atom(X) -> if(c(Y), c(X), d(X, Y))), ((fail *-> fail ; var(Z)) -> (c(X), c(Y)) ; Y = [X|Z])) -> ((X == Y -> \+ Z = [] ; (var(Z) -> e(Z))) ; _^((Y = [X|Z] -> var(Z) ; Z = []))) ; c(X))))).
+p_324(X, Y, Z) :- true.
+test(324) :- same(p_324, g(X, Y, Z, (true))).
+p_325(X, Y, Z) :- if((((X = b -> d(X, Y)) ; atom(X)), _^(d(Y, Z))), (((X = a ; Z = []) ; (d(Y, Z) ; Z = [])) *-> X == Y ; (var(Z) -> \+ X = a ; (nonvar(X), true))), _^(Z = g(X))).
+test(325) :- same(p_325, g(X, Y, Z, (if((((X = b -> d(X, Y)) ; atom(X)), _^(d(Y, Z))), (((X = a ; Z = []) ; (d(Y, Z) ; Z = [])) *-> X == Y ; (var(Z) -> \+ X = a ; (nonvar(X), true))), _^(Z = g(X)))))).
+p_326(X, Y, Z) :- call(((atom(X) -> c(Y)))).
+test(326) :- same(p_326, g(X, Y, Z, (call(((atom(X) -> c(Y))))))).
+p_327(X, Y, Z) :- e(Z).
+test(327) :- same(p_327, g(X, Y, Z, (e(Z)))).
+p_328(X, Y, Z) :- (fail -> call((\+ (d(X, Y) *-> Z = [] ; true)))).
+test(328) :- same(p_328, g(X, Y, Z, ((fail -> call((\+ (d(X, Y) *-> Z = [] ; true))))))).
+p_329(X, Y, Z) :- (if(X = b, var(Z), ((Y = [X|Z], atom(X)) *-> (X = b -> var(Z) ; Y = [X|Z]) ; fail)) -> (call(((Z = g(X) *-> X = b ; fail))) -> (Z = g(X) -> d(Y, Z)) ; (_^(fail) *-> if(nonvar(X), fail, !) ; (X = b -> X = a ; d(Y, Z))))).
+test(329) :- same(p_329, g(X, Y, Z, ((if(X = b, var(Z), ((Y = [X|Z], atom(X)) *-> (X = b -> var(Z) ; Y = [X|Z]) ; fail)) -> (call(((Z = g(X) *-> X = b ; fail))) -> (Z = g(X) -> d(Y, Z)) ; (_^(fail) *-> if(nonvar(X), fail, !) ; (X = b -> X = a ; d(Y, Z)))))))).
+p_330(X, Y, Z) :- ((fail ; (X == Y, (c(X) -> X = b ; true))) -> ((X == Y, call((Z = []))), nonvar(X)) ; Z = []).
+test(330) :- same(p_330, g(X, Y, Z, (((fail ; (X == Y, (c(X) -> X = b ; true))) -> ((X == Y, call((Z = []))), nonvar(X)) ; Z = [])))).
+p_331(X, Y, Z) :- (Y = f(X), X = a).
+test(331) :- same(p_331, g(X, Y, Z, ((Y = f(X), X = a)))).
+p_332(X, Y, Z) :- ((true *-> if(var(Z), Y = [X|Z], true) ; (c(Y) -> Y = f(X))), call((if(if(X == Y, c(X), Z = g(X)), (nonvar(X) -> Z = []), (Z = g(X), c(X)))))).
+test(332) :- same(p_332, g(X, Y, Z, (((true *-> if(var(Z), Y = [X|Z], true) ; (c(Y) -> Y = f(X))), call((if(if(X == Y, c(X), Z = g(X)), (nonvar(X) -> Z = []), (Z = g(X), c(X))))))))).
+p_333(X, Y, Z) :- ((fail *-> ((d(X, Y), var(Z)), var(Z)) ; d(Y, Z)) -> c(Y)).
+test(333) :- same(p_333, g(X, Y, Z, (((fail *-> ((d(X, Y), var(Z)), var(Z)) ; d(Y, Z)) -> c(Y))))).
+p_334(X, Y, Z) :- if((Y = [X|Z], Z = []), (Y = [X|Z] -> c(Y)), _^(\+ var(Z))).
+test(334) :- same(p_334, g(X, Y, Z, (if((Y = [X|Z], Z = []), (Y = [X|Z] -> c(Y)), _^(\+ var(Z)))))).
+p_335(X, Y, Z) :- (call((((c(Y) ; c(Y)) *-> Y = [X|Z] ; (e(Z), d(X, Y))))) -> (if(d(Y, Z), (true -> Z = g(X)), d(Y, Z)), nonvar(X))).
+test(335) :- same(p_335, g(X, Y, Z, ((call((((c(Y) ; c(Y)) *-> Y = [X|Z] ; (e(Z), d(X, Y))))) -> (if(d(Y, Z), (true -> Z = g(X)), d(Y, Z)), nonvar(X)))))).
+p_336(X, Y, Z) :- \+ X = a.
+test(336) :- same(p_336, g(X, Y, Z, (\+ X = a))).
+p_337(X, Y, Z) :- _^(true).
+test(337) :- same(p_337, g(X, Y, Z, (_^(true)))).
+p_338(X, Y, Z) :- (\+ X = b ; c(X)).
+test(338) :- same(p_338, g(X, Y, Z, ((\+ X = b ; c(X))))).
+p_339(X, Y, Z) :- _^(if(fail, X = b, \+ _^(d(X, Y)))).
+test(339) :- same(p_339, g(X, Y, Z, (_^(if(fail, X = b, \+ _^(d(X, Y))))))).
+p_340(X, Y, Z) :- Z = [].
+test(340) :- same(p_340, g(X, Y, Z, (Z = []))).
+p_341(X, Y, Z) :- \+ (((Y = [X|Z] *-> e(Z) ; Z = g(X)) *-> Z = [] ; if(X == Y, true, true)) -> c(Y) ; ((var(Z) ; true), if(c(X), d(X, Y), d(Y, Z)))).
+test(341) :- same(p_341, g(X, Y, Z, (\+ (((Y = [X|Z] *-> e(Z) ; Z = g(X)) *-> Z = [] ; if(X == Y, true, true)) -> c(Y) ; ((var(Z) ; true), if(c(X), d(X, Y), d(Y, Z))))))).
+p_342(X, Y, Z) :- (((! -> (c(X) ; !)), Z = g(X)) ; if((c(Y), (var(Z) ; X = b)), if((e(Z) *-> true ; atom(X)), (fail, X = a), call((Y = f(X)))), if(nonvar(X), (Z = [], c(Y)), fail))).
+test(342) :- same(p_342, g(X, Y, Z, ((((! -> (c(X) ; !)), Z = g(X)) ; if((c(Y), (var(Z) ; X = b)), if((e(Z) *-> true ; atom(X)), (fail, X = a), call((Y = f(X)))), if(nonvar(X), (Z = [], c(Y)), fail)))))).
+p_343(X, Y, Z) :- (call(((\+ c(Y) ; (d(X, Y) ; true)))) -> (Z = g(X), call(((c(X) -> Z = g(X) ; e(Z))))) ; X == Y).
+test(343) :- same(p_343, g(X, Y, Z, ((call(((\+ c(Y) ; (d(X, Y) ; true)))) -> (Z = g(X), call(((c(X) -> Z = g(X) ; e(Z))))) ; X == Y)))).
+p_344(X, Y, Z) :- _^((call(((d(X, Y), e(Z)))), (var(Z) -> \+ Y = f(X)))).
+test(344) :- same(p_344, g(X, Y, Z, (_^((call(((d(X, Y), e(Z)))), (var(Z) -> \+ Y = f(X))))))).
+p_345(X, Y, Z) :- e(Z).
+test(345) :- same(p_345, g(X, Y, Z, (e(Z)))).
+p_346(X, Y, Z) :- (nonvar(X) *-> Y = [X|Z] ; ((call((true)) ; (Y = [X|Z], atom(X))) *-> X = a ; \+ (d(X, Y), c(Y)))).
+test(346) :- same(p_346, g(X, Y, Z, ((nonvar(X) *-> Y = [X|Z] ; ((call((true)) ; (Y = [X|Z], atom(X))) *-> X = a ; \+ (d(X, Y), c(Y))))))).
+p_347(X, Y, Z) :- \+ Y = [X|Z].
+test(347) :- same(p_347, g(X, Y, Z, (\+ Y = [X|Z]))).
+p_348(X, Y, Z) :- _^(Z = []).
+test(348) :- same(p_348, g(X, Y, Z, (_^(Z = [])))).
+p_349(X, Y, Z) :- (Y = [X|Z] -> (((atom(X), nonvar(X)) ; _^(c(Y))) -> if(if(true, X = a, !), (Y = [X|Z] ; X == Y), d(X, Y)))).
+test(349) :- same(p_349, g(X, Y, Z, ((Y = [X|Z] -> (((atom(X), nonvar(X)) ; _^(c(Y))) -> if(if(true, X = a, !), (Y = [X|Z] ; X == Y), d(X, Y))))))).
+p_350(X, Y, Z) :- X = a.
+test(350) :- same(p_350, g(X, Y, Z, (X = a))).
+p_351(X, Y, Z) :- X == Y.
+test(351) :- same(p_351, g(X, Y, Z, (X == Y))).
+p_352(X, Y, Z) :- (Z = [], _^((if(var(Z), !, Y = [X|Z]), c(X)))).
+test(352) :- same(p_352, g(X, Y, Z, ((Z = [], _^((if(var(Z), !, Y = [X|Z]), c(X))))))).
+p_353(X, Y, Z) :- (X = b, nonvar(X)).
+test(353) :- same(p_353, g(X, Y, Z, ((X = b, nonvar(X))))).
+p_354(X, Y, Z) :- (((if(X = b, X == Y, true) *-> (Z = g(X) -> X = b) ; (true -> ! ; X = a)) *-> \+ if(e(Z), Z = [], c(X)) ; \+ !) -> \+ ((X = a -> nonvar(X) ; nonvar(X)) *-> (d(X, Y) *-> Z = [] ; var(Z)) ; (var(Z) *-> var(Z) ; d(X, Y)))).
+test(354) :- same(p_354, g(X, Y, Z, ((((if(X = b, X == Y, true) *-> (Z = g(X) -> X = b) ; (true -> ! ; X = a)) *-> \+ if(e(Z), Z = [], c(X)) ; \+ !) -> \+ ((X = a -> nonvar(X) ; nonvar(X)) *-> (d(X, Y) *-> Z = [] ; var(Z)) ; (var(Z) *-> var(Z) ; d(X, Y))))))).
+p_355(X, Y, Z) :- (c(X), _^(\+ _^(X == Y))).
+test(355) :- same(p_355, g(X, Y, Z, ((c(X), _^(\+ _^(X == Y)))))).
+p_356(X, Y, Z) :- d(X, Y).
+test(356) :- same(p_356, g(X, Y, Z, (d(X, Y)))).
+p_357(X, Y, Z) :- d(X, Y).
+test(357) :- same(p_357, g(X, Y, Z, (d(X, Y)))).
+p_358(X, Y, Z) :- (c(Y) -> if((\+ c(X) *-> d(X, Y) ; (var(Z) *-> c(X) ; Z = g(X))), call((_^(Y = f(X)))), if(Z = g(X), _^(X = b), call((X = a))))).
+test(358) :- same(p_358, g(X, Y, Z, ((c(Y) -> if((\+ c(X) *-> d(X, Y) ; (var(Z) *-> c(X) ; Z = g(X))), call((_^(Y = f(X)))), if(Z = g(X), _^(X = b), call((X = a)))))))).
+p_359(X, Y, Z) :- _^(if(if((fail, X = a), Y = [X|Z], (X = b, e(Z))), ((X == Y *-> Z = g(X) ; d(X, Y)) ; nonvar(X)), !)).
+test(359) :- same(p_359, g(X, Y, Z, (_^(if(if((fail, X = a), Y = [X|Z], (X = b, e(Z))), ((X == Y *-> Z = g(X) ; d(X, Y)) ; nonvar(X)), !))))).
+p_360(X, Y, Z) :- e(Z).
+test(360) :- same(p_360, g(X, Y, Z, (e(Z)))).
+p_361(X, Y, Z) :- (if((c(Y) *-> (X == Y -> X = b ; X == Y) ; (true, Z = [])), (if(nonvar(X), atom(X), nonvar(X)) *-> \+ fail ; \+ Z = []), ((var(Z) -> c(X)) *-> (c(X) -> X = a) ; (d(X, Y) -> ! ; nonvar(X)))) -> (\+ (e(Z) -> X = b) -> (if(true, e(Z), Z = g(X)), e(Z))) ; (Z = g(X), d(X, Y))).
+test(361) :- same(p_361, g(X, Y, Z, ((if((c(Y) *-> (X == Y -> X = b ; X == Y) ; (true, Z = [])), (if(nonvar(X), atom(X), nonvar(X)) *-> \+ fail ; \+ Z = []), ((var(Z) -> c(X)) *-> (c(X) -> X = a) ; (d(X, Y) -> ! ; nonvar(X)))) -> (\+ (e(Z) -> X = b) -> (if(true, e(Z), Z = g(X)), e(Z))) ; (Z = g(X), d(X, Y)))))).
+p_362(X, Y, Z) :- Y = [X|Z].
+test(362) :- same(p_362, g(X, Y, Z, (Y = [X|Z]))).
+p_363(X, Y, Z) :- (c(X) *-> e(Z) ; Z = []).
+test(363) :- same(p_363, g(X, Y, Z, ((c(X) *-> e(Z) ; Z = [])))).
+p_364(X, Y, Z) :- (var(Z), ((atom(X) -> (c(X) -> d(X, Y) ; nonvar(X)) ; e(Z)) ; call((var(Z))))).
+test(364) :- same(p_364, g(X, Y, Z, ((var(Z), ((atom(X) -> (c(X) -> d(X, Y) ; nonvar(X)) ; e(Z)) ; call((var(Z)))))))).
+p_365(X, Y, Z) :- (if(call((call((d(Y, Z))))), ((X == Y -> Z = [] ; c(X)), if(e(Z), c(X), Z = [])), (call((X == Y)) -> if(Y = [X|Z], atom(X), d(Y, Z)))), (call((if(X == Y, atom(X), nonvar(X)))) -> (if(atom(X), nonvar(X), nonvar(X)) -> X == Y ; (c(X) *-> Y = [X|Z] ; X = b)))).
+test(365) :- same(p_365, g(X, Y, Z, ((if(call((call((d(Y, Z))))), ((X == Y -> Z = [] ; c(X)), if(e(Z), c(X), Z = [])), (call((X == Y)) -> if(Y = [X|Z], atom(X), d(Y, Z)))), (call((if(X == Y, atom(X), nonvar(X)))) -> (if(atom(X), nonvar(X), nonvar(X)) -> X == Y ; (c(X) *-> Y = [X|Z] ; X = b))))))).
+p_366(X, Y, Z) :- var(Z).
+test(366) :- same(p_366, g(X, Y, Z, (var(Z)))).
+p_367(X, Y, Z) :- (_^(((! *-> Z = g(X) ; atom(X)) ; Y = f(X))) -> c(X)).
+test(367) :- same(p_367, g(X, Y, Z, ((_^(((! *-> Z = g(X) ; atom(X)) ; Y = f(X))) -> c(X))))).
+p_368(X, Y, Z) :- d(X, Y).
+test(368) :- same(p_368, g(X, Y, Z, (d(X, Y)))).
+p_369(X, Y, Z) :- (e(Z) *-> X = b ; ((Z = g(X) -> call((d(Y, Z)))) -> ((d(Y, Z) *-> Z = [] ; d(Y, Z)) *-> Z = g(X) ; (Y = [X|Z] -> fail ; Z = [])))).
+test(369) :- same(p_369, g(X, Y, Z, ((e(Z) *-> X = b ; ((Z = g(X) -> call((d(Y, Z)))) -> ((d(Y, Z) *-> Z = [] ; d(Y, Z)) *-> Z = g(X) ; (Y = [X|Z] -> fail ; Z = []))))))).
+p_370(X, Y, Z) :- d(Y, Z).
+test(370) :- same(p_370, g(X, Y, Z, (d(Y, Z)))).
+p_371(X, Y, Z) :- Y = [X|Z].
+test(371) :- same(p_371, g(X, Y, Z, (Y = [X|Z]))).
+p_372(X, Y, Z) :- ((call(((Z = [] -> !))) -> (true -> (Z = g(X) *-> X == Y ; Y = [X|Z]))), call(((nonvar(X), (X == Y -> !))))).
+test(372) :- same(p_372, g(X, Y, Z, (((call(((Z = [] -> !))) -> (true -> (Z = g(X) *-> X == Y ; Y = [X|Z]))), call(((nonvar(X), (X == Y -> !)))))))).
+p_373(X, Y, Z) :- call((if(call(((nonvar(X) ; Z = []))), fail, true))).
+test(373) :- same(p_373, g(X, Y, Z, (call((if(call(((nonvar(X) ; Z = []))), fail, true)))))).
+p_374(X, Y, Z) :- fail.
+test(374) :- same(p_374, g(X, Y, Z, (fail))).
+p_375(X, Y, Z) :- Z = g(X).
+test(375) :- same(p_375, g(X, Y, Z, (Z = g(X)))).
+p_376(X, Y, Z) :- X == Y.
+test(376) :- same(p_376, g(X, Y, Z, (X == Y))).
+p_377(X, Y, Z) :- true.
+test(377) :- same(p_377, g(X, Y, Z, (true))).
+p_378(X, Y, Z) :- nonvar(X).
+test(378) :- same(p_378, g(X, Y, Z, (nonvar(X)))).
+p_379(X, Y, Z) :- _^((!, call(((Z = g(X) -> c(Y)))))).
+test(379) :- same(p_379, g(X, Y, Z, (_^((!, call(((Z = g(X) -> c(Y))))))))).
+p_380(X, Y, Z) :- c(Y).
+test(380) :- same(p_380, g(X, Y, Z, (c(Y)))).
+p_381(X, Y, Z) :- ((((! -> Z = g(X)) ; call((X = a))) *-> if(true, c(X), (atom(X) -> atom(X) ; Z = g(X))) ; _^((d(Y, Z) -> e(Z) ; var(Z)))) -> Y = f(X)).
+test(381) :- same(p_381, g(X, Y, Z, (((((! -> Z = g(X)) ; call((X = a))) *-> if(true, c(X), (atom(X) -> atom(X) ; Z = g(X))) ; _^((d(Y, Z) -> e(Z) ; var(Z)))) -> Y = f(X))))).
+p_382(X, Y, Z) :- if((((Z = [] -> Z = [] ; d(Y, Z)), (var(Z) *-> X = a ; true)), ((d(X, Y), c(X)) ; nonvar(X))), var(Z), X = a).
+test(382) :- same(p_382, g(X, Y, Z, (if((((Z = [] -> Z = [] ; d(Y, Z)), (var(Z) *-> X = a ; true)), ((d(X, Y), c(X)) ; nonvar(X))), var(Z), X = a)))).
+p_383(X, Y, Z) :- (! *-> call((((fail *-> Z = [] ; atom(X)) *-> if(!, nonvar(X), var(Z)) ; _^(Z = [])))) ; ((X == Y, var(Z)) *-> Z = [] ; d(X, Y))).
+test(383) :- same(p_383, g(X, Y, Z, ((! *-> call((((fail *-> Z = [] ; atom(X)) *-> if(!, nonvar(X), var(Z)) ; _^(Z = [])))) ; ((X == Y, var(Z)) *-> Z = [] ; d(X, Y)))))).
+p_384(X, Y, Z) :- \+ (Y = f(X), ((Y = [X|Z], !), (e(Z) *-> ! ; nonvar(X)))).
+test(384) :- same(p_384, g(X, Y, Z, (\+ (Y = f(X), ((Y = [X|Z], !), (e(Z) *-> ! ; nonvar(X))))))).
+p_385(X, Y, Z) :- _^(nonvar(X)).
+test(385) :- same(p_385, g(X, Y, Z, (_^(nonvar(X))))).
+p_386(X, Y, Z) :- ((call(((fail, X = b))) -> (_^(fail) -> _^(Y = [X|Z]) ; (atom(X) -> c(Y)))) -> c(X)).
+test(386) :- same(p_386, g(X, Y, Z, (((call(((fail, X = b))) -> (_^(fail) -> _^(Y = [X|Z]) ; (atom(X) -> c(Y)))) -> c(X))))).
+p_387(X, Y, Z) :- _^(c(X)).
+test(387) :- same(p_387, g(X, Y, Z, (_^(c(X))))).
+p_388(X, Y, Z) :- ((Z = [], ((true, true) -> (fail -> var(Z) ; c(X)))), e(Z)).
+test(388) :- same(p_388, g(X, Y, Z, (((Z = [], ((true, true) -> (fail -> var(Z) ; c(X)))), e(Z))))).
+p_389(X, Y, Z) :- (if(call((X = b)), (Y = f(X) *-> Y = [X|Z] ; (e(Z) -> Z = [] ; var(Z))), Y = [X|Z]) ; !).
+test(389) :- same(p_389, g(X, Y, Z, ((if(call((X = b)), (Y = f(X) *-> Y = [X|Z] ; (e(Z) -> Z = [] ; var(Z))), Y = [X|Z]) ; !)))).
+p_390(X, Y, Z) :- _^((((d(Y, Z), X = a) -> Y = [X|Z] ; var(Z)) -> call((\+ atom(X))))).
+test(390) :- same(p_390, g(X, Y, Z, (_^((((d(Y, Z), X = a) -> Y = [X|Z] ; var(Z)) -> call((\+ atom(X)))))))).
+p_391(X, Y, Z) :- (_^(\+ c(Y)), ((var(Z), \+ d(X, Y)), (if(true, Y = [X|Z], atom(X)), (d(X, Y), c(X))))).
+test(391) :- same(p_391, g(X, Y, Z, ((_^(\+ c(Y)), ((var(Z), \+ d(X, Y)), (if(true, Y = [X|Z], atom(X)), (d(X, Y), c(X)))))))).
+p_392(X, Y, Z) :- true.
+test(392) :- same(p_392, g(X, Y, Z, (true))).
+p_393(X, Y, Z) :- X = a.
+test(393) :- same(p_393, g(X, Y, Z, (X = a))).
+p_394(X, Y, Z) :- atom(X).
+test(394) :- same(p_394, g(X, Y, Z, (atom(X)))).
+p_395(X, Y, Z) :- call((d(Y, Z))).
+test(395) :- same(p_395, g(X, Y, Z, (call((d(Y, Z)))))).
+p_396(X, Y, Z) :- _^(\+ d(Y, Z)).
+test(396) :- same(p_396, g(X, Y, Z, (_^(\+ d(Y, Z))))).
+p_397(X, Y, Z) :- call((Y = f(X))).
+test(397) :- same(p_397, g(X, Y, Z, (call((Y = f(X)))))).
+p_398(X, Y, Z) :- (((call((atom(X))) ; d(Y, Z)), _^(fail)) -> (call(((Y = f(X) -> Z = [] ; X == Y))), (c(Y) -> Y = [X|Z] ; nonvar(X)))).
+test(398) :- same(p_398, g(X, Y, Z, ((((call((atom(X))) ; d(Y, Z)), _^(fail)) -> (call(((Y = f(X) -> Z = [] ; X == Y))), (c(Y) -> Y = [X|Z] ; nonvar(X))))))).
+p_399(X, Y, Z) :- (call((Y = f(X))) -> _^((if(Z = g(X), fail, true), _^(Z = []))) ; ((_^(c(Y)) *-> (Z = [] *-> atom(X) ; Z = g(X)) ; call((nonvar(X)))), Z = [])).
+test(399) :- same(p_399, g(X, Y, Z, ((call((Y = f(X))) -> _^((if(Z = g(X), fail, true), _^(Z = []))) ; ((_^(c(Y)) *-> (Z = [] *-> atom(X) ; Z = g(X)) ; call((nonvar(X)))), Z = []))))).

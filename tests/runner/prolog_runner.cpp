@@ -9,7 +9,10 @@
 //   expect(Name, Goal, [S1, S2, ...]).   Goal's solutions, each written as
 //                                        the instantiated Goal, must be
 //                                        exactly S1, S2, ... in this order;
-//   expect(Name, Template, Goal, Sols).  the same, writing Template.
+//   expect(Name, Template, Goal, Sols).  the same, writing Template;
+//   uncaught(Name, Goal, Ball).          Goal ends with the exception Ball
+//                                        uncaught at the query boundary
+//                                        (compared as text).
 //
 // Solutions are compared as canonical text with variables written `_`, so
 // `[f(_)]` expects one solution with an unbound argument.  Finally the
@@ -77,7 +80,7 @@ bool is(TAGGED t, const char *name, unsigned arity)
 TAGGED arg(TAGGED t, unsigned i) { return deref(TagToSTR(t)[i]); }
 
 struct item {
-  enum { TEST, EXPECT } kind;
+  enum { TEST, EXPECT, UNCAUGHT } kind;
   std::string name;
   std::string text; // test: the name term; expect: the whole expect term
 };
@@ -107,6 +110,8 @@ std::vector<item> collect_items(const std::string &path)
       items.push_back({item::TEST, term_to_text(arg(head, 1)), term_to_text(arg(head, 1))});
     else if (head == t && (is(t, "expect", 3) || is(t, "expect", 4)))
       items.push_back({item::EXPECT, term_to_text(arg(t, 1)), term_to_text(t)});
+    else if (head == t && is(t, "uncaught", 3))
+      items.push_back({item::UNCAUGHT, term_to_text(arg(t, 1)), term_to_text(t)});
     w->global_top = w->heap_start + mark;
   }
   return items;
@@ -139,6 +144,61 @@ void run_test(const item &it)
     fail_test(it.name, "uncaught exception " + exception_text());
 }
 
+// Compiles '$expect'(Template) :- Goal into user, replacing the previous
+// one; false (and a failure reported) when that cannot be done.
+bool compile_goal(const item &it, TAGGED templ, TAGGED goal, compiled_clause *cc)
+{
+  mod_def *user = find_module(init_atom_check("user", 0), 1);
+  TAGGED *h = w->global_top;
+  w->global_top += 5;
+  h[0] = MakeFunctor(init_atom_check("$expect", 0), 1);
+  h[1] = templ;
+  h[2] = MakeFunctor(init_atom_check(":-", 0), 2);
+  h[3] = MakeSTR(h);
+  h[4] = goal;
+  std::string message;
+  if (!compile_clause(w, MakeSTR(h + 2), user, cc, &message)) {
+    fail_test(it.name, "cannot compile the goal: " + message);
+    return false;
+  }
+  undefine_predicate(cc->def);
+  redefine_predicate(cc->def, ENTER_COMPACTCODE);
+  insert_compactcode(cc->def, cc->clause, static_cast<int>(cc->ix), cc->key);
+  std::string why;
+  if (!verify_clause(cc->clause, 1, &why)) {
+    fail_test(it.name, "verifier: " + why);
+    return false;
+  }
+  return true;
+}
+
+void run_uncaught(const item &it)
+{
+  TAGGED t = read_text(it.text);
+  if (t == 0) {
+    fail_test(it.name, "cannot read the test back");
+    return;
+  }
+  const std::string expected = text_of(arg(t, 3));
+  compiled_clause cc;
+  if (!compile_goal(it, atom_nil, arg(t, 2), &cc))
+    return;
+  query q;
+  TAGGED a = atom_nil;
+  int res = query_open(w, &q, cc.def, &a);
+  query_close(w, &q);
+  if (res >= 0) {
+    fail_test(it.name, std::string("expected the uncaught exception ") + expected + " but the goal " +
+                           (res == 1 ? "succeeded" : "failed"));
+    return;
+  }
+  const std::string got = exception_text();
+  if (got == expected)
+    passed++;
+  else
+    fail_test(it.name, "expected the uncaught exception " + expected + " but got " + got);
+}
+
 void run_expect(const item &it)
 {
   TAGGED t = read_text(it.text);
@@ -153,30 +213,9 @@ void run_expect(const item &it)
   std::vector<std::string> expected;
   for (TAGGED l = sols; IsList(l); l = deref(TagToLST(l)[1]))
     expected.push_back(text_of(TagToLST(l)[0]));
-
-  // '$expect'(Template) :- Goal.
-  mod_def *user = find_module(init_atom_check("user", 0), 1);
-  TAGGED *h = w->global_top;
-  w->global_top += 5;
-  h[0] = MakeFunctor(init_atom_check("$expect", 0), 1);
-  h[1] = templ;
-  h[2] = MakeFunctor(init_atom_check(":-", 0), 2);
-  h[3] = MakeSTR(h);
-  h[4] = goal;
   compiled_clause cc;
-  std::string message;
-  if (!compile_clause(w, MakeSTR(h + 2), user, &cc, &message)) {
-    fail_test(it.name, "cannot compile the goal: " + message);
+  if (!compile_goal(it, templ, goal, &cc))
     return;
-  }
-  undefine_predicate(cc.def);
-  redefine_predicate(cc.def, ENTER_COMPACTCODE);
-  insert_compactcode(cc.def, cc.clause, static_cast<int>(cc.ix), cc.key);
-  std::string why;
-  if (!verify_clause(cc.clause, 1, &why)) {
-    fail_test(it.name, "verifier: " + why);
-    return;
-  }
 
   VR_globref held = VR_alloc_globrefs(1);
   held->term = w->global_top[0] = PointerToTerm(w->global_top);
@@ -254,8 +293,10 @@ int main(int argc, char **argv)
     std::ptrdiff_t mark = w->global_top - w->heap_start;
     if (it.kind == item::TEST)
       run_test(it);
-    else
+    else if (it.kind == item::EXPECT)
       run_expect(it);
+    else
+      run_uncaught(it);
     w->global_top = w->heap_start + mark;
   }
   for_each_module(verify_module, nullptr);

@@ -326,4 +326,46 @@ TEST_F(Blocked, NodebugCallChecksBlockDeclarations)
   close_query();
 }
 
+// Calls in a module check block declarations as the predicate's own
+// entry does: call_module/3, ':'/2 and $nodebug_call/3, for a predicate
+// with declarations and for one that is spied as well (BREAKPOINT keeps
+// the declarations), with the debugger off.
+TEST_F(Blocked, CallsInAModuleCheckBlockDeclarations)
+{
+  TAGGED minus = atom("-"), q = atom("?");
+  definition *p = declare({structure(atom("p"), {minus, q, q})});
+  definition *call_module = pred("call_module", 3, BUILTIN_CALL_MODULE, "prolog");
+  definition *colon = pred(":", 2, BUILTIN_COLON, "prolog");
+  struct via {
+    const char *name;
+    definition *d;
+    bool colon_first;
+  };
+  const via vias[] = {{"call_module/3", call_module, false}, {":/2", colon, true}, {"$nodebug_call/3", preds.call, false}};
+  for (unsigned kind : {static_cast<unsigned>(BLOCKPOINT), static_cast<unsigned>(BREAKPOINT)}) {
+    p->proc.enter_instr = static_cast<decltype(p->proc.enter_instr)>(kind);
+    const char *kind_name = kind == BLOCKPOINT ? "blocked" : "blocked and spied";
+    for (const via &v : vias) {
+      runs = 0;
+      TAGGED x = var();
+      TAGGED goal = structure(atom("p"), {x, atom("a"), atom("b")});
+      if (v.colon_first)
+        EXPECT_EQ(run(v.d, {atom("user"), goal}), 1) << v.name << ", " << kind_name;
+      else
+        EXPECT_EQ(run(v.d, {goal, atom("user"), MakeSmall_checked(0)}), 1) << v.name << ", " << kind_name;
+      EXPECT_EQ(runs, 0) << v.name << ", " << kind_name << ": an unbound first argument suspends the call";
+      EXPECT_EQ(goals_of(x).size(), 1u) << v.name << ", " << kind_name;
+      close_query();
+      goal = structure(atom("p"), {atom("z"), atom("a"), atom("b")});
+      if (v.colon_first)
+        EXPECT_EQ(run(v.d, {atom("user"), goal}), 1) << v.name << ", " << kind_name;
+      else
+        EXPECT_EQ(run(v.d, {goal, atom("user"), MakeSmall_checked(0)}), 1) << v.name << ", " << kind_name;
+      EXPECT_EQ(runs, 1) << v.name << ", " << kind_name << ": a bound first argument runs the predicate";
+      close_query();
+    }
+  }
+  p->proc.enter_instr = BLOCKPOINT;
+}
+
 }  // namespace

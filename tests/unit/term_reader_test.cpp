@@ -301,6 +301,9 @@ TEST_F(TermReader, CanonicalTextReadsBackAsTheSameTerm)
       "- (-)", "\\ (a)", "'\\\\'", "f(;)", "(;)", "[;]", "f(a;b)", "'A'(b)", "'_'", "[]",
       "-(2)^2", "(-2)^2", "- (2^2)", "2**(-1)", "-(-(-(a)))", "a*(b+c)", "(a*b)+c", "a*b+c",
       "(a+b)*c", "- (1) + 2", "f(a- (-1))", "@(a)", "a@<b", "'/*'", "f('.')", "- 'A'",
+      // symbol and letter characters beyond ASCII join as the ASCII ones do
+      "a = '\\xa3\\'", "'\\xa3\\' = a", "'\\xa3\\'-'\\xa3\\'", "- '\\xa3\\'", "'\\xa3\\'- -1",
+      "x is '\\xe9\\'", "'\\xe9\\' is x", "'\\xe9\\' mod '\\xc9\\'",
   };
   for (const char *text : corpus) {
     open(std::string(text) + " .");
@@ -332,6 +335,8 @@ TEST_F(TermReader, CanonicalTextOfSomeTerms)
       {"f(a,(b,c)).", "f(a,(b,c))"},
       {"- (1,2).", "- (1,2)"},
       {"f((:-)).", "f((:-))"},
+      {"a = '\\xa3\\'.", "a= \xc2\xa3"}, // U+00A3 is a symbol character
+      {"'\\xe9\\' = a.", "\xc3\xa9=a"},  // U+00E9 is a letter
   };
   for (const display_case &c : cases) {
     open(c.text);

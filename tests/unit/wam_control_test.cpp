@@ -265,8 +265,9 @@ TEST_F(WamControl, SlowPathOfACallRunsEventsThenTheCall)
 }
 
 // Backtracking undoes the trail: bindings, mutable updates, and clean-up
-// records (a set flag runs the goal through call_cleanup and backtracking
-// then goes on; flag 0 is dropped).
+// records (a flag other than 0, unbound included, runs the goal through
+// call_cleanup and backtracking then goes on; flag 0, also when reached
+// through a bound variable, is dropped).
 struct TrailState {
   static TAGGED *cell;
   static TAGGED *mut;
@@ -311,9 +312,13 @@ TEST_F(WamControl, BacktrackingUndoesTrailEntries)
   k.emit(LASTCALL, {cb::args(0, {}), cb::def(preds.fail)});
   clause(p, k);
 
-  for (TAGGED flag : {MakeSmall_checked(1), MakeSmall_checked(0)}) {
+  enum flag_kind { ONE, ZERO, UNBOUND, ZERO_THROUGH_VARIABLE };
+  for (flag_kind kind : {ONE, ZERO, UNBOUND, ZERO_THROUGH_VARIABLE}) {
     TrailState::cleanups.clear();
-    TrailState::flag = flag;
+    TAGGED *v = heap(1);
+    *v = kind == UNBOUND ? PointerToTerm(v) : MakeSmall_checked(kind == ONE ? 1 : 0);
+    TrailState::flag = kind == ONE || kind == ZERO ? *v : PointerToTerm(v);
+    const bool runs = kind == ONE || kind == UNBOUND;
     TrailState::cell = heap(1);
     *TrailState::cell = PointerToTerm(TrailState::cell);
     TrailState::mut = heap(3);
@@ -326,10 +331,10 @@ TEST_F(WamControl, BacktrackingUndoesTrailEntries)
     EXPECT_EQ(TrailState::mut[1], MakeSmall_checked(1)) << "mutable value restored";
     EXPECT_EQ(TrailState::mut[2], MakeSmall_checked(0)) << "mutable stamp restored";
     EXPECT_EQ(w->trail_top, trail_before);
-    if (flag == MakeSmall_checked(0))
-      EXPECT_TRUE(TrailState::cleanups.empty()) << "a clean-up whose flag is 0 has run already";
+    if (!runs)
+      EXPECT_TRUE(TrailState::cleanups.empty()) << "a clean-up whose flag is 0 has run already (case " << kind << ")";
     else
-      EXPECT_EQ(TrailState::cleanups, std::vector<TAGGED>{MakeAtom(atom_true_enum)});
+      EXPECT_EQ(TrailState::cleanups, std::vector<TAGGED>{MakeAtom(atom_true_enum)}) << "case " << kind;
     close_query();
   }
 }
