@@ -1,0 +1,29 @@
+// Shared by the I/O library's tests: a fixture that starts the library and
+// stops it again, and the size of the contention tests.
+//
+// Every test case runs in a process of its own, so a case may change the
+// process environment before it starts the library.  The I/O library's
+// tests also build as a native 64-bit program under ThreadSanitizer
+// (tests/vrio_tsan), which defines VRIO_TSAN.
+#pragma once
+#include <gtest/gtest.h>
+
+#include "vostrel/vrio.h"
+
+// Items passed through queues and work items under contention: 10^6 in the
+// release build, fewer where every memory access is instrumented.
+#if defined(TRELIX_SANITIZE) || defined(VRIO_TSAN)
+inline constexpr int contention_items = 100000;
+#else
+inline constexpr int contention_items = 1000000;
+#endif
+
+struct VrioLibrary : ::testing::Test {
+  void SetUp() override { ASSERT_EQ(vrio_init(nullptr, nullptr, nullptr, 0), VRIO_S_NOERR); }
+  void TearDown() override { EXPECT_EQ(vrio_init(nullptr, nullptr, nullptr, 1), VRIO_S_NOERR); }
+};
+
+inline vrio_t_timespec ms(int milliseconds)
+{
+  return vrio_t_timespec{milliseconds / 1000, (milliseconds % 1000) * 1000000};
+}
