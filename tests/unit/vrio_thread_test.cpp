@@ -189,6 +189,7 @@ void *wait_a_while(vrio_t_task volatile *, void *arg)
 
 TEST_F(VrioTask, ProcessSignalsReachTheMainThreadOnly)
 {
+  SKIP_SIGNAL_DELIVERY_UNDER_EMULATOR();
   test_main_thread = pthread_self();
   struct sigaction sa = {}, old;
   sa.sa_handler = note_sigusr1;
