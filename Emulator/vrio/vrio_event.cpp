@@ -247,17 +247,20 @@ vrio_t_error_code vrio_fd_event_new(int read_fd, int write_fd, vrio_t_bits optio
 
 /* Every kind of event. */
 
+/* The count shares its word with the kind bit that waiting threads read,
+   so the word is changed atomically. */
 void vrio_event_add_ref(vrio_t_event *event)
 {
-  event->flags += VRIO_EVENT_REFCOUNT_ONE;
+  __atomic_fetch_add(&event->flags, VRIO_EVENT_REFCOUNT_ONE, __ATOMIC_SEQ_CST);
 }
 
 vrio_t_error_code vrio_event_free(vrio_t_event *event)
 {
   if (event == nullptr)
     return VRIO_S_NOERR;
-  vrio_t_bits count = ((event->flags & VRIO_EVENT_REFCOUNT_MASK) >> 1) - 1;
-  event->flags = (event->flags & ~VRIO_EVENT_REFCOUNT_MASK) | (count << 1);
+  vrio_t_bits flags =
+      __atomic_sub_fetch(&event->flags, VRIO_EVENT_REFCOUNT_ONE, __ATOMIC_SEQ_CST);
+  vrio_t_bits count = (flags & VRIO_EVENT_REFCOUNT_MASK) >> 1;
   if (count != 0)
     return static_cast<vrio_t_error_code>(count);
   event->funcs->release(event);
@@ -307,7 +310,7 @@ vrio_t_error_code vrio_pipe_event_wait(vrio_t_event *const *events, size_t neven
     vrio_t_event *e = events[i];
     if (e == nullptr)
       continue;
-    if (e->flags & VRIO_EVENT_FD) {
+    if (__atomic_load_n(&e->flags, __ATOMIC_RELAXED) & VRIO_EVENT_FD) {
       auto *fe = reinterpret_cast<fd_event *>(e);
       fds[n++] = fe->read_fd != -1 ? pollfd{fe->read_fd, POLLRDNORM, 0}
                                    : pollfd{fe->write_fd, POLLWRNORM, 0};

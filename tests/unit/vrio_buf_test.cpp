@@ -409,9 +409,10 @@ vrio_t_error_code delete_each(vrio_t_variant *key, vrio_t_variant *value, void *
 {
   auto *st = static_cast<map_state *>(cookie);
   st->seen.insert(key->u.string);
-  std::string name = key->u.string; // the entry (and its key) goes now
+  std::string name = key->u.string; // the entry (key and value) goes now
+  auto answer = static_cast<vrio_t_error_code>(value->u.i);
   EXPECT_EQ(vrio_hash_delete_string(st->table, name.c_str()), VRIO_S_NOERR);
-  return static_cast<vrio_t_error_code>(value->u.i);
+  return answer;
 }
 
 TEST(VrioHash, EntriesRemovedDuringIterationAreAllVisited)

@@ -580,7 +580,9 @@ TEST_F(VrioListener, ANewListenerReplacesTheOldOne)
   EXPECT_EQ(first.fired, 0);
   EXPECT_EQ(second.fired, 1);
   vrio_event_free(first.event);
-  // The library's stop removes the second listener (TearDown).
+  EXPECT_EQ(vrio_remove_event_listener(second.event, listen, nullptr), VRIO_S_NOERR);
+  EXPECT_EQ(second.removed, 1);
+  vrio_event_free(second.event);
 }
 
 } // namespace

@@ -23,6 +23,12 @@ using VrioSync = VrioLibrary;
 
 int returned_value;
 
+// The task's own thread writes these bits; others read them atomically.
+vrio_t_bits thread_flags(const vrio_t_task *task)
+{
+  return __atomic_load_n(&task->thread_flags, __ATOMIC_SEQ_CST);
+}
+
 void *return_at_once(vrio_t_task volatile *, void *arg)
 {
   return arg;
@@ -41,7 +47,7 @@ TEST_F(VrioTask, ResultOfAFinishedTask)
   ASSERT_EQ(vrio_task_status(task, &status), VRIO_S_NOERR);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(vrio_task_is_cancelled(task), 0);
-  EXPECT_TRUE(task->thread_flags & VRIO_TASK_THREAD_RETURNED);
+  EXPECT_TRUE(thread_flags(task) & VRIO_TASK_THREAD_RETURNED);
   EXPECT_EQ(vrio_task_cancel(task), VRIO_E_NOT_SUPPORTED) << "not cancellable";
   EXPECT_EQ(vrio_task_free(task), VRIO_S_NOERR);
   EXPECT_EQ(vrio_task_free(nullptr), VRIO_S_NOERR);
@@ -102,8 +108,8 @@ TEST_F(VrioTask, CancellingABlockedTaskSetsItsEvent)
   void *result = &returned_value;
   ASSERT_EQ(vrio_task_result(task, &result), VRIO_S_NOERR);
   EXPECT_EQ(result, nullptr);
-  EXPECT_FALSE(task->thread_flags & VRIO_TASK_THREAD_RETURNED);
-  EXPECT_TRUE(task->thread_flags & VRIO_TASK_THREAD_FINISHED);
+  EXPECT_FALSE(thread_flags(task) & VRIO_TASK_THREAD_RETURNED);
+  EXPECT_TRUE(thread_flags(task) & VRIO_TASK_THREAD_FINISHED);
   EXPECT_EQ(vrio_task_free(task), VRIO_S_NOERR);
   close(b.fds[0]);
   close(b.fds[1]);
@@ -126,7 +132,7 @@ TEST_F(VrioTask, ATaskThatFinishesWithinTheGraceDelayReturnsNormally)
   ASSERT_EQ(vrio_task_cancel(task), VRIO_S_NOERR);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900))
       << "the grace wait ends with the task";
-  EXPECT_TRUE(task->thread_flags & VRIO_TASK_THREAD_RETURNED) << "not cut short";
+  EXPECT_TRUE(thread_flags(task) & VRIO_TASK_THREAD_RETURNED) << "not cut short";
   void *result;
   ASSERT_EQ(vrio_task_result(task, &result), VRIO_S_NOERR);
   EXPECT_EQ(result, &returned_value);
