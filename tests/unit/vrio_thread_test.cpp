@@ -89,6 +89,14 @@ TEST_F(VrioTask, StillRunningHasNoResult)
   close(b.fds[1]);
 }
 
+void *wait_a_while(vrio_t_task volatile *, void *arg)
+{
+  auto *quit = static_cast<std::atomic<bool> *>(arg);
+  while (!*quit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return nullptr;
+}
+
 TEST_F(VrioTask, CancellingABlockedTaskSetsItsEvent)
 {
   setenv("VRIO_PTHREAD_CANCEL_DELAY", "0", 1);
@@ -100,7 +108,13 @@ TEST_F(VrioTask, CancellingABlockedTaskSetsItsEvent)
             VRIO_S_NOERR);
   while (!b.reading)
     std::this_thread::yield();
+  // A thread made after it: the cancelled one is not the newest.
+  std::atomic<bool> quit{false};
+  vrio_t_task *later;
+  ASSERT_EQ(vrio_task_create(0, wait_a_while, &quit, &later), VRIO_S_NOERR);
   ASSERT_EQ(vrio_task_cancel(task), VRIO_S_NOERR);
+  quit = true;
+  EXPECT_EQ(vrio_task_free(later), VRIO_S_NOERR);
   vrio_t_event *event;
   ASSERT_EQ(vrio_task_event(task, &event), VRIO_S_NOERR);
   EXPECT_EQ(vrio_event_query(event), 1);
@@ -185,13 +199,6 @@ void note_sigusr1(int)
     sigusr1_elsewhere++;
 }
 
-void *wait_a_while(vrio_t_task volatile *, void *arg)
-{
-  auto *quit = static_cast<std::atomic<bool> *>(arg);
-  while (!*quit)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return nullptr;
-}
 
 TEST_F(VrioTask, ProcessSignalsReachTheMainThreadOnly)
 {
