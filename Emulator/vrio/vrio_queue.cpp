@@ -71,15 +71,25 @@ size_t vrio_queue_size(const vrio_t_queue *queue)
   return queue->size;
 }
 
+/* Locks unless the caller holds the lock already. */
+static vrio_t_error_code lock_unless_held(vrio_t_queue *queue, bool held)
+{
+  return held ? VRIO_S_NOERR : vrio_queue_lock(queue);
+}
+
+static void unlock_unless_held(vrio_t_queue *queue, bool held)
+{
+  if (!held)
+    vrio_queue_unlock(queue);
+}
+
 vrio_t_error_code vrio_queue_put_last(vrio_t_queue *queue, vrio_t_queue_entry *entry,
                                       vrio_t_bits options)
 {
-  bool lock = !(options & 1);
-  if (lock) {
-    vrio_t_error_code rc = vrio_queue_lock(queue);
-    if (rc < 0)
-      return rc;
-  }
+  bool held = (options & 1) != 0;
+  vrio_t_error_code rc = lock_unless_held(queue, held);
+  if (rc < 0)
+    return rc;
   entry->next = nullptr;
   if (queue->tail != nullptr)
     queue->tail->next = entry;
@@ -87,16 +97,14 @@ vrio_t_error_code vrio_queue_put_last(vrio_t_queue *queue, vrio_t_queue_entry *e
     queue->next = entry;
   queue->tail = entry;
   queue->size++;
-  vrio_t_error_code rc = VRIO_S_NOERR;
   if (queue->not_empty_cond != nullptr)
     rc = vrio_cond_var_signal(queue->not_empty_cond, queue->mutex, 0);
-  if (lock)
-    vrio_queue_unlock(queue);
+  unlock_unless_held(queue, held);
   return rc;
 }
 
 /* Waits (with option 2) until the queue holds an entry; the queue is
-   locked.  Cancellation inside the wait unlocks it through `held`. */
+   locked.  Cancellation inside the wait unlocks it through `locked`. */
 static vrio_t_error_code wait_not_empty(vrio_t_queue *queue, vrio_t_bits options)
 {
   if (queue->next != nullptr)
@@ -106,11 +114,11 @@ static vrio_t_error_code wait_not_empty(vrio_t_queue *queue, vrio_t_bits options
   if (queue->not_empty_cond == nullptr)
     return VRIO_E_PARAMETER_ERROR;
   vrio_t_error_code rc = VRIO_S_NOERR;
-  vrio_t_queue *held = queue;
-  pthread_cleanup_push(vrio_queue_unlock_cleanup, &held);
+  vrio_t_queue *locked = queue;
+  pthread_cleanup_push(vrio_queue_unlock_cleanup, &locked);
   while (queue->next == nullptr && rc >= 0)
     rc = vrio_cond_var_wait(queue->not_empty_cond, queue->mutex);
-  held = nullptr; /* still locked: the caller unlocks */
+  locked = nullptr; /* still locked: the caller unlocks */
   pthread_cleanup_pop(0);
   return rc;
 }
@@ -142,8 +150,8 @@ vrio_t_error_code vrio_queue_get_first(vrio_t_queue *queue, vrio_t_queue_entry *
 vrio_t_error_code vrio_queue_get_last(vrio_t_queue *queue, vrio_t_queue_entry **pentry,
                                       vrio_t_bits options)
 {
-  bool lock = !(options & 4);
-  vrio_t_error_code rc = lock ? vrio_queue_lock(queue) : VRIO_S_NOERR;
+  bool held = (options & 4) != 0;
+  vrio_t_error_code rc = lock_unless_held(queue, held);
   if (rc < 0)
     return rc;
   rc = wait_not_empty(queue, options);
@@ -164,24 +172,20 @@ vrio_t_error_code vrio_queue_get_last(vrio_t_queue *queue, vrio_t_queue_entry **
       *pentry = last;
     rc = VRIO_S_NOERR;
   }
-  if (lock)
-    vrio_queue_unlock(queue);
+  unlock_unless_held(queue, held);
   return rc;
 }
 
 vrio_t_error_code vrio_queue_contains(vrio_t_queue *queue, const vrio_t_queue_entry *entry,
                                       vrio_t_bits options)
 {
-  bool lock = !(options & 1);
-  if (lock) {
-    vrio_t_error_code rc = vrio_queue_lock(queue);
-    if (rc < 0)
-      return rc;
-  }
+  bool held = (options & 1) != 0;
+  vrio_t_error_code rc = lock_unless_held(queue, held);
+  if (rc < 0)
+    return rc;
   int found = 0;
   for (vrio_t_queue_entry *e = queue->next; e != nullptr && !found; e = e->next)
     found = e == entry;
-  if (lock)
-    vrio_queue_unlock(queue);
+  unlock_unless_held(queue, held);
   return static_cast<vrio_t_error_code>(found);
 }

@@ -133,24 +133,33 @@ void vrio_trace_line_p(const char *function, const char *file, int line, const c
   });
 }
 
-/* Valgrind's "print a backtrace" client request, written out so that no
-   platform header is needed: a no-op unless the program runs under it. */
-static void valgrind_backtrace(const char *text)
+/* The client-request sequence: rotations of edi that add up to 64 bits
+   and do nothing natively; under the instrumentation they mark a request
+   (the six words at eax), whose answer comes back in edx. */
+uintptr_t vrio_valgrind_client_request(uintptr_t default_value, volatile uintptr_t request[6])
 {
 #if defined(__i386__)
-  unsigned long no_arguments = 0;
-  volatile unsigned long request[6] = {0x1404, reinterpret_cast<unsigned long>(text),
-                                       reinterpret_cast<unsigned long>(&no_arguments), 0, 0, 0};
-  unsigned result = 0;
+  uintptr_t result = default_value;
   __asm__ volatile("roll $3, %%edi ; roll $13, %%edi\n\t"
                    "roll $29, %%edi ; roll $19, %%edi\n\t"
                    "xchgl %%ebx, %%ebx"
                    : "=d"(result)
                    : "a"(&request[0]), "0"(result)
                    : "cc", "memory");
+  return result;
 #else
-  (void)text;
+  (void)request;
+  return default_value;
 #endif
+}
+
+/* Valgrind's "print a backtrace" request (a no-op natively). */
+static void valgrind_backtrace(const char *text)
+{
+  uintptr_t no_arguments = 0;
+  volatile uintptr_t request[6] = {0x1404, reinterpret_cast<uintptr_t>(text),
+                                   reinterpret_cast<uintptr_t>(&no_arguments), 0, 0, 0};
+  vrio_valgrind_client_request(0, request);
 }
 
 int vrio_assert_failure(const char *function, const char *file, int line)

@@ -41,6 +41,9 @@ int vrio_assert_failure(const char *function, const char *file, int line);
 void vrio_debug_break(const char *file, int line);
 void vrio_debug_dump_backtrace(const char *title, vrio_t_bits options);
 FILE *vrio_debug_stderr(void);
+/* Valgrind's client-request mechanism: `request` holds the request number
+   and five arguments; the answer under Valgrind, else `default_value`. */
+uintptr_t vrio_valgrind_client_request(uintptr_t default_value, volatile uintptr_t request[6]);
 
 #ifdef __cplusplus
 }

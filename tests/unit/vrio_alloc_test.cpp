@@ -10,27 +10,9 @@
 
 namespace {
 
-struct counting_hook {
-  int allocs = 0, reallocs = 0, frees = 0;
-};
-
-void *counting(void *cookie, void *p, size_t size)
-{
-  auto *c = static_cast<counting_hook *>(cookie);
-  if (size != 0 && p != nullptr) {
-    c->reallocs++;
-    return std::realloc(p, size);
-  }
-  if (size != 0) {
-    c->allocs++;
-    return std::malloc(size);
-  }
-  if (p != nullptr) {
-    c->frees++;
-    std::free(p);
-  }
-  return nullptr;
-}
+// The default hook over a cookie of the test's own counts the calls.
+using counting_hook = vrio_t_default_allocator_cookie;
+const vrio_t_allocator_hook counting = vrio_default_allocator_hook;
 
 struct mallocs_case {
   const char *allocator_mallocs; // null: unset
@@ -55,7 +37,7 @@ TEST(VrioAllocator, PropertiesChooseBetweenHookAndHeap)
       setenv("VR_USE_MALLOC", c.use_malloc, 1);
     else
       unsetenv("VR_USE_MALLOC");
-    counting_hook hook;
+    counting_hook hook{};
     ASSERT_EQ(vrio_init_allocator(counting, &hook), VRIO_S_NOERR);
     void *p = vrio_alloc(10);
     p = vrio_realloc(p, 100);
@@ -70,7 +52,7 @@ TEST(VrioAllocator, PropertiesChooseBetweenHookAndHeap)
 
 TEST(VrioAllocator, InitialisationInstallsTheHookForTheWholeLibrary)
 {
-  counting_hook hook;
+  counting_hook hook{};
   ASSERT_EQ(vrio_init(counting, &hook, nullptr, 0), VRIO_S_NOERR);
   EXPECT_GT(hook.allocs, 0) << "the modules allocate through it";
   vrio_t_buf *b = vrio_buf_alloc(nullptr, 0, 0);

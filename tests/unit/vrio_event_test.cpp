@@ -493,13 +493,9 @@ TEST_F(VrioWorkItem, ManyProducersNothingLostOrDuplicated)
     t.join();
   runs += vrio_run_work_items(0);
   EXPECT_EQ(refused, 0);
-  int lost = 0, duplicated = 0;
-  for (auto &s : seen) {
-    lost += s == 0;
-    duplicated += s > 1;
-  }
-  EXPECT_EQ(lost, 0);
-  EXPECT_EQ(duplicated, 0);
+  deliveries d = count_deliveries(seen);
+  EXPECT_EQ(d.lost, 0);
+  EXPECT_EQ(d.duplicated, 0);
   EXPECT_GE(runs, total) << "the reset items come on top";
 }
 

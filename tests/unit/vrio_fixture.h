@@ -8,6 +8,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <vector>
+
 #include "vostrel/vrio.h"
 
 // Items passed through queues and work items under contention: 10^6 in the
@@ -36,6 +39,20 @@ struct VrioLibrary : ::testing::Test {
   void SetUp() override { ASSERT_EQ(vrio_init(nullptr, nullptr, nullptr, 0), VRIO_S_NOERR); }
   void TearDown() override { EXPECT_EQ(vrio_init(nullptr, nullptr, nullptr, 1), VRIO_S_NOERR); }
 };
+
+// How many items came out never and how many more than once.
+struct deliveries {
+  int lost = 0, duplicated = 0;
+};
+inline deliveries count_deliveries(const std::vector<std::atomic<int>> &seen)
+{
+  deliveries d;
+  for (const auto &s : seen) {
+    d.lost += s == 0;
+    d.duplicated += s > 1;
+  }
+  return d;
+}
 
 inline vrio_t_timespec ms(int milliseconds)
 {

@@ -350,44 +350,31 @@ TEST_F(VrioStream, RegistryChecksTheTable)
   EXPECT_EQ(found, &pass_funcs);
   EXPECT_EQ(vrio_find_layer("absent", &found), VRIO_E_NOT_FOUND);
 
-  struct bad_case {
+  // The pass table under another name, spoilt one way at a time.
+  const struct {
     const char *why;
-    vrio_t_funcs funcs;
+    void (*spoil)(vrio_t_funcs &f);
     vrio_t_error_code expected;
+  } cases[] = {
+      {"taken name", [](vrio_t_funcs &f) { f.name = "pass"; }, VRIO_E_FOUND},
+      {"older table", [](vrio_t_funcs &f) { f.sizeof_vrio_t_funcs -= 4; }, VRIO_E_VERSION_ERROR},
+      {"layer too small", [](vrio_t_funcs &f) { f.layer_size = sizeof(vrio_t_layer) - 1; },
+       VRIO_E_PARAMETER_ERROR},
+      {"no name", [](vrio_t_funcs &f) { f.name = nullptr; }, VRIO_E_PARAMETER_ERROR},
+      {"read missing", [](vrio_t_funcs &f) { f.read = nullptr; }, VRIO_E_PARAMETER_ERROR},
+      {"write missing", [](vrio_t_funcs &f) { f.write = nullptr; }, VRIO_E_PARAMETER_ERROR},
+      {"sync missing", [](vrio_t_funcs &f) { f.sync = nullptr; }, VRIO_E_PARAMETER_ERROR},
+      {"seek missing", [](vrio_t_funcs &f) { f.seek = nullptr; }, VRIO_E_PARAMETER_ERROR},
+      {"destroy missing", [](vrio_t_funcs &f) { f.destroy = nullptr; }, VRIO_E_PARAMETER_ERROR},
+      {"open missing", [](vrio_t_funcs &f) { f.open = nullptr; }, VRIO_E_PARAMETER_ERROR},
   };
   vrio_t_funcs v = pass_funcs;
   v.name = "other";
-  std::vector<bad_case> cases;
-  cases.push_back({"taken name", pass_funcs, VRIO_E_FOUND});
-  vrio_t_funcs f = v;
-  f.sizeof_vrio_t_funcs = sizeof(vrio_t_funcs) - 4;
-  cases.push_back({"older table", f, VRIO_E_VERSION_ERROR});
-  f = v;
-  f.layer_size = sizeof(vrio_t_layer) - 1;
-  cases.push_back({"layer too small", f, VRIO_E_PARAMETER_ERROR});
-  f = v;
-  f.name = nullptr;
-  cases.push_back({"no name", f, VRIO_E_PARAMETER_ERROR});
-  f = v;
-  f.read = nullptr;
-  cases.push_back({"read missing", f, VRIO_E_PARAMETER_ERROR});
-  f = v;
-  f.write = nullptr;
-  cases.push_back({"write missing", f, VRIO_E_PARAMETER_ERROR});
-  f = v;
-  f.sync = nullptr;
-  cases.push_back({"sync missing", f, VRIO_E_PARAMETER_ERROR});
-  f = v;
-  f.seek = nullptr;
-  cases.push_back({"seek missing", f, VRIO_E_PARAMETER_ERROR});
-  f = v;
-  f.destroy = nullptr;
-  cases.push_back({"destroy missing", f, VRIO_E_PARAMETER_ERROR});
-  f = v;
-  f.open = nullptr;
-  cases.push_back({"open missing", f, VRIO_E_PARAMETER_ERROR});
-  for (const auto &c : cases)
-    EXPECT_EQ(vrio_register_layer(&c.funcs, 0), c.expected) << c.why;
+  for (const auto &c : cases) {
+    vrio_t_funcs f = v;
+    c.spoil(f);
+    EXPECT_EQ(vrio_register_layer(&f, 0), c.expected) << c.why;
+  }
   EXPECT_EQ(vrio_register_layer(nullptr, 0), VRIO_E_PARAMETER_ERROR);
   EXPECT_EQ(vrio_find_layer("other", &found), VRIO_E_NOT_FOUND) << "none was registered";
   EXPECT_EQ(vrio_register_layer(&v, 1), VRIO_S_NOERR) << "removing an absent name";

@@ -476,13 +476,9 @@ TEST_F(VrioQueue, ProducersAndConsumersLoseAndDuplicateNothing)
   EXPECT_EQ(put_failures, 0);
   EXPECT_EQ(get_failures, 0);
   EXPECT_EQ(consumed, total);
-  int lost = 0, duplicated = 0;
-  for (auto &s : seen) {
-    lost += s == 0;
-    duplicated += s > 1;
-  }
-  EXPECT_EQ(lost, 0);
-  EXPECT_EQ(duplicated, 0);
+  deliveries d = count_deliveries(seen);
+  EXPECT_EQ(d.lost, 0);
+  EXPECT_EQ(d.duplicated, 0);
   EXPECT_EQ(vrio_queue_size(q), 0u);
   vrio_queue_free(q);
 }
