@@ -54,18 +54,21 @@ TEST_F(VrioTask, ResultOfAFinishedTask)
 }
 
 // A task blocked until its pipe is written: cancellable only inside read.
+// The byte is read into the record, not into a local: under the emulator,
+// AddressSanitizer's handling of the cancellation's unwinding trips over the
+// redzones it left around a local whose frame the unwinding removed.
 struct blocked_reader {
   int fds[2];
+  char byte[1];
   std::atomic<bool> reading{false};
 };
 
 void *read_cancellably(vrio_t_task volatile *, void *arg)
 {
   auto *b = static_cast<blocked_reader *>(arg);
-  char c;
   b->reading = true;
   vrio_task_pthread_cancel_enable();
-  ssize_t n = read(b->fds[0], &c, 1);
+  ssize_t n = read(b->fds[0], b->byte, 1);
   vrio_task_pthread_cancel_disable();
   return n == 1 ? arg : nullptr;
 }
@@ -391,14 +394,18 @@ TEST_F(VrioQueue, WaitingForAnEntry)
 
 // A consumer cancelled while it waits for an entry leaves the queue
 // unlocked: the clean-up step releases the mutex the wait holds again.
+struct cancellable_consumer {
+  vrio_t_queue *queue;
+  vrio_t_queue_entry *entry; // outside the cancelled frames (see blocked_reader)
+};
+
 void *consume_cancellably(vrio_t_task volatile *, void *arg)
 {
-  auto *q = static_cast<vrio_t_queue *>(arg);
-  vrio_t_queue_entry *e;
+  auto *c = static_cast<cancellable_consumer *>(arg);
   vrio_task_pthread_cancel_enable();
-  vrio_queue_get_first(q, &e, 2);
+  vrio_queue_get_first(c->queue, &c->entry, 2);
   vrio_task_pthread_cancel_disable();
-  return e;
+  return c->entry;
 }
 
 TEST_F(VrioQueue, CancelledWaiterReleasesTheLock)
@@ -407,8 +414,9 @@ TEST_F(VrioQueue, CancelledWaiterReleasesTheLock)
   vrio_init_thread(0);
   vrio_t_queue *q;
   ASSERT_EQ(vrio_queue_new(&q, VRIO_QUEUE_WITH_MUTEX | VRIO_QUEUE_WITH_COND), VRIO_S_NOERR);
+  cancellable_consumer consumer{q, nullptr};
   vrio_t_task *task;
-  ASSERT_EQ(vrio_task_create(VRIO_TASK_CREATE_CANCELLABLE, consume_cancellably, q, &task),
+  ASSERT_EQ(vrio_task_create(VRIO_TASK_CREATE_CANCELLABLE, consume_cancellably, &consumer, &task),
             VRIO_S_NOERR);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_EQ(vrio_task_cancel(task), VRIO_S_NOERR);
