@@ -32,6 +32,7 @@
 #include "terms.h"
 #include "timing.h"
 #include "unify.h"
+#include "vostrel/vrio_trace.h"
 #include "worker.h"
 
 static_assert(VR_MALLOC_HEADER == 2 * sizeof(std::uint32_t));
@@ -823,25 +824,11 @@ memman_hooks memman_get_hooks(void)
                       mm_free_hook_fn, mm_cookie};
 }
 
-/* Valgrind's RUNNING_ON_VALGRIND client request, written out so that no
-   platform header is needed: the rotations of edi add up to 64 bits and do
-   nothing natively; under the instrumentation they mark the request, whose
-   answer comes back in edx (the default, 0, when not instrumented). */
+/* Valgrind's RUNNING_ON_VALGRIND client request: 0 when not instrumented. */
 static unsigned running_on_valgrind(void)
 {
-#if defined(__i386__)
-  volatile unsigned request[6] = {0x1001, 0, 0, 0, 0, 0};
-  unsigned result = 0;
-  __asm__ volatile("roll $3, %%edi ; roll $13, %%edi\n\t"
-                   "roll $29, %%edi ; roll $19, %%edi\n\t"
-                   "xchgl %%ebx, %%ebx"
-                   : "=d"(result)
-                   : "a"(&request[0]), "0"(result)
-                   : "cc", "memory");
-  return result;
-#else
-  return 0;
-#endif
+  volatile uintptr_t request[6] = {0x1001, 0, 0, 0, 0, 0};
+  return static_cast<unsigned>(vrio_valgrind_client_request(0, request));
 }
 
 static int system_allocator_switch(const char *name, int *option)
