@@ -110,6 +110,23 @@ instance *memory_fault_term(void)
   return ins;
 }
 
+instance *atom_table_full_term(TAGGED atoms)
+{
+  constexpr std::size_t bytes = INSTANCE_HEADER_BYTES + 7 * sizeof(TAGGED);
+  static_assert(bytes == 76);
+  instance *ins = static_cast<instance *>(checkalloc(bytes, mm_code(MM_BIN_INSTANCE)));
+  std::memset(ins, 0, bytes);
+  ins->objsize = bytes;
+  ins->code[0] = MakeFunctor(MakeAtom(atom_error_enum), 2);
+  ins->code[1] = 12 + STR_TAG; /* resource_error/1 at word 3 */
+  ins->code[2] = 8;            /* the context: an unbound variable */
+  ins->code[3] = MakeFunctor(MakeAtom(atom_resource_error_enum), 1);
+  ins->code[4] = atoms;
+  ins->code[5] = 20;           /* the spare variable */
+  ins->code[6] = 0 + STR_TAG;  /* the root: error/2 at offset 0 */
+  return ins;
+}
+
 TAGGED decode_instance_key(worker *w, const instance *ins)
 {
   const std::uint32_t words = instance_words(ins);
