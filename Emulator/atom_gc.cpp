@@ -5,9 +5,9 @@
  * record and is clear outside a collection.  Roots are the kernel's own
  * (the stacks, the argument registers, the engine variables, the stored
  * exception, the prompt, the quick-load array, the open resources and the
- * compiled-code table's hook) plus every marker that later layers register with
- * agc_add_root_marker (modules, predicates, code, stored terms ...).  An
- * atom survives when it is marked or registered (non-zero refcount).
+ * compiled-code table's hook) plus every marker that later layers register
+ * with agc_add_root_marker (modules, predicates, code, stored terms ...).
+ * An atom survives when it is marked or registered (non-zero refcount).
  *
  * Every stack walk tolerates missing stacks: the collector can run before
  * the worker's areas exist (start-up, unit tests).

@@ -245,8 +245,8 @@ int wam(worker *w, int message, definition *pred)
 
 /* The restart after a memory fault or a full atom table raises the
    preallocated resource error in the query that was running, so its
-   catcher sees it.  Locals that change
-   between setjmp and longjmp are volatile. */
+   catcher sees it.  Locals that change between setjmp and longjmp are
+   volatile. */
 int do_wam(worker *w, int message, definition *pred)
 {
   std::jmp_buf env;
