@@ -3,11 +3,11 @@
  *
  * Mark and sweep over the atom table.  The mark bit lives in the atom
  * record and is clear outside a collection.  Roots are the kernel's own
- * (the stacks, the argument registers, the engine variables, the prompt,
- * the quick-load array, the open resources and the compiled-code table's
- * hook) plus every marker that later layers register with
- * agc_add_root_marker (modules, predicates, code, stored terms ...).  An
- * atom survives when it is marked or registered (non-zero refcount).
+ * (the stacks, the argument registers, the engine variables, the stored
+ * exception, the prompt, the quick-load array, the open resources and the
+ * compiled-code table's hook) plus every marker that later layers register
+ * with agc_add_root_marker (modules, predicates, code, stored terms ...).
+ * An atom survives when it is marked or registered (non-zero refcount).
  *
  * Every stack walk tolerates missing stacks: the collector can run before
  * the worker's areas exist (start-up, unit tests).
@@ -25,7 +25,7 @@
 #include "worker.h"
 
 void (*agc_reclaim_hook)(worker *w) = nullptr;
-void (*agc_instance_marker)(TAGGED value) = nullptr;
+void (*agc_instance_marker)(const instance *ins) = nullptr;
 
 namespace {
 
@@ -38,12 +38,14 @@ inline bool is_atom_or_functor(TAGGED t)
   return (t & 7) == ATOM_TAG && static_cast<std::int32_t>(t) >= 0;
 }
 
+/* A worker or global variable holds a constant, or a stored term as its
+   instance's address plus 1; 0 before start-up has set it. */
 void mark_engine_var(TAGGED t)
 {
   if (is_atom_or_functor(t))
     agc_atom(t);
-  else if (!IsAtomic(t) && agc_instance_marker != nullptr)
-    agc_instance_marker(t);
+  else if (t != 0 && !IsAtomic(t) && agc_instance_marker != nullptr)
+    agc_instance_marker(reinterpret_cast<const instance *>(t - 1));
 }
 
 void mark_kernel_roots(worker *w)
@@ -73,6 +75,10 @@ void mark_kernel_roots(worker *w)
   agc_atom(eglobal->current_prompt);
   for (TAGGED t : eglobal->global_vars)
     mark_engine_var(t);
+  /* Between a throw and its catcher the ball lives only in the store, and
+     clean-up goals run meanwhile may make atoms. */
+  if (eglobal->exception != 0 && agc_instance_marker != nullptr)
+    agc_instance_marker(reinterpret_cast<const instance *>(eglobal->exception));
   for (foreign_resource *r = eglobal->open_resources; r != nullptr; r = r->next)
     agc_atom(r->rname);
 }

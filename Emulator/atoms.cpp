@@ -26,12 +26,14 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "chartype.h"
 #include "datadefs.h"
 #include "errors.h"
 #include "initial_atoms.h"
 #include "memman.h"
+#include "stack_growth.h"
 #include "support.h"
 #include "terms.h"
 #include "unify.h"
@@ -229,11 +231,20 @@ TAGGED init_atom_check(const char *text, int mode)
   if (mode == 1 || !wci_valid_string(text))
     return 0;
 
-  /* A full table leaves `atom_free` at 1 with slot 0 in use: refuse rather
-     than overwrite atom 0. */
+  /* A full table leaves `atom_free` at 1 with slot 0 in use: collect (once
+     the runtime runs) and refuse only when that frees nothing, rather than
+     overwrite atom 0.  The collection may free the atom whose text `text`
+     points into, so the text is copied first. */
+  if (!slot_is_free(slot(eglobal->atom_free >> 3))) {
+    if (vr_prolog_initialized) {
+      const std::string kept(text, length);
+      prolog_garbage_collect_atoms(self);
+      if (slot_is_free(slot(eglobal->atom_free >> 3)))
+        return init_atom_check(kept.c_str(), mode);
+    }
+    atom_table_full();
+  }
   std::uint32_t index = eglobal->atom_free >> 3;
-  if (!slot_is_free(slot(index)))
-    VR_raise_fault(initial_atoms[atom_atom_table_full_enum]);
   eglobal->atom_free = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(slot(index)));
   ++eglobal->atom_count;
 
@@ -265,7 +276,7 @@ TAGGED init_atom_check(const char *text, int mode)
     a->refcount = 0;
   }
   if (eglobal->atom_count > MAX_ATOM_COUNT)
-    VR_raise_fault(initial_atoms[atom_atom_table_full_enum]);
+    atom_table_full();
   if (eglobal->atom_free == 1 && eglobal->atmtabsize < ATOM_PAGES * ATOM_PAGE_SLOTS)
     add_index_page();
   return MakeAtom(index);

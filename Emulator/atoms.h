@@ -16,6 +16,7 @@
 #include "termdefs.h"
 
 struct worker;
+struct instance;
 
 struct atom {
   atom *next;              /* next atom in the same hash bucket */
@@ -97,9 +98,11 @@ void agc_remove_root_marker(agc_root_marker fn);
 /* Reclaims dead clauses and predicates before a collection; null until the
    database installs it. */
 extern void (*agc_reclaim_hook)(worker *w);
-/* Marks the atoms of the stored term that an engine variable's non-constant
-   value points to; null until stored terms exist. */
-extern void (*agc_instance_marker)(TAGGED value);
+/* Marks the atoms of a stored term: the instance that a worker or global
+   variable's non-constant value points to (its address plus 1), and the
+   stored exception.  The predicate database, owner of the instance walker,
+   installs it at start-up. */
+extern void (*agc_instance_marker)(const instance *ins);
 /* Marks every atom and functor word of words[0..count), skipping boxed
    numbers whole (heap layout). */
 void agc_mark_heap_words(const TAGGED *start, const TAGGED *end);

@@ -248,7 +248,7 @@ int prolog_make_bytecode_object(worker *w)
   const TAGGED file = deref(w->term[2]);
   /* The record's size must fit objsize's 23 bits. */
   if (!IsSmall(size_t_) || GetSmall(size_t_) < 0 ||
-      GetSmall(size_t_) > static_cast<VR_INTEGER>((1u << 23) - 1 - EMUL_INFO_HEADER - 8))
+      GetSmall(size_t_) > static_cast<VR_INTEGER>(EMUL_OBJSIZE_MAX - EMUL_INFO_HEADER - 8))
     return 0;
   const std::uint32_t code_bytes = static_cast<std::uint32_t>(GetSmall(size_t_));
   const std::uint32_t objsize = static_cast<std::uint32_t>(EMUL_INFO_HEADER) + code_bytes;

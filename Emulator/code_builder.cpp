@@ -617,6 +617,9 @@ emul_info *code_builder::finish(INSN *elsecode, unsigned ix, TAGGED filename) co
 {
   if (ix > 0x1FF)
     fail("clause index bits above bit 8");
+  if (code_.size() > (EMUL_OBJSIZE_MAX - EMUL_INFO_HEADER) / 2)
+    fail("clause record of " + std::to_string(EMUL_INFO_HEADER + 2 * code_.size()) +
+         " bytes exceeds the largest clause (" + std::to_string(EMUL_OBJSIZE_MAX) + " bytes)");
   const std::uint32_t objsize = emul_info_size(code_.size());
   (void)image(0); /* every refusal comes before anything is allocated */
   auto *c = static_cast<emul_info *>(checkalloc(objsize, mm_code(MM_BIN_EMUL_INFO)));

@@ -33,6 +33,10 @@ struct emul_info {
 static_assert(offsetof(emul_info, emulcode) == 16);
 constexpr std::size_t EMUL_INFO_HEADER = 16;
 
+/* The largest record size objsize's 23 bits can hold; a clause whose code
+   needs more is refused when it is built, never stored cut short. */
+constexpr std::uint32_t EMUL_OBJSIZE_MAX = (1u << 23) - 1;
+
 inline unsigned emul_ix(const emul_info *c) { return c->ix_objsize & 0x1FF; }
 inline std::uint32_t emul_objsize(const emul_info *c) { return c->ix_objsize >> 9; }
 inline void set_emul_ix_objsize(emul_info *c, unsigned ix, std::uint32_t objsize)

@@ -9,6 +9,8 @@
 #ifndef VOSTREL_DATADEFS_H
 #define VOSTREL_DATADEFS_H
 
+#include <pthread.h>
+
 #include "atoms.h"
 #include "memman.h"
 #include "termdefs.h"
@@ -76,6 +78,9 @@ struct engine_global {
 
   TAGGED exception;
   TAGGED memory_fault_exception;
+  /* The ball raised when a query fills the atom table: built at start-up,
+     since nothing can be made of atoms once the table is full. */
+  TAGGED atom_table_full_exception;
   TAGGED global_vars[32];
 
   foreign_resource *open_resources;
@@ -122,6 +127,11 @@ struct engine_global {
      double_quotes (codes, chars or atom). */
   TAGGED current_char_conversion;
   TAGGED current_double_quotes;
+
+  /* The engine's thread, recorded at start-up (threads.cpp); main_thread
+     means nothing while main_thread_set is 0. */
+  pthread_t main_thread;
+  int main_thread_set;
 };
 
 extern engine_global eglobal_storage;

@@ -131,6 +131,12 @@ void dealloc_worker(worker *w)
 
 void reinitialize(worker *w)
 {
+  /* Before start-up has finished there is no engine to rebuild: the abort
+     ends the start-up itself. */
+  if (!vr_prolog_initialized)
+    return;
+  if (w == nullptr)
+    w = self;
   memman_reinit(&eglobal->mm);
   numstack_deinit();
   atom_buffer_remove();
@@ -138,8 +144,9 @@ void reinitialize(worker *w)
     worker_hooks.event_queue_free();
   if (worker_hooks.setof_free != nullptr)
     worker_hooks.setof_free();
-  trimcore(w, 1);
   if (w != nullptr && !self_storage_free)
     dealloc_worker(w);
-  set_current_worker(create_worker());
+  worker *fresh = create_worker();
+  set_current_worker(fresh);
+  trimcore(fresh, 1);
 }

@@ -57,8 +57,9 @@ enum error_choicepoint_kind { ERROR_CHPT_CERROR = 0, ERROR_CHPT_RAISE_EXCP = 1 }
 extern void (*vr_push_error_choicepoint)(worker *w, int which);
 
 /* After an abort the engine is rebuilt: the memory manager's recovery
-   state first, then whatever start-up installs here (number stack, atom
-   buffers, event queue, a fresh worker).  Null until start-up exists. */
+   state first, then what start-up installs here (reinitialize: number
+   stack, atom buffers, event queue, a fresh worker).  Null in a kernel
+   that start-up did not bring up. */
 extern void (*vr_reinitialize_hook)(worker *w);
 
 #endif

@@ -18,7 +18,10 @@ instance *stored() { return reinterpret_cast<instance *>(eglobal->exception); }
 void erase_stored_exception(void)
 {
   instance *ins = stored();
-  if (ins != nullptr && eglobal->exception != eglobal->memory_fault_exception)
+  /* The balls of memory faults and of a full atom table are made once, at
+     start-up, and raised again and again. */
+  if (ins != nullptr && eglobal->exception != eglobal->memory_fault_exception &&
+      eglobal->exception != eglobal->atom_table_full_exception)
     checkdealloc(ins, ins->objsize, mm_code(MM_BIN_INSTANCE));
   eglobal->exception = 0;
 }

@@ -94,6 +94,11 @@ int get_instance(worker *w, instance *ins, int live, int margin);
    in an instance of 68 bytes (instance space; exhaustion is fatal). */
 instance *memory_fault_term(void);
 
+/* The ball of a full atom table: error(resource_error(Atoms), _) in an
+   instance of 76 bytes (instance space), Atoms being the resource's name,
+   an atom the caller keeps registered. */
+instance *atom_table_full_term(TAGGED atoms);
+
 /* The boxed-number key of a recorded term (the first argument of the
    structure that the image's head word points to), copied to the heap top;
    returns it as a term. */

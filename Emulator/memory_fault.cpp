@@ -1,4 +1,5 @@
-/* memory_fault.cpp: what happens when memory that may not fail runs out.
+/* memory_fault.cpp: what happens when memory that may not fail runs out,
+ * and when the atom table is full.
  *
  * The memory manager never returns null for an allocation that may not
  * fail: it calls vr_memory_fault, which comes here.  Inside a running
@@ -10,12 +11,14 @@
  * native code) there is nothing sane to return to and the fault is fatal.
  *
  * Nothing is allocated on this path: it runs precisely when there is no
- * memory.
+ * memory.  A full atom table takes the same road with its own ball, built
+ * at start-up because no atom can be made then.
  */
 #include <csetjmp>
 
 #include "datadefs.h"
 #include "errors.h"
+#include "initial_atoms.h"
 #include "memman.h"
 #include "stack_growth.h"
 
@@ -34,4 +37,11 @@ void do_memory_fault(const char * /*msg*/, int culprit)
   if (do_wam_env != nullptr)
     std::longjmp(*do_wam_env, MEMORY_FAULT_JUMP);
   VR_raise_fault("Resource error: insufficient memory");
+}
+
+void atom_table_full(void)
+{
+  if (do_wam_env != nullptr && eglobal->atom_table_full_exception != 0)
+    std::longjmp(*do_wam_env, ATOM_TABLE_FULL_JUMP);
+  VR_raise_fault(initial_atoms[atom_atom_table_full_enum]);
 }

@@ -16,6 +16,7 @@
 #include "errors.h"
 #include "exception_store.h"
 #include "indexing.h"
+#include "initial_atoms.h"
 #include "instance.h"
 #include "memman.h"
 #include "meta_decls.h"
@@ -187,6 +188,11 @@ int install_builtins(void)
   preds.nd_cerror = def_retry_prolog(preds.cerror, 3);
   preds.nd_raise_excp = def_retry_prolog(preds.raise_excp, 1);
   eglobal->memory_fault_exception = reinterpret_cast<TAGGED>(memory_fault_term());
+  for (TAGGED &v : eglobal->global_vars)
+    v = MakeAtom(atom_off_enum);
+  const TAGGED atoms = init_atom_check("atoms", 0);
+  VR_register_atom(atoms);
+  eglobal->atom_table_full_exception = reinterpret_cast<TAGGED>(atom_table_full_term(atoms));
   wam_erase_exception_hook = erase_stored_exception;
   prolog_free_hook = prolog_free;
   return 1;

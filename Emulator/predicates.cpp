@@ -920,6 +920,7 @@ void predicates_install_hooks(void)
   mm_reclaim_dead_predicates_hook = reclaim_hook;
   if (agc_reclaim_hook == nullptr)
     agc_reclaim_hook = agc_reclaim;
+  agc_instance_marker = mark_instance_atoms;
   agc_add_root_marker(agc_mark_predicates);
 }
 
@@ -933,6 +934,8 @@ void predicates_remove_hooks(void)
     mm_reclaim_dead_predicates_hook = nullptr;
   if (agc_reclaim_hook == agc_reclaim)
     agc_reclaim_hook = nullptr;
+  if (agc_instance_marker == mark_instance_atoms)
+    agc_instance_marker = nullptr;
   agc_remove_root_marker(agc_mark_predicates);
 }
 

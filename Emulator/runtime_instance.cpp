@@ -3,11 +3,13 @@
  */
 #include "runtime_instance.h"
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
 #include "atoms.h"
 #include "datadefs.h"
+#include "errors.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "memman.h"
@@ -16,14 +18,19 @@
 #include "pred_table.h"
 #include "predicates.h"
 #include "preds.h"
+#include "stack_growth.h"
 #include "stacks.h"
 #include "terms.h"
+#include "threads.h"
 #include "wam.h"
 #include "wamsup.h"
 #include "worker.h"
 
-worker *runtime_instance_start(void)
+namespace {
+
+worker *start_steps(runtime_boot_fn boot, void *cookie)
 {
+  init_main_thread_id();
   if (memman_init() != 0) {
     std::fprintf(stderr, "runtime: memory manager start-up failed\n");
     return nullptr;
@@ -52,5 +59,30 @@ worker *runtime_instance_start(void)
     std::fprintf(stderr, "runtime: the built-in table could not be installed\n");
     return nullptr;
   }
+  vr_reinitialize_hook = reinitialize;
+  mm_shrink_stacks_hook = shrink_stacks;
+  if (boot == nullptr)
+    return w;
+  if (boot(w, cookie) != 1) {
+    std::fprintf(stderr, "runtime: the runtime's own code could not be loaded\n");
+    return nullptr;
+  }
+  vr_prolog_initialized = 1;
+  return w;
+}
+
+} // namespace
+
+worker *runtime_instance_start(runtime_boot_fn boot, void *cookie)
+{
+  std::jmp_buf env;
+  if (setjmp(env) != 0) {
+    /* The fault cleared the abort point on its way here. */
+    std::fprintf(stderr, "runtime: start-up failed: %s\n", vr_get_abort_err_ienc());
+    return nullptr;
+  }
+  vr_set_abort_env(&env);
+  worker *w = start_steps(boot, cookie);
+  vr_set_abort_env(nullptr);
   return w;
 }

@@ -1,20 +1,37 @@
 /* runtime_instance.h: bringing up a runtime instance in this process.
  *
- * The order is the one every later step relies on: memory manager, canned
- * code, worker, atoms, modules, the emulator's handler tables, operators
- * and the reader's flags, then the built-in table.  The runtime library's
- * Prolog code is loaded by the caller (runtime_load_library in
- * compiler/library.h), so that the kernel does not depend on the compiler.
- * Used by the Prolog test runner and the build tools; one instance per
- * process, engine thread only.
+ * The order is the one every later step relies on: the main thread's
+ * identity, memory manager, canned code, worker, atoms, modules, the
+ * emulator's handler tables, operators and the reader's flags, the
+ * built-in table, the hooks whose owners exist (the engine's rebuild after
+ * an abort, stack shrinking when memory is trimmed; the database installs
+ * its own collector hooks with the module table), then the boot step that
+ * loads the runtime's own Prolog code.  The kernel does not depend on the
+ * compiler, so the caller passes the boot step (runtime_load_library in
+ * compiler/library.h compiles the library until the saved state that
+ * carries it exists).
+ *
+ * An abort point is registered for the whole start-up: a fatal fault on
+ * the way (a full atom table, exhausted memory outside the emulator) comes
+ * back here and fails the start-up with its message instead of ending the
+ * process.  Once the boot step has succeeded the runtime counts as
+ * initialised (vr_prolog_initialized): from then on atom creation collects
+ * atoms by itself, and an abort rebuilds the worker.
+ *
+ * Used by the Prolog test runner, the benchmarks and the build tools; one
+ * instance per process, engine thread only.
  */
 #ifndef VOSTREL_RUNTIME_INSTANCE_H
 #define VOSTREL_RUNTIME_INSTANCE_H
 
 struct worker;
 
-/* Starts the instance; null (after a message on stderr) when a step
-   fails. */
-worker *runtime_instance_start(void);
+/* Loads the runtime's own Prolog code into w; 1 on success. */
+typedef int (*runtime_boot_fn)(worker *w, void *cookie);
+
+/* Starts the instance and runs boot (when given) with cookie; null (after
+   a message on stderr) when a step fails or a fatal fault interrupts the
+   start-up.  Without a boot step the runtime is not marked initialised. */
+worker *runtime_instance_start(runtime_boot_fn boot = nullptr, void *cookie = nullptr);
 
 #endif

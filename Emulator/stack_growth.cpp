@@ -53,9 +53,19 @@ void call_fd_manager(int message, void *argument)
 
 namespace {
 
+/* Displacements are computed on addresses as integers: a block may move
+   by more than half the address space, which no pointer difference or
+   pointer offset can express.  The sum wraps modulo 2^32, which is exactly
+   the move. */
 template <typename T> inline T *shifted(T *p, std::intptr_t bytes)
 {
-  return reinterpret_cast<T *>(reinterpret_cast<char *>(p) + bytes);
+  return reinterpret_cast<T *>(reinterpret_cast<std::uintptr_t>(p) + static_cast<std::uintptr_t>(bytes));
+}
+
+/* The signed distance in bytes from `from` to `to`, modulo 2^32. */
+inline std::intptr_t displacement(const void *from, const void *to)
+{
+  return static_cast<std::intptr_t>(reinterpret_cast<std::uintptr_t>(to) - reinterpret_cast<std::uintptr_t>(from));
 }
 
 /* The old bounds of a move and the byte distances the two stacks moved. */
@@ -180,7 +190,7 @@ void resize_heap_and_stack(worker *w, unsigned cur_bytes, unsigned new_bytes, in
   std::size_t actual = 0;
   TAGGED *old_block = heap_block_start(w);
   TAGGED *block = static_cast<TAGGED *>(stackrealloc(old_block, cur_bytes, new_bytes, &actual, HEAP_AREA));
-  std::intptr_t dh = reinterpret_cast<char *>(block) - reinterpret_cast<char *>(old_block);
+  std::intptr_t dh = displacement(old_block, block);
   set_heap_block(w, block, actual);
   w->stack_start = shifted(w->stack_start, dh);
   w->stack_end = shifted(w->stack_end, dh);
@@ -188,7 +198,7 @@ void resize_heap_and_stack(worker *w, unsigned cur_bytes, unsigned new_bytes, in
   w->heap_warn = shifted(w->heap_warn, dh);
 
   split_heap_and_stack(w, min_heap, min_stack, in_use);
-  std::intptr_t ds = reinterpret_cast<char *>(w->stack_start) - reinterpret_cast<char *>(s0);
+  std::intptr_t ds = displacement(s0, w->stack_start);
   if (dh == 0 && ds == 0)
     return;
 
@@ -273,7 +283,7 @@ void heap_overflow(worker *w, int heap_margin, int stack_margin)
   TAGGED *old_start = w->stack_start, *old_end = w->stack_end;
   if (split_heap_and_stack(w, static_cast<int>(want_heap), static_cast<int>(want_stack),
                            static_cast<int>(stack_used))) {
-    std::intptr_t d = reinterpret_cast<char *>(w->stack_start) - reinterpret_cast<char *>(old_start);
+    std::intptr_t d = displacement(old_start, w->stack_start);
     if (d != 0)
       shift_local_stack(w, old_start, old_end, d);
   } else {
@@ -309,6 +319,35 @@ INSN *call_overflow(worker *w, int pad, int arity)
   w->frame_ = reinterpret_cast<frame *>(e[0]);
   w->next_insn = reinterpret_cast<INSN *>(e[1]);
   return w->next_insn;
+}
+
+void shrink_stacks(worker *w)
+{
+  const int heap_words = static_cast<int>(w->global_top - w->heap_start) + HEAP_WARN_MARGIN;
+  const int stack_words = static_cast<int>(w->local_top - w->stack_start) + STACK_WARN_MARGIN;
+  std::size_t want = adjust_stack_size(static_cast<std::size_t>(heap_block_words(heap_words, stack_words)) *
+                                       sizeof(TAGGED));
+  if (want < eglobal->min_heap)
+    want = eglobal->min_heap;
+  const std::size_t cur = heap_block_bytes(w);
+  if (want < cur)
+    resize_heap_and_stack(w, static_cast<unsigned>(cur), static_cast<unsigned>(want), heap_words, stack_words);
+
+  calculate_segment_node(w);
+  if (gc_hooks.trail_gc != nullptr)
+    gc_hooks.trail_gc(w);
+  if (gc_hooks.compress_trail_gc != nullptr)
+    gc_hooks.compress_trail_gc(w, 0);
+  const long needed = static_cast<long>(w->trail_top - w->trail_start) +
+                      static_cast<long>(w->choice_start - reinterpret_cast<TAGGED *>(w->node_)) - w->value_trail +
+                      512;
+  std::size_t choice_want =
+      adjust_stack_size(static_cast<std::size_t>(required_choice_size(static_cast<int>(needed))) * sizeof(TAGGED));
+  if (choice_want < eglobal->min_choice)
+    choice_want = eglobal->min_choice;
+  const std::size_t choice_cur = static_cast<std::size_t>(w->trail_end - w->trail_start) * sizeof(TAGGED);
+  if (choice_want < choice_cur)
+    resize_trail_and_choice(w, static_cast<unsigned>(choice_cur), static_cast<unsigned>(choice_want));
 }
 
 /* ---------------------------------------------------------------------- */
@@ -350,12 +389,12 @@ void resize_trail_and_choice(worker *w, unsigned cur_bytes, unsigned new_bytes)
 
   std::size_t actual = 0;
   TAGGED *block = static_cast<TAGGED *>(stackrealloc(old_trail, cur_bytes, new_bytes, &actual, CHOICE_AREA));
-  std::intptr_t dt = reinterpret_cast<char *>(block) - reinterpret_cast<char *>(old_trail);
+  std::intptr_t dt = displacement(old_trail, block);
   w->trail_start = block;
   w->choice_end = block;
   w->trail_end = block + actual / sizeof(TAGGED);
   w->choice_start = choice_bitmask_start(w->trail_start, w->trail_end);
-  std::intptr_t dc = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(old_cs);
+  std::intptr_t dc = displacement(old_cs, w->choice_start);
 
   std::memmove(w->choice_start - region_words, block + region_end - region_words,
                region_words * sizeof(TAGGED));

@@ -46,6 +46,14 @@ void resize_heap_and_stack(worker *w, unsigned cur_bytes, unsigned new_bytes, in
    built-ins about to build up to pad heap words. */
 INSN *call_overflow(worker *w, int pad, int arity);
 
+/* Gives back stack space the worker does not use (trimcore level 2): the
+   heap-and-local block shrinks to what its used heap plus 1152 words and
+   its used local stack plus 528 words need, the trail-and-choice block
+   (after the trail is collected) to what its used trail and choicepoints
+   plus 512 words need; neither below its size at start-up, and neither
+   ever grows here.  Argument registers are not preserved. */
+void shrink_stacks(worker *w);
+
 /* ---- Trail and choicepoints ---- */
 
 /* Ensures at least 2 * |pad| words between trail_top and the lowest word
@@ -89,6 +97,16 @@ constexpr int MEMORY_FAULT_JUMP = -2;
    the fatal fault "Resource error: insufficient memory".  msg is unused.
    vr_memory_fault (memman.h) is the interface's name for it. */
 [[noreturn]] void do_memory_fault(const char *msg, int culprit);
+
+/* The value an activation's setjmp returns when the atom table is full.
+   The driver unwinds with eglobal->atom_table_full_exception. */
+constexpr int ATOM_TABLE_FULL_JUMP = -3;
+
+/* Atom creation found the table full even after a collection: inside an
+   emulator activation (once start-up has built the ball) a jump to
+   do_wam_env with ATOM_TABLE_FULL_JUMP, so that the query gets a resource
+   error it can catch; otherwise the fatal fault "the atom table is full". */
+[[noreturn]] void atom_table_full(void);
 
 /* ---- Hooks into layers built elsewhere ---- */
 

@@ -13,7 +13,9 @@
  * start-up (memory_fault_term), the enumeration of record keys
  * (decode_instance_key), the runtime library ($large_data/3).
  */
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "initial_atoms.h"
 #include "instance.h"
@@ -95,19 +97,38 @@ int get_instance(worker *w, instance *ins, int live, int margin)
   return ins->bdd_count;
 }
 
-instance *memory_fault_term(void)
+namespace {
+
+/* A ball made once, at start-up, and raised again and again: an instance
+   holding the given image words (the pair's head and tail last). */
+instance *fixed_ball(std::initializer_list<TAGGED> image)
 {
-  constexpr std::size_t bytes = INSTANCE_HEADER_BYTES + 5 * sizeof(TAGGED);
-  static_assert(bytes == 68);
+  const std::size_t bytes = INSTANCE_HEADER_BYTES + image.size() * sizeof(TAGGED);
   instance *ins = static_cast<instance *>(checkalloc(bytes, mm_code(MM_BIN_INSTANCE)));
   std::memset(ins, 0, bytes);
-  ins->objsize = bytes;
-  ins->code[0] = MakeFunctor(MakeAtom(atom_resource_error_enum), 2);
-  ins->code[1] = MakeSmall_checked(0);
-  ins->code[2] = MakeAtom(atom_memory_enum);
-  ins->code[3] = 12;        /* the spare variable: a reference to itself */
-  ins->code[4] = 0 + STR_TAG; /* the root: resource_error/2 at offset 0 */
+  ins->objsize = static_cast<std::uint32_t>(bytes);
+  std::copy(image.begin(), image.end(), ins->code);
   return ins;
+}
+
+} // namespace
+
+instance *memory_fault_term(void)
+{
+  return fixed_ball({MakeFunctor(MakeAtom(atom_resource_error_enum), 2), MakeSmall_checked(0),
+                     MakeAtom(atom_memory_enum),
+                     12,             /* the spare variable: a reference to itself */
+                     0 + STR_TAG});  /* the root: resource_error/2 at offset 0 */
+}
+
+instance *atom_table_full_term(TAGGED atoms)
+{
+  return fixed_ball({MakeFunctor(MakeAtom(atom_error_enum), 2),
+                     12 + STR_TAG,   /* resource_error/1 at word 3 */
+                     8,              /* the context: an unbound variable */
+                     MakeFunctor(MakeAtom(atom_resource_error_enum), 1), atoms,
+                     20,             /* the spare variable */
+                     0 + STR_TAG});  /* the root: error/2 at offset 0 */
 }
 
 TAGGED decode_instance_key(worker *w, const instance *ins)

@@ -75,10 +75,15 @@ static int text_get(token_source *src)
     const int extra = wci_extra_bytes[lead];
     /* Bounds first: the text need not be terminated. */
     if (extra > 6 || s->end - s->pos < extra + 1 || VR_wci_code(&code, s->pos) != extra + 1) {
-      ++s->pos;  /* step over the bad byte so that a retry makes progress */
-      return TEXT_SOURCE_BAD_ENCODING;
+      if (s->bad_byte < 0) {
+        s->bad_byte = lead;
+        s->bad_line = s->newlines + 1;
+      }
+      ++s->pos;  /* only the lead byte: what follows may be good text */
+      code = TEXT_SOURCE_BAD_BYTE + lead;
+    } else {
+      s->pos += extra + 1;
     }
-    s->pos += extra + 1;
   }
   text_count(s, code);
   return code;
@@ -104,23 +109,20 @@ static int text_counts(token_source *src, long *newlines, long *line_length)
   return 1;
 }
 
-static void text_record_error(token_source *, int code)
-{
-  save_error(SYSTEM_ERROR, "malformed character encoding in the text being read", MakeSmall_checked(code));
-}
-
 void text_source_init(text_source *src, const char *text, std::size_t length)
 {
   src->base.get = text_get;
   src->base.unget = text_unget;
   src->base.counts = text_counts;
-  src->base.record_error = text_record_error;
+  src->base.record_error = nullptr;  /* a text never fails to read */
   src->pos = text;
   src->end = text + length;
   src->pushed = TEXT_SOURCE_NO_PUSHBACK;
   src->newlines = 0;
   src->line_length = 0;
   src->saved_line_length = 0;
+  src->bad_byte = -1;
+  src->bad_line = 0;
 }
 
 void text_source_init(text_source *src, const char *text)

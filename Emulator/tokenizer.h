@@ -42,7 +42,13 @@ struct token_source {
 };
 
 /* A source over text in the internal encoding (UTF-8, code 0 as C0 80).
-   A malformed byte sequence is a read error (TEXT_SOURCE_BAD_ENCODING).
+   A byte that does not begin a well-formed character (a NUL byte among
+   them) is not a read error: it reads as the code TEXT_SOURCE_BAD_BYTE +
+   the byte, which lies beyond Unicode, so that no token accepts it and the
+   reader reports a syntax error and goes on at the next clause; reading
+   resumes with the byte after it.  The source also keeps the first such
+   byte and its line in bad_byte and bad_line, for a loader to name it;
+   whoever reports it sets bad_byte back to -1.
    The text is not copied: it must outlive the source's use. */
 struct text_source {
   token_source base;
@@ -52,9 +58,11 @@ struct text_source {
   long newlines;
   long line_length;
   long saved_line_length; /* line_length before the last newline, for unget */
+  int bad_byte;          /* the first malformed byte not yet reported, or -1 */
+  long bad_line;         /* its line (from 1) */
 };
 constexpr int TEXT_SOURCE_NO_PUSHBACK = -1000;
-constexpr int TEXT_SOURCE_BAD_ENCODING = -2;
+constexpr int TEXT_SOURCE_BAD_BYTE = 0x110000;
 /* Sets src up to read `length` bytes of text. */
 void text_source_init(text_source *src, const char *text, std::size_t length);
 /* The same for a zero-terminated text. */

@@ -243,9 +243,10 @@ int wam(worker *w, int message, definition *pred)
   return wam_body(w, stub, &fc);
 }
 
-/* The restart after a memory fault raises the stored resource error in the
-   query that was running, so its catcher sees it.  Locals that change
-   between setjmp and longjmp are volatile. */
+/* The restart after a memory fault or a full atom table raises the
+   preallocated resource error in the query that was running, so its
+   catcher sees it.  Locals that change between setjmp and longjmp are
+   volatile. */
 int do_wam(worker *w, int message, definition *pred)
 {
   std::jmp_buf env;
@@ -255,11 +256,20 @@ int do_wam(worker *w, int message, definition *pred)
   definition *volatile def = pred;
   for (;;) {
     w->fli_stack_index = fli_index;
-    if (setjmp(env) == 0) {
+    TAGGED ball;
+    switch (setjmp(env)) {
+    case 0: {
       set_do_wam_env(&env);
       int result = wam(w, msg, def);
       set_do_wam_env(outer);
       return result;
+    }
+    case ATOM_TABLE_FULL_JUMP:
+      ball = eglobal->atom_table_full_exception;
+      break;
+    default:
+      ball = eglobal->memory_fault_exception;
+      break;
     }
     set_do_wam_env(outer);
     memman_reinit(&eglobal->mm);
@@ -267,7 +277,7 @@ int do_wam(worker *w, int message, definition *pred)
     w->heap_warn_soft = w->global_top + 1;
     if (wam_erase_exception_hook != nullptr)
       wam_erase_exception_hook();
-    eglobal->exception = eglobal->memory_fault_exception;
+    eglobal->exception = ball;
     msg = 3;
     def = preds.unwind_stack;
   }

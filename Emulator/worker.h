@@ -267,8 +267,9 @@ worker *create_worker(void);
 void dealloc_worker(worker *w);
 /* The initial engine state on a cleared worker; negative on failure. */
 int init_each_time(worker *w);
-/* After an abort: releases the per-run state and replaces the worker by a
-   fresh one, which becomes current. */
+/* After an abort: releases the per-run state and replaces the worker (w,
+   or the current one when null) by a fresh one, which becomes current.
+   Does nothing before vr_prolog_initialized is set. */
 void reinitialize(worker *w);
 
 /* Layers built later plug into the worker's set-up here; each hook is

@@ -1430,6 +1430,12 @@ void compile_into(clause_state &s, TAGGED clause, mod_def *module, compiled_clau
       alt.compile(bd.call_term, bd.alternatives[j]);
     }
   }
+  /* A clause record states its size in 23 bits; a bigger one would be
+     stored with its size cut short and walked or freed wrongly. */
+  if (s.b.size() > (EMUL_OBJSIZE_MAX - EMUL_INFO_HEADER) / 2)
+    throw compile_error{"clause too large: its code needs " +
+                        std::to_string(EMUL_INFO_HEADER + 2 * s.b.size()) + " bytes, a clause holds at most " +
+                        std::to_string(EMUL_OBJSIZE_MAX)};
   out->def = insert_definition(module, name_of(head), static_cast<int>(arity_of(head)), 1);
   if (out->def == nullptr)
     throw compile_error{"cannot define " + term_to_text(head)};

@@ -416,6 +416,28 @@ int load_text(load_context &cx, const char *text, std::size_t length)
     std::ptrdiff_t heap_mark = w->global_top - w->heap_start;
     read_result r{};
     int status = read_clause_term(w, &src.base, 0, &r);
+    if (src.bad_byte >= 0) {
+      /* A byte that is no character.  Met before the clause's first token
+         (in a comment or layout) it spoils nothing; inside the clause the
+         clause is not loaded, whatever the reader made of it (a character
+         code after 0', for one): the reader has gone on to the next one. */
+      const bool at_end = status == READ_IO_ERROR ||
+                          (status == READ_OK && deref(r.term) == MakeAtom(atom_end_of_file_enum));
+      const bool before_clause = status == READ_OK && (at_end || src.bad_line < r.start_line);
+      char message[96];
+      std::snprintf(message, sizeof message, "%sinvalid byte 0x%02x (%s)%s", before_clause ? "" : "syntax error: ",
+                    src.bad_byte, src.bad_byte == 0 ? "NUL" : "not UTF-8 text",
+                    before_clause ? " in a comment or layout" : "");
+      cx.line = src.bad_line;
+      cx.error(message);
+      src.bad_byte = -1;
+      if (at_end)
+        break;
+      if (!before_clause) {
+        w->global_top = w->heap_start + std::max(cx.heap_floor, heap_mark);
+        continue;
+      }
+    }
     if (status != READ_OK) {
       cx.line = r.error_line;
       cx.error(std::string("syntax error: ") + r.message);

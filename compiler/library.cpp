@@ -24,3 +24,8 @@ int runtime_load_library(worker *w, std::vector<std::string> *errors)
     errors->insert(errors->end(), found.begin(), found.end());
   return found.empty() ? 1 : 0;
 }
+
+int runtime_library_boot(worker *w, void *errors)
+{
+  return runtime_load_library(w, static_cast<std::vector<std::string> *>(errors));
+}

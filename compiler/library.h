@@ -4,7 +4,7 @@
  * The library's sources (module prolog) are compiled from the directory
  * named by the TRELIX_LIBRARY_DIR setting, else the source tree's
  * Emulator/lib, until the saved state that carries them is built.
- * Engine thread only; called once, right after runtime_instance_start.
+ * Engine thread only; called once, as runtime_instance_start's boot step.
  */
 #ifndef TRELIX_LIBRARY_H
 #define TRELIX_LIBRARY_H
@@ -16,5 +16,9 @@ struct worker;
 
 /* Loads the library; 1 on success, 0 with the load errors in *errors. */
 int runtime_load_library(worker *w, std::vector<std::string> *errors);
+
+/* The same as runtime_instance_start's boot step: cookie is the errors
+   vector (a std::vector<std::string>*, or null). */
+int runtime_library_boot(worker *w, void *errors);
 
 #endif

@@ -78,9 +78,9 @@ int main(int argc, char **argv)
   const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
   print_run_mode();
   setenv("GLOBALSTKSIZE", "16M", 0);
-  w = runtime_instance_start();
   std::vector<std::string> errors;
-  if (w == nullptr || !runtime_load_library(w, &errors)) {
+  w = runtime_instance_start(runtime_library_boot, &errors);
+  if (w == nullptr) {
     for (const std::string &e : errors)
       std::fprintf(stderr, "%s\n", e.c_str());
     return 1;

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "code_builder.h"
 #include "code_records.h"
+#include "datadefs.h"
 #include "insn_table.h"
 #include "memman.h"
 #include "random_code.h"
@@ -332,6 +334,33 @@ TEST_F(ClauseRecord, FieldsAndCode)
   EXPECT_EQ(cn->emulcode[0], OPCODE(EXECUTE_CALL));
   EXPECT_EQ(cn->emulcode[1], 3);
   checkdealloc(cn, emul_objsize(cn), mm_code(MM_BIN_EMUL_INFO));
+}
+
+// The record's size has 23 bits: the largest clause that fits is built
+// whole, one halfword more is refused before anything is allocated,
+// never stored with its size cut short.
+TEST_F(ClauseRecord, AClauseTooLargeForTheSizeFieldIsRefused)
+{
+  const std::size_t largest = (EMUL_OBJSIZE_MAX - EMUL_INFO_HEADER) / 2;
+  code_builder b;
+  for (std::size_t i = 0; i < largest; i++)
+    b.halfword(OPCODE(PROCEED));
+  INSN *else_cont = const_cast<INSN *>(random_code::fake_failcode());
+  emul_info *c = b.finish(else_cont, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(emul_objsize(c), EMUL_INFO_HEADER + 2 * largest);
+  EXPECT_EQ(c->emulcode[largest - 1], OPCODE(PROCEED));
+  checkdealloc(c, emul_objsize(c), mm_code(MM_BIN_EMUL_INFO));
+
+  b.halfword(OPCODE(PROCEED));
+  const std::size_t before = eglobal->mm.mm_bins[MM_BIN_EMUL_INFO];
+  try {
+    b.finish(else_cont, 0);
+    ADD_FAILURE() << "a clause of " << EMUL_INFO_HEADER + 2 * b.size() << " bytes was built";
+  } catch (const std::invalid_argument &e) {
+    EXPECT_NE(std::string(e.what()).find("exceeds the largest clause"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(eglobal->mm.mm_bins[MM_BIN_EMUL_INFO], before) << "the refused record was allocated";
 }
 
 // Every mistake is refused with a message naming it, before any code is

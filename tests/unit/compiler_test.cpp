@@ -269,6 +269,56 @@ TEST_F(CompilerTest, TermsNestedTooDeeplyAreReported)
   EXPECT_EQ(errors[1], "line 2: clause nested too deeply");
 }
 
+// A clause whose code is larger than a clause record can state (23 bits
+// of size) is a load error of that clause, never installed with its size
+// cut short; the clause after it still loads.  A chain of additions just
+// over the limit (a list of 1,500,000 atoms is refused the same way, by
+// the same check, but takes minutes to compile in the sanitizer build).
+TEST_F(CompilerTest, ClausesTooLargeForARecordAreRefused)
+{
+  std::string sum = "x(a";
+  for (int i = 1; i < 430000; i++)
+    sum += "+a";
+  sum += ").\nsmall(1).\n";
+  std::vector<std::string> errors;
+  const std::ptrdiff_t mark = w->global_top - w->heap_start;
+  int installed = consult_text(w, sum.c_str(), module("user"), &errors);
+  w->global_top = w->heap_start + mark;
+  EXPECT_EQ(installed, 1) << "the clause after it must still load";
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "line 1: clause too large: its code needs 8600010 bytes, a clause holds at most 8388607");
+  definition *x = insert_definition(module("user"), atom("x"), 1, 0);
+  EXPECT_TRUE(x == nullptr || predtyp(x) == ENTER_UNDEFINED) << "the clause was installed";
+  EXPECT_EQ(solve("small(1)").size(), 1u);
+}
+
+// A source file with bytes that are no characters (a NUL, Latin-1 text,
+// a cut-short sequence, ...): each is reported with its line and value, the
+// clause holding it is not loaded, and loading goes on with the next one;
+// a byte in a comment only is reported.
+TEST_F(CompilerTest, BadBytesInASourceFileAreReportedAndLoadingGoesOn)
+{
+  const std::string path = std::string(TRELIX_UNIT_FIXTURES) + "/bad_bytes.pl";
+  std::vector<std::string> errors;
+  ASSERT_EQ(consult_file(w, path.c_str(), module("user"), &errors), 6);
+  const std::vector<std::string> expected = {
+      path + ":5: syntax error: invalid byte 0x00 (NUL)",
+      path + ":7: syntax error: invalid byte 0xe9 (not UTF-8 text)",
+      path + ":9: syntax error: invalid byte 0xc3 (not UTF-8 text)",
+      path + ":11: syntax error: invalid byte 0xff (not UTF-8 text)",
+      path + ":12: invalid byte 0x80 (not UTF-8 text) in a comment or layout",
+      path + ":14: syntax error: invalid byte 0xfe (not UTF-8 text)",
+      path + ":17: invalid byte 0xff (not UTF-8 text) in a comment or layout",
+  };
+  EXPECT_EQ(errors, expected);
+  EXPECT_EQ(solve("good(_)"), (std::vector<std::string>{"good(1)", "good(2)", "good(3)", "good(4)", "good(5)",
+                                                         "good(6)"}));
+  for (const char *name : {"nul", "latin1", "cut_short", "code", "last"}) {
+    definition *d = insert_definition(module("user"), atom(name), 1, 0);
+    EXPECT_TRUE(d == nullptr || predtyp(d) == ENTER_UNDEFINED) << name << "/1 was loaded";
+  }
+}
+
 // Errors are reported with their lines, and the rest of the text still
 // loads: a syntax error, an unknown directive, a non-callable goal, a
 // redefined control construct.

@@ -245,6 +245,22 @@ TEST_F(Instances, MemoryFaultTerm)
   EXPECT_EQ(deref(TagToSTR(e)[2]), MakeAtom(atom_memory_enum));
 }
 
+TEST_F(Instances, AtomTableFullTerm)
+{
+  instance *ins = atom_table_full_term(atom_a);
+  made.push_back(ins);
+  EXPECT_EQ(ins->objsize, 76u);
+  TAGGED got = fetch(ins, 0);
+  TAGGED e = deref(TagToLST(got)[1]);
+  ASSERT_TRUE(IsStructure(e));
+  EXPECT_EQ(TagToSTR(e)[0], MakeFunctor(MakeAtom(atom_error_enum), 2));
+  TAGGED formal = deref(TagToSTR(e)[1]);
+  ASSERT_TRUE(IsStructure(formal));
+  EXPECT_EQ(TagToSTR(formal)[0], MakeFunctor(MakeAtom(atom_resource_error_enum), 1));
+  EXPECT_EQ(deref(TagToSTR(formal)[1]), atom_a);
+  EXPECT_TRUE(IsVar(deref(TagToSTR(e)[2]))) << "the context is left open";
+}
+
 TEST_F(Instances, DecodeBoxedRecordKey)
 {
   TAGGED big = make_int64(&w, -(1LL << 40));

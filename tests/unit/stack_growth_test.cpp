@@ -11,6 +11,8 @@
 // snapshots are equal exactly when the graphs are the same up to address.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <algorithm>
@@ -38,11 +40,38 @@
 namespace growth_test {
 
 bool refuse_memory = false;
+/* When set, the next block comes from a mapping at this address if the
+   system grants it there (and far_hint is cleared); otherwise as usual. */
+std::uintptr_t far_hint = 0;
+std::vector<std::pair<void *, std::size_t>> far_blocks;
 void *refusing_alloc(std::size_t size, std::size_t *actual, void *cookie)
 {
   if (refuse_memory)
     return nullptr;
+  if (far_hint != 0) {
+    const std::size_t s = (size + 4095) & ~std::size_t{4095};
+    void *hint = reinterpret_cast<void *>(far_hint);
+    void *p = mmap(hint, s, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    far_hint = 0;
+    if (p == hint) {
+      far_blocks.emplace_back(p, s);
+      *actual = s;
+      return p;
+    }
+    if (p != MAP_FAILED)
+      munmap(p, s);
+  }
   return SU_alloc_mem(size, actual, cookie);
+}
+int far_aware_free(void *mem, std::size_t size, int force, void *cookie)
+{
+  for (auto it = far_blocks.begin(); it != far_blocks.end(); ++it)
+    if (it->first == mem) {
+      munmap(it->first, it->second);
+      far_blocks.erase(it);
+      return 1;
+    }
+  return SU_free_mem(mem, size, force, cookie);
 }
 
 /* Try nodes for test choicepoints, one per arity. */
@@ -325,7 +354,8 @@ protected:
     init_alts();
     saved_hooks = memman_get_hooks();
     refuse_memory = false;
-    memman_set_hooks_raw(0, SU_init_alloc_mem, SU_deinit_alloc_mem, refusing_alloc, SU_free_mem, nullptr);
+    far_hint = 0;
+    memman_set_hooks_raw(0, SU_init_alloc_mem, SU_deinit_alloc_mem, refusing_alloc, far_aware_free, nullptr);
     ASSERT_EQ(memman_init(), 0);
     std::memset(&preds, 0, sizeof preds);
     ASSERT_EQ(init_wamsup(), 1);
@@ -585,6 +615,46 @@ INSTANTIATE_TEST_SUITE_P(
                       move_case{"TrailGrow", move_kind::trail_grow},
                       move_case{"TrailGrowThenShrink", move_kind::trail_grow_then_shrink}),
     [](const ::testing::TestParamInfo<move_case> &i) { return std::string(i.param.name); });
+
+// A block that moves by more than half the address space: the distance
+// does not fit a pointer difference, and every root must still follow it.
+// The worker's first block is placed low and the moved one high.
+TEST_F(StackGrowth, AMoveFartherThanHalfTheAddressSpaceKeepsEveryRoot)
+{
+  dealloc_worker(w);
+  for (std::uintptr_t low : {0x04000000u, 0x10000000u, 0x18000000u}) {
+    far_hint = low;
+    w = create_worker();
+    ASSERT_NE(w, nullptr);
+    if (!far_blocks.empty())
+      break;
+    dealloc_worker(w);
+  }
+  set_current_worker(w);
+  build_world(3);
+  if (HasFatalFailure())
+    return;
+  const std::string before = snap();
+  const auto from = reinterpret_cast<std::uintptr_t>(heap_block_start(w));
+  for (std::uintptr_t high : {0xA0000000u, 0xB0000000u, 0x90000000u}) {
+    if (high - from <= 0x80000000u || from > high)
+      continue;
+    far_hint = high;
+    heap_overflow(w, static_cast<int>(w->heap_end - w->heap_start) + 4000, 528);
+    break;
+  }
+  const auto to = reinterpret_cast<std::uintptr_t>(heap_block_start(w));
+  if (to <= from || to - from <= 0x80000000u)
+    GTEST_SKIP() << "the system placed no blocks 2 GB apart (" << std::hex << from << ", " << to << ")";
+  EXPECT_EQ(before, snap());
+  EXPECT_EQ(gc_proofread(1), 0);
+  EXPECT_EQ(w->global_uncond, w->node_->global_top);
+  EXPECT_EQ(w->local_uncond, w->node_->local_top);
+  // And back again, to a block wherever the system puts it.
+  heap_overflow(w, static_cast<int>(w->heap_end - w->heap_start) + 4000, 528);
+  EXPECT_EQ(before, snap());
+  EXPECT_EQ(gc_proofread(1), 0);
+}
 
 TEST_F(StackGrowth, TrailHolesStayHolesWhenTheHeapMoves)
 {

@@ -464,13 +464,40 @@ TEST_F(TokenizerTest, ReadErrorsAreRecordedNotSilent)
     EXPECT_EQ(g_error_type, SYSTEM_ERROR) << "text: " << text;
     EXPECT_EQ(g_culprit, MakeSmall_checked(-77)) << "text: " << text;
   }
-  // Malformed text in the internal encoding is a read error of the text source.
-  save_error(0, "", atom_nil);
-  token t;
-  open("ab\xFFz");
-  EXPECT_EQ(read_token(w, &src.base, src.base.get(&src.base), 0, 0, &t), 0);
-  EXPECT_EQ(g_error_type, SYSTEM_ERROR);
-  EXPECT_NE(std::string(g_error_msg_ienc).find("encoding"), std::string::npos) << g_error_msg_ienc;
+}
+
+// A byte of a text that begins no character (a NUL, Latin-1 text, a
+// sequence cut short) is no read error: it reads as a code beyond Unicode,
+// which no token accepts, reading goes on with the next byte, and the
+// source keeps the first such byte and its line for the loader.
+TEST_F(TokenizerTest, BadBytesOfATextReadAsCodesNoTokenAccepts)
+{
+  const int ff = TEXT_SOURCE_BAD_BYTE + 0xFF;
+  const struct {
+    std::string text;
+    std::vector<std::string> tokens;
+    int byte;
+    long line;
+  } cases[] = {
+      {"ab\xFFz", {"atom(ab) 1 " + std::to_string(ff) + " @1", std::to_string(ff) + " -25 z @1", "atom(z) 1 eof @1"},
+       0xFF, 1},
+      {std::string("a\n b\0c", 6), {"atom(a) 1 10 @1", "atom(b) 1 " + std::to_string(TEXT_SOURCE_BAD_BYTE) + " @2",
+                                     std::to_string(TEXT_SOURCE_BAD_BYTE) + " -25 c @2", "atom(c) 1 eof @2"},
+       0x00, 2},
+      {"'caf\xE9'.", {"atom(caf\xF4\x90\x83\xA9) -24 . @1", ". 0 eof @1"}, 0xE9, 1},
+      {"\xC3x \xFE", {std::to_string(TEXT_SOURCE_BAD_BYTE + 0xC3) + " -25 x @1",
+                       "atom(x) 1 32 @1", std::to_string(TEXT_SOURCE_BAD_BYTE + 0xFE) + " -25 eof @1"},
+       0xC3, 1},
+      {"% \x80 in a comment\nok", {"atom(ok) 1 eof @2"}, 0x80, 1},
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> got = all_tokens(c.text);
+    if (!got.empty() && got.back().rfind("[] ", 0) == 0)
+      got.pop_back();  /* end of file */
+    EXPECT_EQ(got, c.tokens) << c.text;
+    EXPECT_EQ(src.bad_byte, c.byte) << c.text;
+    EXPECT_EQ(src.bad_line, c.line) << c.text;
+  }
 }
 
 TEST_F(TokenizerTest, SingleQuotedCharacterForNumberText)
