@@ -24,6 +24,7 @@
 #include "preds.h"
 #include "stack_growth.h"
 #include "source_positions.h"
+#include "term_hash.h"
 #include "term_walkers.h"
 #include "tokenizer.h"
 #include "wam.h"
@@ -159,6 +160,10 @@ const pred_row pred_table[] = {
     NATIVE("$get_all_attribute_modules", prolog_get_all_attribute_modules, 1),
     NATIVE("$constraint_list", prolog_constraint_list, 2),
     NATIVE("$disjunctive_geler", prolog_disjunctive_geler, 2),
+
+    /* Text, hashing, flags and statistics. */
+    NATIVE("$term_hash_4.0.4", prolog_term_hash_4_0_4, 4),
+    NATIVE("$term_hash_4_0_5", prolog_term_hash_4_0_5, 5),
 };
 
 #undef ESCAPE
