@@ -6,6 +6,7 @@
  */
 #include "pred_table.h"
 
+#include "atom_text.h"
 #include "atoms.h"
 #include "attributes.h"
 #include "char_conversion.h"
@@ -162,6 +163,13 @@ const pred_row pred_table[] = {
     NATIVE("$disjunctive_geler", prolog_disjunctive_geler, 2),
 
     /* Text, hashing, flags and statistics. */
+    NATIVE("$char_code", prolog_char_code, 3),
+    NATIVE("$atom_elems", prolog_atom_elems, 3),
+    NATIVE("$atom_codes", prolog_atom_codes, 2),
+    NATIVE("$number_elems", prolog_number_elems, 4),
+    NATIVE("$atom_length", prolog_atom_length, 3),
+    NATIVE("$atom_concat", prolog_atom_concat, 4),
+    NATIVE("$sub_atom", prolog_sub_atom, 6),
     NATIVE("$term_hash_4.0.4", prolog_term_hash_4_0_4, 4),
     NATIVE("$term_hash_4_0_5", prolog_term_hash_4_0_5, 5),
 };
