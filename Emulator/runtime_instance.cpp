@@ -14,6 +14,7 @@
 #include "modules.h"
 #include "operators.h"
 #include "pred_table.h"
+#include "prolog_flags.h"
 #include "predicates.h"
 #include "preds.h"
 #include "stacks.h"
@@ -47,7 +48,9 @@ worker *runtime_instance_start(void)
   }
   wam_body(w, nullptr, nullptr);
   init_operators();
-  eglobal->current_double_quotes = MakeAtom(atom_codes_enum);
+  /* The system type belongs to the boot-file choice of the real start-up;
+     this instance is a runtime system. */
+  init_prolog_flags(false);
   if (install_builtins() != 1) {
     std::fprintf(stderr, "runtime: the built-in table could not be installed\n");
     return nullptr;

@@ -130,7 +130,11 @@ call_illarg_pc(CallTerm, Caller) :-
 metacall(G, M, C) :- '$choice'(K), metacall_pc(G, M, K, C).
 
 % undefined_goal(Goal, Module, Caller): an existence error for the
-% procedure.
+% procedure, unless the unknown flag says to fail.  (A warning is to be
+% printed before failing once messages can be printed.)
+undefined_goal(_, _, _) :-
+        '$unknown'(U, U), U \== error, !,
+        fail.
 undefined_goal(G, M, _) :-
         functor(G, N, A),
         raise_exception(error(existence_error(procedure, M:N/A), M:N/A)).

@@ -95,8 +95,9 @@ TEST_F(TextLists, ListToString)
   for (const tc &c : cases) {
     char *s = nullptr;
     EXPECT_EQ(vr_list_to_string(c.list, c.codesp, &s), c.result) << c.why;
-    if (c.result == 1)
+    if (c.result == 1) {
       EXPECT_EQ(std::string(s), c.text) << c.why;
+    }
   }
 }
 
