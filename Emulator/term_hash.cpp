@@ -54,20 +54,60 @@ struct accumulators {
   }
 };
 
-struct pending {
-  TAGGED t;
+/* ---- The walk ---- */
+
+/* A work item: a subterm to hash, or an argument position (1 up) that
+   comes before the argument it numbers. */
+struct step {
+  TAGGED t;     /* 0: a position */
   int depth;
+  std::uint32_t position;
 };
+
+/* Visits t depth first, arguments left to right, as both algorithms feed
+   it, calling the visitor's atom() for an atom and for a compound's name
+   (before its arguments), number(), list_cell() (before the head and the
+   tail) and position(i) (before argument i).  False when an unbound
+   variable makes t unhashable. */
+template <typename Visitor> bool walk_for_hash(TAGGED t, int depth, bool ignore_vars, Visitor &v)
+{
+  std::vector<step> work{{t, depth, 0}};
+  while (!work.empty()) {
+    const step s = work.back();
+    work.pop_back();
+    if (s.t == 0) {
+      v.position(s.position);
+      continue;
+    }
+    const TAGGED x = deref(s.t);
+    if (s.depth == 0)
+      continue;
+    if (IsVar(x)) {
+      if (ignore_vars)
+        continue;
+      return false;
+    }
+    if (IsAtom(x)) {
+      v.atom(x);
+    } else if (IsSmall(x) || is_number_box(x)) {
+      v.number(x);
+    } else if (IsList(x)) {
+      v.list_cell();
+      work.push_back({TagToLST(x)[1], s.depth, 0});
+      work.push_back({TagToLST(x)[0], deeper(s.depth), 0});
+    } else {
+      const TAGGED *str = TagToSTR(x);
+      v.atom(FunctorName(str[0]));
+      for (unsigned i = Arity(str[0]); i >= 1; i--) {
+        work.push_back({str[i], deeper(s.depth), 0});
+        work.push_back({0, 0, i});
+      }
+    }
+  }
+  return true;
+}
 
 /* ---- The generic driver ---- */
-
-/* A work item: a subterm to hash, or a number to exclusive-or into the
-   running hash before the next subterm (the argument positions). */
-struct step {
-  TAGGED t;     /* 0: xor `value` */
-  int depth;
-  std::uint32_t value;
-};
 
 /* A number's bytes as the driver feeds them. */
 std::uint32_t hash_number(TAGGED t, std::uint32_t hash, byte_hash_fn function)
@@ -252,54 +292,31 @@ bool endless(worker *w, TAGGED t, int depth)
 
 std::uint32_t term_hash_4_0_4(TAGGED t, int depth, bool ignore_vars, bool *ground)
 {
-  accumulators acc;
-  std::vector<pending> work{{t, depth}};
-  *ground = true;
-  while (!work.empty()) {
-    pending p = work.back();
-    work.pop_back();
-    for (;;) {
-      TAGGED x = deref(p.t);
-      if (p.depth == 0)
-        break;
-      if (IsVar(x)) {
-        if (ignore_vars)
-          break;
-        *ground = false;
-        return 0;
-      }
-      if (IsAtom(x)) {
-        std::size_t n;
-        const unsigned char *text = atom_bytes(x, &n);
-        acc.add_text(text, n);
-        break;
-      }
+  struct older_visitor {
+    accumulators acc;
+    void atom(TAGGED a)
+    {
+      std::size_t n;
+      const unsigned char *text = atom_bytes(a, &n);
+      acc.add_text(text, n);
+    }
+    void number(TAGGED x)
+    {
       if (IsSmall(x)) {
         acc.add(static_cast<std::uint32_t>(GetSmall(x)));
-        break;
+        return;
       }
-      if (IsList(x)) {
-        acc.add('.');
-        work.push_back({TagToLST(x)[1], p.depth});
-        p = {TagToLST(x)[0], deeper(p.depth)};
-        continue;
-      }
-      const TAGGED *s = TagToSTR(x);
-      if (IsBoxHeader(s[0])) {
-        for (unsigned i = 0; i < BoxWords(s[0]); i++)
-          acc.add(s[i]);
-        break;
-      }
-      std::size_t n;
-      const unsigned char *text = atom_bytes(FunctorName(s[0]), &n);
-      acc.add_text(text, n);
-      const unsigned arity = Arity(s[0]);
-      for (unsigned i = arity; i > 1; i--)
-        work.push_back({s[i], deeper(p.depth)});
-      p = {s[1], deeper(p.depth)};
+      const TAGGED *box = TagToSTR(x);
+      for (unsigned i = 0; i < BoxWords(box[0]); i++)
+        acc.add(box[i]);
     }
-  }
-  const std::uint32_t h0 = acc.h[0], h1 = acc.h[1], h2 = acc.h[2];
+    void list_cell() { acc.add('.'); }
+    void position(std::uint32_t) {}
+  } v;
+  *ground = walk_for_hash(t, depth, ignore_vars, v);
+  if (!*ground)
+    return 0;
+  const std::uint32_t h0 = v.acc.h[0], h1 = v.acc.h[1], h2 = v.acc.h[2];
   return ((h2 ^ h1) + h2 * 128) * 128 + (h2 ^ h1 ^ h0);
 }
 
@@ -309,53 +326,23 @@ std::uint32_t term_hash_internal_generic(TAGGED t, int depth, std::uint32_t hash
   /* Without a function the walk only decides groundness. */
   if (function == nullptr)
     function = [](const void *, std::size_t, std::uint32_t h) { return h; };
-  std::vector<step> work{{t, depth, 0}};
-  *ground = true;
-  while (!work.empty()) {
-    const step s = work.back();
-    work.pop_back();
-    if (s.t == 0) {
-      hash ^= s.value;
-      continue;
-    }
-    const TAGGED x = deref(s.t);
-    if (s.depth == 0)
-      continue;
-    if (IsVar(x)) {
-      if (ignore_vars)
-        continue;
-      *ground = false;
-      return 0;
-    }
-    if (IsAtom(x)) {
+  struct generic_visitor {
+    std::uint32_t hash;
+    byte_hash_fn function;
+    void atom(TAGGED a)
+    {
       std::size_t n;
-      const unsigned char *text = atom_bytes(x, &n);
+      const unsigned char *text = atom_bytes(a, &n);
       hash = function(text, n, hash);
-    } else if (IsSmall(x)) {
-      hash = hash_number(x, hash, function);
-    } else if (IsList(x)) {
-      hash = function(".", 1, hash);
-      work.push_back({TagToLST(x)[1], s.depth, 0});
-      work.push_back({TagToLST(x)[0], deeper(s.depth), 0});
-    } else {
-      const TAGGED *str = TagToSTR(x);
-      if (IsBoxHeader(str[0])) {
-        hash = hash_number(x, hash, function);
-        continue;
-      }
-      std::size_t n;
-      const unsigned char *text = atom_bytes(FunctorName(str[0]), &n);
-      hash = function(text, n, hash);
-      /* Argument i is started with i xor the running hash, the last one
-         with the arity xor it: pushed last first. */
-      const unsigned arity = Arity(str[0]);
-      for (unsigned i = arity; i >= 1; i--) {
-        work.push_back({str[i], deeper(s.depth), 0});
-        work.push_back({0, 0, i});
-      }
     }
-  }
-  return hash;
+    void number(TAGGED x) { hash = hash_number(x, hash, function); }
+    void list_cell() { hash = function(".", 1, hash); }
+    /* Argument i starts from i xor the running hash (the last one from
+       the arity xor it, its position being the arity). */
+    void position(std::uint32_t i) { hash ^= i; }
+  } v{hash, function};
+  *ground = walk_for_hash(t, depth, ignore_vars, v);
+  return *ground ? v.hash : 0;
 }
 
 int prolog_term_hash_4_0_4(worker *w)
