@@ -93,15 +93,22 @@ atom_elems_error(Atom, List, Kind, G) :-
         ;   text_list(List, Kind, G, 2)
         ).
 
+% The core compares a complete list by value, whatever Number is: only a
+% number (or a variable) may reach it.
 number_codes(Number, Codes) :-
+        number_or_var(Number),
         '$number_elems'(Number, Codes, character_code, R), !,
         R == true.
 number_codes(Number, Codes) :- number_elems_error(Number, Codes, codes, number_codes(Number, Codes)).
 
 number_chars(Number, Chars) :-
+        number_or_var(Number),
         '$number_elems'(Number, Chars, character, R), !,
         R == true.
 number_chars(Number, Chars) :- number_elems_error(Number, Chars, chars, number_chars(Number, Chars)).
+
+number_or_var(N) :- var(N), !.
+number_or_var(N) :- number(N).
 
 % A well-formed complete list that fails is text that is not a number.
 number_elems_error(Number, List, Kind, G) :-

@@ -181,6 +181,8 @@ error_case(atom_chars(_, [0'a]), type_error(character, 97)).
 error_case(number_codes(_, _), instantiation_error).
 error_case(number_codes(_, [0'1|_]), instantiation_error).
 error_case(number_codes(a, _), type_error(number, a)).
+error_case(number_codes(a, "12"), type_error(number, a)).
+error_case(number_chars(a, ['1']), type_error(number, a)).
 error_case(number_codes(_, "1x"), syntax_error(illegal_number)).
 error_case(number_codes(_, []), syntax_error(illegal_number)).
 error_case(number_codes(_, "1 "), syntax_error(illegal_number)).
