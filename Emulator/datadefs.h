@@ -132,6 +132,23 @@ struct engine_global {
      means nothing while main_thread_set is 0. */
   pthread_t main_thread;
   int main_thread_set;
+  /* The other Prolog flags (prolog_flags.cpp), each an atom: read and set
+     by the library through one built-in per flag; the native readers are
+     named where they read them.  The window title is an atom or 0 (none
+     set). */
+  TAGGED current_unknown;
+  TAGGED current_syntax;
+  TAGGED current_compiling;
+  TAGGED current_quoted_charset_flag;
+  TAGGED current_compatibility_flag;
+  TAGGED current_ferror_flag;
+  TAGGED current_single_var_flag;
+  TAGGED current_redefine_flag;
+  TAGGED current_discontiguous_flag;
+  TAGGED current_informational_flag;
+  TAGGED current_system_type_flag;
+  TAGGED current_version_flag;
+  TAGGED current_window_title;
 };
 
 extern engine_global eglobal_storage;

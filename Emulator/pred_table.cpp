@@ -6,6 +6,7 @@
  */
 #include "pred_table.h"
 
+#include "atom_text.h"
 #include "atoms.h"
 #include "attributes.h"
 #include "char_conversion.h"
@@ -23,8 +24,11 @@
 #include "modules.h"
 #include "operators.h"
 #include "preds.h"
+#include "prolog_flags.h"
 #include "stack_growth.h"
 #include "source_positions.h"
+#include "statistics.h"
+#include "term_hash.h"
 #include "term_walkers.h"
 #include "tokenizer.h"
 #include "wam.h"
@@ -160,6 +164,40 @@ const pred_row pred_table[] = {
     NATIVE("$get_all_attribute_modules", prolog_get_all_attribute_modules, 1),
     NATIVE("$constraint_list", prolog_constraint_list, 2),
     NATIVE("$disjunctive_geler", prolog_disjunctive_geler, 2),
+
+    /* Text, hashing, flags and statistics. */
+    NATIVE("$char_code", prolog_char_code, 3),
+    NATIVE("$atom_elems", prolog_atom_elems, 3),
+    NATIVE("$atom_codes", prolog_atom_codes, 2),
+    NATIVE("$number_elems", prolog_number_elems, 4),
+    NATIVE("$atom_length", prolog_atom_length, 3),
+    NATIVE("$atom_concat", prolog_atom_concat, 4),
+    NATIVE("$sub_atom", prolog_sub_atom, 6),
+    NATIVE("$term_hash_4.0.4", prolog_term_hash_4_0_4, 4),
+    NATIVE("$term_hash_4_0_5", prolog_term_hash_4_0_5, 5),
+    NATIVE("$prompt", prolog_prompt, 2),
+    NATIVE("$char_conversion", prolog_char_conversion, 2),
+    NATIVE("$double_quotes", prolog_double_quotes, 2),
+    NATIVE("$unknown", prolog_unknown, 2),
+    NATIVE("$source_info", prolog_source_info, 2),
+    NATIVE("$syntax", prolog_syntax, 2),
+    NATIVE("$compiling", prolog_compiling, 2),
+    NATIVE("$quoted_charset_flag", prolog_quoted_charset_flag, 2),
+    NATIVE("$compatibility_flag", prolog_compatibility_flag, 2),
+    NATIVE("$ferror_flag", prolog_ferror_flag, 2),
+    NATIVE("$single_var_flag", prolog_single_var_flag, 2),
+    NATIVE("$multiple_flag", prolog_multiple_flag, 2),
+    NATIVE("$discontiguous_flag", prolog_discontiguous_flag, 2),
+    NATIVE("$informational_flag", prolog_informational_flag, 2),
+    NATIVE("$system_type_flag", prolog_system_type_flag, 1),
+    NATIVE("$version_flag", prolog_version_flag, 1),
+    NATIVE("$version_data", prolog_version_data, 4),
+    NATIVE("$os_data", prolog_os_data, 4),
+    NATIVE("$tagged_integer_range", prolog_tagged_integer_range, 2),
+    NATIVE("$window_title", prolog_window_title, 2),
+    NATIVE("$legacy_char_classification_flag", prolog_legacy_char_classification_flag, 2),
+    NATIVE("$w32_get_registry_value", prolog_w32_get_registry_value, 4),
+    NATIVE("$statistics", prolog_statistics, 2),
 };
 
 #undef ESCAPE

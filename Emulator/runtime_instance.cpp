@@ -16,6 +16,7 @@
 #include "modules.h"
 #include "operators.h"
 #include "pred_table.h"
+#include "prolog_flags.h"
 #include "predicates.h"
 #include "preds.h"
 #include "stack_growth.h"
@@ -54,7 +55,9 @@ worker *start_steps(runtime_boot_fn boot, void *cookie)
   }
   wam_body(w, nullptr, nullptr);
   init_operators();
-  eglobal->current_double_quotes = MakeAtom(atom_codes_enum);
+  /* The system type belongs to the boot-file choice of the real start-up;
+     this instance is a runtime system. */
+  init_prolog_flags(false);
   if (install_builtins() != 1) {
     std::fprintf(stderr, "runtime: the built-in table could not be installed\n");
     return nullptr;

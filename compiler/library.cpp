@@ -11,9 +11,16 @@
 #ifndef TRELIX_LIBRARY_DIR
 #define TRELIX_LIBRARY_DIR "Emulator/lib"
 #endif
+#ifndef TRELIX_APP_LIBRARY_DIR
+#define TRELIX_APP_LIBRARY_DIR "library"
+#endif
 
 int runtime_load_library(worker *w, std::vector<std::string> *errors)
 {
+  /* library(Name) in a program's use_module names the application's
+     libraries. */
+  const char *app = std::getenv("TRELIX_APP_LIBRARY_DIR");
+  consult_add_library_dir(app != nullptr && *app != '\0' ? app : TRELIX_APP_LIBRARY_DIR);
   const char *dir = std::getenv("TRELIX_LIBRARY_DIR");
   std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : TRELIX_LIBRARY_DIR) + "/prolog.pl";
   std::vector<std::string> found;

@@ -3,7 +3,9 @@
  *
  * The library's sources (module prolog) are compiled from the directory
  * named by the TRELIX_LIBRARY_DIR setting, else the source tree's
- * Emulator/lib, until the saved state that carries them is built.
+ * Emulator/lib, until the saved state that carries them is built.  The
+ * application's libraries (lists, avl, ...; use_module(library(Name)))
+ * are found in TRELIX_APP_LIBRARY_DIR, else the source tree's library/.
  * Engine thread only; called once, as runtime_instance_start's boot step.
  */
 #ifndef TRELIX_LIBRARY_H

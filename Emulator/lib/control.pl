@@ -175,8 +175,13 @@ call_illarg_pc(CallTerm, Caller) :-
 metacall(G, M, C) :- '$choice'(K), metacall(G, M, K, C).
 
 % undefined_goal(Goal, Module, Caller): an existence error for the
-% procedure, named as ISO names it for a program's own (user) procedures
-% and qualified for those of other modules.
+% procedure, unless the unknown flag says to fail (a warning is to be
+% printed before failing once messages can be printed); the procedure is
+% named as ISO names it for a program's own (user) procedures and
+% qualified for those of other modules.
+undefined_goal(_, _, _) :-
+        '$unknown'(U, U), U \== error, !,
+        fail.
 undefined_goal(G, M, _) :-
         functor(G, N, A),
         (   M == user -> P = N/A

@@ -20,10 +20,17 @@
         (@<)/2, (@>)/2, (@=<)/2, (@>=)/2,
         length/2, append/3, create_mutable/2, get_mutable/2, update_mutable/2,
         must_be/4, illarg/3, illarg/4, get_module/3, must_be_callable/5,
-        call_module/3
+        call_module/3,
+        % text, flags and statistics
+        atom_length/2, sub_atom/5, atom_concat/3, char_code/2,
+        atom_codes/2, atom_chars/2, number_codes/2, number_chars/2,
+        atom_number/2, upcase_atom/2, copy_term/2, term_variables/2,
+        current_prolog_flag/2, set_prolog_flag/2, statistics/2
     ]).
 
 :- ensure_loaded(error_terms).
 :- ensure_loaded(control).
 :- ensure_loaded(arith).
 :- ensure_loaded(term_builtins).
+:- ensure_loaded(atom_text).
+:- ensure_loaded(flags).

@@ -274,6 +274,8 @@ TEST_F(Instances, LargeDataWords)
 {
   TAGGED f = make_float(&w, 1.5);
   const TAGGED *box = TagToSTR(f);
+  const TAGGED big = make_int64(&w, -(1LL << 40));
+  const TAGGED huge = make_int64(&w, 1LL << 40);
   struct tc {
     const char *why;
     TAGGED n, boxed;
@@ -285,6 +287,10 @@ TEST_F(Instances, LargeDataWords)
       {"high word", MakeSmall_checked(2), f, true, static_cast<std::int32_t>(box[2])},
       {"past the payload", MakeSmall_checked(3), f, false, 0},
       {"negative index", MakeSmall_checked(-1), f, false, 0},
+      {"the trailer is not a word of the number", MakeSmall_checked(3), big, false, 0},
+      {"last digit of a big integer", MakeSmall_checked(2), big, true, static_cast<std::int32_t>(TagToSTR(big)[2])},
+      {"an index that is itself boxed", huge, f, false, 0},
+      {"an index that is not an integer", MakeAtom(300), f, false, 0},
       {"a small integer is not boxed", MakeSmall_checked(0), MakeSmall_checked(7), false, 0},
       {"an unbound variable", MakeSmall_checked(0), heap_var(), false, 0},
   };

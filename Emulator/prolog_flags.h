@@ -1,0 +1,63 @@
+/* prolog_flags.h: the Prolog flags the engine keeps, the built-ins through
+ * which the library reads and sets them, and the fixed facts of the system
+ * (version, operating system, small-integer range).
+ *
+ * Every flag built-in unifies its first argument with the stored value
+ * and, for a writable flag, stores its dereferenced second argument: the
+ * library checks that the new value is legal (only $compiling/2 checks for
+ * itself).  A change is not undone on backtracking.
+ * Engine thread only.
+ */
+#ifndef VOSTREL_PROLOG_FLAGS_H
+#define VOSTREL_PROLOG_FLAGS_H
+
+#include "termdefs.h"
+
+struct worker;
+
+/* The version banner: product, version, platform and build date. */
+const char *VR_get_emulator_version(void);
+
+/* The start-up values of every flag; development: the system type is
+   `development` (else `runtime`), which also turns the redefinition and
+   informational messages on. */
+void init_prolog_flags(bool development);
+
+/* The console window title: the hooks' (installed by an embedding
+   program), else the title set last, else the version banner. */
+typedef int (*window_title_set_hook)(const char *title, void *cookie);
+typedef const char *(*window_title_get_hook)(void *cookie);
+extern window_title_set_hook set_window_title_hook;
+extern window_title_get_hook get_window_title_hook;
+extern void *window_title_cookie;
+/* 1 when a previous title was replaced, 0 otherwise or for text that
+   cannot be an atom. */
+int set_window_title(const char *title);
+const char *get_window_title(void);
+
+/* Writable flags: (Old, New). */
+int prolog_prompt(worker *w);
+int prolog_char_conversion(worker *w);
+int prolog_double_quotes(worker *w);
+int prolog_unknown(worker *w);
+int prolog_source_info(worker *w);
+int prolog_syntax(worker *w);
+int prolog_compiling(worker *w);
+int prolog_quoted_charset_flag(worker *w);
+int prolog_compatibility_flag(worker *w);
+int prolog_ferror_flag(worker *w);
+int prolog_single_var_flag(worker *w);
+int prolog_multiple_flag(worker *w);
+int prolog_discontiguous_flag(worker *w);
+int prolog_informational_flag(worker *w);
+int prolog_legacy_char_classification_flag(worker *w);
+int prolog_window_title(worker *w);
+/* Read-only flags and facts. */
+int prolog_system_type_flag(worker *w);
+int prolog_version_flag(worker *w);
+int prolog_version_data(worker *w);
+int prolog_os_data(worker *w);
+int prolog_tagged_integer_range(worker *w);
+int prolog_w32_get_registry_value(worker *w);
+
+#endif
