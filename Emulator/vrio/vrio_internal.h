@@ -31,6 +31,10 @@ vrio_t_error_code vrio_stop_event_listener(void);
 
 /* Streams: the option bits that reach a layer. */
 vrio_t_bits vrio_layer_options(vrio_t_bits options);
+/* Streams: the end of every layer's close, once the stack below is
+   closed: the closed sides' flags go, and a layer with neither side left
+   is popped and destroyed. */
+vrio_t_error_code vrio_layer_close_sides(VRIO *s, vrio_t_bits options);
 /* VRIO_SKIP_ABORTIVE_SYNC, read by vrio_init. */
 extern int vrio_skip_abortive_sync;
 

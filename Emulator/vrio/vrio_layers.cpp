@@ -124,6 +124,20 @@ void vrio_layer_pop(VRIO *s)
   top->next = nullptr;
 }
 
+vrio_t_error_code vrio_layer_close_sides(VRIO *s, vrio_t_bits options)
+{
+  vrio_t_layer *l = *s;
+  if (options & VRIO_CLOSE_READ)
+    l->flags &= ~(VRIO_LAYER_OPEN_READ | VRIO_LAYER_READ_ALIVE);
+  if (options & VRIO_CLOSE_WRITE)
+    l->flags &= ~(VRIO_LAYER_OPEN_WRITE | VRIO_LAYER_WRITE_ALIVE);
+  if (!(l->flags & (VRIO_LAYER_READ_ALIVE | VRIO_LAYER_WRITE_ALIVE))) {
+    vrio_layer_pop(s);
+    vrio_layer_destroy(l);
+  }
+  return VRIO_S_NOERR;
+}
+
 void vrio_layer_destroy(vrio_t_layer *layer)
 {
   layer->funcs->destroy(layer);

@@ -20,6 +20,8 @@
 
 #include "vostrel/vrio_alloc.h"
 #include "vostrel/vrio_buf.h"
+#include "vostrel/vrio_coder.h"
+#include "vostrel/vrio_device.h"
 #include "vostrel/vrio_errors.h"
 #include "vostrel/vrio_event.h"
 #include "vostrel/vrio_props.h"
