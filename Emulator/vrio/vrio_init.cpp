@@ -26,6 +26,7 @@ const module modules[] = {
     {"interrupts", vrio_interrupt_init},
     {"work items", vrio_init_work_items},
     {"character coders", vrio_init_char_coder},
+    {"files", vrio_init_file},
     {"char-coder layer", vrio_init_layer_coder},
     {"processes", vrio_init_process},
 };
