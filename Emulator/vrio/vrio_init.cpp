@@ -27,6 +27,7 @@ const module modules[] = {
     {"work items", vrio_init_work_items},
     {"character coders", vrio_init_char_coder},
     {"files", vrio_init_file},
+    {"seek layer", vrio_init_layer_seek},
     {"char-coder layer", vrio_init_layer_coder},
     {"processes", vrio_init_process},
 };
