@@ -38,6 +38,10 @@ vrio_t_error_code vrio_layer_close_sides(VRIO *s, vrio_t_bits options);
 /* VRIO_SKIP_ABORTIVE_SYNC, read by vrio_init. */
 extern int vrio_skip_abortive_sync;
 
+/* VRIO_ABORTIVE_WRITE_CANCEL: an abortive close of a threaddevice stream
+   throws its queued writes away (read by that layer's module). */
+extern int vrio_abortive_write_cancel;
+
 /* Module start (options 0) and stop (1) functions called by vrio_init. */
 vrio_t_error_code vrio_interrupt_init(vrio_t_bits options);
 vrio_t_error_code vrio_init_work_items(vrio_t_bits options);
