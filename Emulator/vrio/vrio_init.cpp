@@ -27,8 +27,11 @@ const module modules[] = {
     {"work items", vrio_init_work_items},
     {"character coders", vrio_init_char_coder},
     {"files", vrio_init_file},
+    {"async layer", vrio_init_layer_async},
+    {"threaddevice layer", vrio_init_layer_threaddevice},
     {"seek layer", vrio_init_layer_seek},
     {"char-coder layer", vrio_init_layer_coder},
+    {"standard streams", vrio_init_standard_streams},
     {"processes", vrio_init_process},
 };
 

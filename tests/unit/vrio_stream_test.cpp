@@ -625,6 +625,9 @@ TEST_F(VrioStream, OpenAndPushFoldSuccessCodes)
 
 TEST_F(VrioStream, StandardStreamSlots)
 {
+  // The library's own standard streams leave first (closing them).
+  for (vrio_t_bits slot : {1u, 3u, 5u})
+    ASSERT_EQ(vrio_set_standard_stream(nullptr, slot), VRIO_S_NOERR);
   open(VRIO_OPEN_WRITE, "");
   VRIO out = s;
   s = nullptr;
