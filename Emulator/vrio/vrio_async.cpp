@@ -88,6 +88,7 @@ static void do_read(vrio_t_async_unix *r)
 {
   vrio_t_buf *b = r->info.buf;
   ssize_t n;
+  int e;
   do {
     vrio_task_pthread_cancel_enable();
     if ((r->info.flags & VRIO_ASYNC_POSITIONED) && !(r->info.flags & VRIO_ASYNC_SEQUENTIAL))
@@ -95,8 +96,9 @@ static void do_read(vrio_t_async_unix *r)
                 static_cast<off_t>(r->info.file_offset));
     else
       n = read(r->hFile, b->buf + b->extent, b->writable_size - b->extent);
+    e = errno; /* before anything else can change it */
     vrio_task_pthread_cancel_disable();
-  } while (n == -1 && errno == EINTR);
+  } while (n == -1 && e == EINTR);
   vrio_t_error_code code;
   if (n > 0) {
     r->info.nbytes = static_cast<size_t>(n);
@@ -104,16 +106,16 @@ static void do_read(vrio_t_async_unix *r)
     code = VRIO_S_NOERR;
   } else if (n == 0) {
     code = VRIO_E_END_OF_FILE;
-  } else if (errno == EAGAIN) {
+  } else if (e == EAGAIN) {
     code = VRIO_E_INTERNAL_ERROR;
-  } else if (errno == ECONNRESET) {
+  } else if (e == ECONNRESET) {
     code = VRIO_E_NET_CONNRESET;
-  } else if (errno == ENOTCONN) {
+  } else if (e == ENOTCONN) {
     code = VRIO_E_END_OF_FILE;
-  } else if (errno == ETIMEDOUT) {
+  } else if (e == ETIMEDOUT) {
     code = VRIO_E_READ_ERROR;
   } else {
-    code = vrio_map_unix_error(errno, VRIO_E_READ_ERROR);
+    code = vrio_map_unix_error(e, VRIO_E_READ_ERROR);
   }
   if (r->info.event != nullptr)
     vrio_event_set(r->info.event);
@@ -128,22 +130,24 @@ static void do_write(vrio_t_async_unix *r)
   bool positioned = (r->info.flags & VRIO_ASYNC_POSITIONED) &&
                     !(r->info.flags & (VRIO_ASYNC_SEQUENTIAL | VRIO_ASYNC_APPEND));
   ssize_t n;
+  int e;
   do {
     vrio_task_pthread_cancel_enable();
     n = positioned ? pwrite(r->hFile, from, left, static_cast<off_t>(r->info.file_offset))
                    : write(r->hFile, from, left);
+    e = errno;
     vrio_task_pthread_cancel_disable();
-  } while (n == -1 && errno == EINTR);
+  } while (n == -1 && e == EINTR);
   vrio_t_error_code code;
   if (n >= 0) {
     r->info.nbytes = static_cast<size_t>(n);
     code = VRIO_S_NOERR;
-  } else if (errno == EAGAIN) {
+  } else if (e == EAGAIN) {
     code = VRIO_E_INTERNAL_ERROR;
-  } else if (errno == EPIPE || errno == ECONNRESET) {
+  } else if (e == EPIPE || e == ECONNRESET) {
     code = VRIO_E_NET_CONNRESET;
   } else {
-    code = vrio_map_unix_error(errno, VRIO_E_WRITE_ERROR);
+    code = vrio_map_unix_error(e, VRIO_E_WRITE_ERROR);
   }
   if (r->info.event != nullptr)
     vrio_event_set(r->info.event);
@@ -152,15 +156,16 @@ static void do_write(vrio_t_async_unix *r)
 
 static void do_fsync(vrio_t_async_unix *r)
 {
-  int result;
+  int result, e;
   do {
     vrio_task_pthread_cancel_enable();
     result = fsync(r->hFile);
+    e = errno;
     vrio_task_pthread_cancel_disable();
-  } while (result == -1 && errno == EINTR);
+  } while (result == -1 && e == EINTR);
   vrio_t_error_code code = VRIO_S_NOERR;
-  if (result == -1 && (r->info.flags & VRIO_ASYNC_REPORT_FSYNC) && errno != EINVAL)
-    code = vrio_map_unix_error(errno, VRIO_E_SYNC_ERROR);
+  if (result == -1 && (r->info.flags & VRIO_ASYNC_REPORT_FSYNC) && e != EINVAL)
+    code = vrio_map_unix_error(e, VRIO_E_SYNC_ERROR);
   if (r->info.event != nullptr)
     vrio_event_set(r->info.event);
   store_code(&r->info, code);
