@@ -695,16 +695,6 @@ vrio_t_error_code asynk_close(VRIO *s, vrio_t_bits options)
   return vrio_layer_close_sides(s, options);
 }
 
-vrio_t_error_code asynk_push(const vrio_t_funcs *, VRIO *, vrio_t_arglist, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED;
-}
-
-vrio_t_error_code asynk_pop(const vrio_t_funcs *, VRIO *, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED;
-}
-
 void vrio_layer_asynk_destroy(vrio_t_layer *layer)
 {
   auto *l = reinterpret_cast<layer_async *>(layer);
@@ -758,16 +748,11 @@ vrio_t_error_code vrio_layer_async_unix_ioctl(VRIO *s, vrio_t_ioctl_operation op
 vrio_t_error_code unix_open_file_handle_real(const vrio_t_funcs *funcs, VRIO *s, int hFile,
                                              vrio_t_bits options)
 {
-  if (hFile == -1 || !(options & (VRIO_FD_READ | VRIO_FD_WRITE)))
-    return VRIO_E_PARAMETER_ERROR;
-  int status = fcntl(hFile, F_GETFL);
-  if (status == -1)
-    return vrio_map_unix_error(errno, VRIO_E_OPEN_ERROR);
-  int access = status & O_ACCMODE;
-  if ((options & VRIO_FD_READ) && access != O_RDONLY && access != O_RDWR)
-    return VRIO_E_NOT_READ;
-  if ((options & VRIO_FD_WRITE) && access != O_WRONLY && access != O_RDWR)
-    return VRIO_E_NOT_WRITE;
+  int status;
+  vrio_t_device_type type;
+  vrio_t_error_code checked = vrio_fd_stream_checks(hFile, options, &status, &type);
+  if (checked < 0)
+    return checked;
   vrio_t_bits flags = 0;
   if (options & VRIO_FD_READ)
     flags |= read_half_open | VRIO_LAYER_READ_SIDE(1);
@@ -777,15 +762,7 @@ vrio_t_error_code unix_open_file_handle_real(const vrio_t_funcs *funcs, VRIO *s,
     flags |= fd_not_owned;
   vrio_t_bits async_options = (options & VRIO_FD_SEQUENTIAL) ? 2 : 0;
   vrio_t_offset read_pos = 0, write_pos = 0;
-  auto type = static_cast<vrio_t_device_type>(vrio_unix_device_type(hFile));
   switch (type) {
-  case VRIO_DEVICE_TYPE_ILLEGAL:
-    return VRIO_E_OPEN_ERROR;
-  case VRIO_DEVICE_TYPE_DIRECTORY:
-  case VRIO_DEVICE_TYPE_LINK:
-    return VRIO_E_NOT_SUPPORTED;
-  case VRIO_DEVICE_TYPE_BLOCK:
-    return VRIO_E_NOT_IMPLEMENTED;
   case VRIO_DEVICE_TYPE_TTY:
     async_options |= 0x10;
     break;
@@ -800,28 +777,16 @@ vrio_t_error_code unix_open_file_handle_real(const vrio_t_funcs *funcs, VRIO *s,
     break;
   case VRIO_DEVICE_TYPE_FILE: {
     async_options |= 4;
-    bool appending = (options & VRIO_FD_WRITE) && (status & O_APPEND);
-    if (appending) {
-      if (!(options & VRIO_FD_SEQUENTIAL))
-        return VRIO_E_PARAMETER_ERROR;
+    if ((options & VRIO_FD_WRITE) && (status & O_APPEND) && (options & VRIO_FD_SEQUENTIAL)) {
       flags |= append_mode;
       async_options |= 0x104;
     }
-    if (options & VRIO_FD_SEQUENTIAL) {
-      vrio_t_offset here = 0;
-      if (vrio_unix_file_pos(hFile, &here) < 0)
-        here = 0;
-      read_pos = write_pos = here;
-      if (appending && vrio_unix_file_size(hFile, &here) >= 0)
-        write_pos = here;
-    } else {
+    vrio_t_error_code rc = vrio_fd_stream_positions(hFile, options, status, &read_pos, &write_pos);
+    if (rc < 0)
+      return rc;
+    if (!(options & VRIO_FD_SEQUENTIAL)) {
       flags |= seekable;
       async_options |= 0x80;
-      if (options & VRIO_FD_WRITE_AT_END) {
-        vrio_t_offset size = 0;
-        if (vrio_unix_file_size(hFile, &size) >= 0)
-          write_pos = size;
-      }
     }
     break;
   }
@@ -857,38 +822,7 @@ vrio_t_error_code unix_open_file_handle_real(const vrio_t_funcs *funcs, VRIO *s,
 vrio_t_error_code vrio_layer_async_unix_open(const vrio_t_funcs *funcs, VRIO *s,
                                              vrio_t_arglist args, vrio_t_bits options)
 {
-  const char *path;
-  if (vrio_get_arg_string(args, "pathname", &path) < 0)
-    return VRIO_E_NOT_FOUND;
-  bool read = options & VRIO_OPEN_FILE_READ, write = options & VRIO_OPEN_FILE_WRITE;
-  bool append = options & VRIO_OPEN_FILE_APPEND;
-  vrio_t_bits handle_options = options & (VRIO_FD_READ | VRIO_FD_WRITE);
-  int flags;
-  if (!read && !write)
-    return VRIO_E_PARAMETER_ERROR;
-  if (!write) {
-    flags = O_RDONLY | O_NOCTTY;
-  } else if (read) {
-    if (append)
-      return VRIO_E_PARAMETER_ERROR;
-    flags = O_RDWR | O_NOCTTY | O_CREAT;
-  } else if (append) {
-    /* Every write at the end, whoever else appends meanwhile. */
-    flags = O_WRONLY | O_NOCTTY | O_CREAT | O_APPEND;
-    handle_options |= VRIO_FD_WRITE_AT_END | VRIO_FD_SEQUENTIAL;
-  } else {
-    flags = O_WRONLY | O_NOCTTY | O_CREAT | O_TRUNC;
-  }
-  if (write && (options & VRIO_OPEN_FILE_EXCLUSIVE))
-    flags |= O_EXCL;
-  int fd;
-  vrio_t_error_code rc = vrio_unix_open_file(path, flags, 0666, &fd);
-  if (rc < 0)
-    return rc;
-  rc = unix_open_file_handle_real(funcs, s, fd, handle_options);
-  if (rc < 0)
-    close(fd);
-  return rc;
+  return vrio_open_file_stream(funcs, s, args, options, unix_open_file_handle_real);
 }
 
 const vrio_t_funcs asynk_async_funcs = {sizeof(vrio_t_funcs),
@@ -901,8 +835,8 @@ const vrio_t_funcs asynk_async_funcs = {sizeof(vrio_t_funcs),
                                         asynk_sync,
                                         asynk_seek,
                                         asynk_close,
-                                        asynk_push,
-                                        asynk_pop,
+                                        vrio_layer_open_not_implemented,
+                                        vrio_layer_pop_not_implemented,
                                         vrio_layer_asynk_destroy,
                                         vrio_layer_async_unix_open,
                                         vrio_layer_async_unix_ioctl};

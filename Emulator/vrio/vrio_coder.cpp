@@ -214,6 +214,30 @@ vrio_t_error_code vrio_register_coder(const char *name, vrio_t_coder_funcs *func
   return rc < 0 ? rc : VRIO_S_NOERR;
 }
 
+vrio_t_error_code vrio_coder_instance_new(vrio_t_coder_funcs *funcs, vrio_t_bits flags,
+                                          int32_t last_char, vrio_t_coder **pcoder)
+{
+  auto *c = static_cast<vrio_coder_instance *>(vrio_alloc(sizeof(vrio_coder_instance)));
+  if (c == nullptr)
+    return VRIO_E_OUT_OF_MEMORY;
+  vrio_coder_funcs_addref(funcs);
+  c->coder.funcs = funcs;
+  c->coder.flags = flags;
+  c->last_char = last_char;
+  *pcoder = &c->coder;
+  return VRIO_S_NOERR;
+}
+
+void vrio_coder_instance_free(vrio_t_coder *coder)
+{
+  vrio_coder_funcs_release(coder->funcs);
+  vrio_free(coder);
+}
+
+void vrio_coder_nothing(vrio_t_coder *)
+{
+}
+
 vrio_t_error_code vrio_coder_register_builtin(vrio_t_coder_funcs *funcs, vrio_t_bits options)
 {
   if (options & 1)

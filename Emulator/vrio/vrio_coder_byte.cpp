@@ -68,16 +68,6 @@ static vrio_t_error_code byte_encode(vrio_t_coder *coder, vrio_t_buf *from, size
                                  options);
 }
 
-static void byte_free(vrio_t_coder *coder)
-{
-  vrio_coder_funcs_release(coder->funcs);
-  vrio_free(coder);
-}
-
-static void byte_nothing(vrio_t_coder *)
-{
-}
-
 /* Offsets are 4 x characters; line-end conversion makes them unknowable. */
 static vrio_t_error_code check_offset(const vrio_t_coder *coder, vrio_t_offset char_offset)
 {
@@ -111,18 +101,11 @@ static vrio_t_error_code byte_open(vrio_t_coder_funcs *funcs, vrio_t_coder **pco
   if ((options & VRIO_CODER_OPEN_SEEKABLE) &&
       (options & (VRIO_CODER_OPEN_CRLF | VRIO_CODER_OPEN_ANY_EOL)))
     return VRIO_E_NOT_SUPPORTED;
-  auto *c = static_cast<vrio_coder_instance *>(vrio_alloc(sizeof(vrio_coder_instance)));
-  if (c == nullptr)
-    return VRIO_E_OUT_OF_MEMORY;
-  vrio_coder_funcs_addref(funcs);
-  c->coder.funcs = funcs;
   /* No byte-order mark exists in these charsets: option 0x10 is ignored. */
-  c->coder.flags = vrio_coder_open_flags(options);
+  vrio_t_bits flags = vrio_coder_open_flags(options);
   if (options & VRIO_CODER_OPEN_SEEKABLE)
-    c->coder.flags |= VRIO_CODER_CAN_SEEK;
-  c->last_char = -1;
-  *pcoder = &c->coder;
-  return VRIO_S_NOERR;
+    flags |= VRIO_CODER_CAN_SEEK;
+  return vrio_coder_instance_new(funcs, flags, -1, pcoder);
 }
 
 static const char *const ascii_aliases[] = {
@@ -136,8 +119,8 @@ static const char *const latin9_aliases[] = {"Latin-9", nullptr};
 static const char *const windows1252_aliases[] = {nullptr};
 
 #define VRIO_BYTE_KIND_(name, aliases, table)                                                   \
-  {{sizeof(vrio_t_coder_funcs), name, aliases, 1, 0, byte_free, byte_encode, byte_nothing,      \
-    byte_nothing, byte_translate_offset, byte_seek, vrio_coder_default_addref,                  \
+  {{sizeof(vrio_t_coder_funcs), name, aliases, 1, 0, vrio_coder_instance_free, byte_encode, vrio_coder_nothing,      \
+    vrio_coder_nothing, byte_translate_offset, byte_seek, vrio_coder_default_addref,                  \
     vrio_coder_default_release, vrio_coder_default_destroy, byte_open},                         \
    &table}
 

@@ -187,6 +187,14 @@ inline vrio_t_bits vrio_coder_open_flags(vrio_t_bits options)
   return flags;
 }
 
+/* Instances of the built-in kinds: a new one holding a reference on its
+   table (VRIO_E_OUT_OF_MEMORY), its free, and the operations that have
+   nothing to do. */
+vrio_t_error_code vrio_coder_instance_new(vrio_t_coder_funcs *funcs, vrio_t_bits flags,
+                                          int32_t last_char, vrio_t_coder **pcoder);
+void vrio_coder_instance_free(vrio_t_coder *coder);
+void vrio_coder_nothing(vrio_t_coder *coder);
+
 /* Registration of a built-in table: the registry's reference is the only
    one once this returns (option 1 removes it again). */
 vrio_t_error_code vrio_coder_register_builtin(vrio_t_coder_funcs *funcs, vrio_t_bits options);

@@ -354,16 +354,6 @@ static vrio_t_error_code convert(vrio_t_coder *coder, vrio_t_buf *from, size_t *
   return vrio_coder_encode_items(Encoder{}, c, from, from_offset, to, options);
 }
 
-static void unicode_free(vrio_t_coder *coder)
-{
-  vrio_coder_funcs_release(coder->funcs);
-  vrio_free(coder);
-}
-
-static void unicode_nothing(vrio_t_coder *)
-{
-}
-
 static vrio_t_error_code unicode_translate_offset(vrio_t_coder *, vrio_t_offset, vrio_t_offset *)
 {
   return VRIO_E_NOT_SUPPORTED;
@@ -389,22 +379,15 @@ static vrio_t_error_code unicode_open(vrio_t_coder_funcs *funcs, vrio_t_coder **
 {
   if (options & VRIO_CODER_OPEN_SEEKABLE)
     return VRIO_E_NOT_IMPLEMENTED;
-  auto *c = static_cast<vrio_coder_instance *>(vrio_alloc(sizeof(vrio_coder_instance)));
-  if (c == nullptr)
-    return VRIO_E_OUT_OF_MEMORY;
-  vrio_coder_funcs_addref(funcs);
-  c->coder.funcs = funcs;
-  c->coder.flags = vrio_coder_open_flags(options);
+  vrio_t_bits flags = vrio_coder_open_flags(options);
   if (options & VRIO_CODER_OPEN_BOM) {
     bool is_utf8 = funcs->seek == utf8_seek;
     if (options & VRIO_CODER_OPEN_DECODE)
-      c->coder.flags |= VRIO_CODER_DROP_BOM;
+      flags |= VRIO_CODER_DROP_BOM;
     else if (!(is_utf8 && (options & VRIO_CODER_OPEN_NO_UTF8_BOM)))
-      c->coder.flags |= VRIO_CODER_WRITE_BOM;
+      flags |= VRIO_CODER_WRITE_BOM;
   }
-  c->last_char = -2;
-  *pcoder = &c->coder;
-  return VRIO_S_NOERR;
+  return vrio_coder_instance_new(funcs, flags, -2, pcoder);
 }
 
 static const char *const utf16_aliases[] = {"UTF-16", nullptr};
@@ -412,8 +395,8 @@ static const char *const utf32_aliases[] = {"UTF-32", nullptr};
 static const char *const no_aliases[] = {nullptr};
 
 #define VRIO_UNICODE_KIND_(name, aliases, decoder, encoder, seek)                                 \
-  {sizeof(vrio_t_coder_funcs), name, aliases, 0, 0, unicode_free, convert<decoder, encoder>,     \
-   unicode_nothing, unicode_nothing, unicode_translate_offset, seek, vrio_coder_default_addref, \
+  {sizeof(vrio_t_coder_funcs), name, aliases, 0, 0, vrio_coder_instance_free, convert<decoder, encoder>,     \
+   vrio_coder_nothing, vrio_coder_nothing, unicode_translate_offset, seek, vrio_coder_default_addref, \
    vrio_coder_default_release, vrio_coder_default_destroy, unicode_open}
 
 static vrio_t_coder_funcs utf8_funcs =

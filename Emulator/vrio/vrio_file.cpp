@@ -235,6 +235,107 @@ vrio_t_error_code vrio_os_file_handle_close_unix(int fd, vrio_t_bits options)
   return VRIO_S_NOERR;
 }
 
+/* Streams over descriptors: what both descriptor layers check and how
+   both open a file by name. */
+
+vrio_t_error_code vrio_fd_stream_checks(int fd, vrio_t_bits options, int *pstatus,
+                                        vrio_t_device_type *ptype)
+{
+  if (fd == -1 || !(options & (VRIO_FD_READ | VRIO_FD_WRITE)))
+    return VRIO_E_PARAMETER_ERROR;
+  int status = fcntl(fd, F_GETFL);
+  if (status == -1)
+    return os_error(VRIO_E_OPEN_ERROR);
+  int access = status & O_ACCMODE;
+  if ((options & VRIO_FD_READ) && access != O_RDONLY && access != O_RDWR)
+    return VRIO_E_NOT_READ;
+  if ((options & VRIO_FD_WRITE) && access != O_WRONLY && access != O_RDWR)
+    return VRIO_E_NOT_WRITE;
+  auto type = static_cast<vrio_t_device_type>(vrio_unix_device_type(fd));
+  switch (type) {
+  case VRIO_DEVICE_TYPE_FILE:
+  case VRIO_DEVICE_TYPE_TTY:
+  case VRIO_DEVICE_TYPE_FIFO:
+  case VRIO_DEVICE_TYPE_CHARACTER:
+  case VRIO_DEVICE_TYPE_SOCKET:
+    break;
+  case VRIO_DEVICE_TYPE_DIRECTORY:
+  case VRIO_DEVICE_TYPE_LINK:
+    return VRIO_E_NOT_SUPPORTED;
+  case VRIO_DEVICE_TYPE_BLOCK:
+    return VRIO_E_NOT_IMPLEMENTED;
+  case VRIO_DEVICE_TYPE_ILLEGAL:
+    return VRIO_E_OPEN_ERROR;
+  default:
+    return VRIO_E_IMPOSSIBLE_ERROR;
+  }
+  *pstatus = status;
+  *ptype = type;
+  return VRIO_S_NOERR;
+}
+
+vrio_t_error_code vrio_fd_stream_positions(int fd, vrio_t_bits options, int status,
+                                           vrio_t_offset *pread_pos, vrio_t_offset *pwrite_pos)
+{
+  vrio_t_offset read_pos = 0, write_pos = 0;
+  bool appending = (options & VRIO_FD_WRITE) && (status & O_APPEND);
+  if (options & VRIO_FD_SEQUENTIAL) {
+    if (vrio_unix_file_pos(fd, &read_pos) < 0)
+      read_pos = 0;
+    write_pos = read_pos;
+    /* Appending: every write lands at the end, so positions count from
+       the size the file had. */
+    if (appending && vrio_unix_file_size(fd, &write_pos) < 0)
+      write_pos = read_pos;
+  } else {
+    if (appending)
+      return VRIO_E_PARAMETER_ERROR; /* positioned writes would ignore O_APPEND */
+    if ((options & VRIO_FD_WRITE_AT_END) && vrio_unix_file_size(fd, &write_pos) < 0)
+      write_pos = 0;
+  }
+  *pread_pos = read_pos;
+  *pwrite_pos = write_pos;
+  return VRIO_S_NOERR;
+}
+
+/* Appending streams open with O_APPEND and write at the descriptor's own
+   offset: every write then lands at the end, whoever else appends. */
+vrio_t_error_code vrio_open_file_stream(const vrio_t_funcs *funcs, VRIO *s, vrio_t_arglist args,
+                                        vrio_t_bits options, vrio_t_fd_stream_maker make)
+{
+  const char *path;
+  if (vrio_get_arg_string(args, "pathname", &path) < 0)
+    return VRIO_E_NOT_FOUND;
+  bool read = options & VRIO_OPEN_FILE_READ, write = options & VRIO_OPEN_FILE_WRITE;
+  bool append = options & VRIO_OPEN_FILE_APPEND;
+  vrio_t_bits fd_options = options & (VRIO_FD_READ | VRIO_FD_WRITE);
+  int flags;
+  if (!read && !write)
+    return VRIO_E_PARAMETER_ERROR;
+  if (!write) {
+    flags = O_RDONLY | O_NOCTTY;
+  } else if (read) {
+    if (append)
+      return VRIO_E_PARAMETER_ERROR;
+    flags = O_RDWR | O_CREAT | O_NOCTTY;
+  } else if (append) {
+    flags = O_WRONLY | O_CREAT | O_APPEND | O_NOCTTY;
+    fd_options |= VRIO_FD_WRITE_AT_END | VRIO_FD_SEQUENTIAL;
+  } else {
+    flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY;
+  }
+  if (write && (options & VRIO_OPEN_FILE_EXCLUSIVE))
+    flags |= O_EXCL;
+  int fd;
+  vrio_t_error_code rc = vrio_unix_open_file(path, flags, 0666, &fd);
+  if (rc < 0)
+    return rc;
+  rc = make(funcs, s, fd, fd_options);
+  if (rc < 0)
+    close(fd);
+  return rc;
+}
+
 /* File status. */
 
 static int stat_path(const char *path, struct stat *st)

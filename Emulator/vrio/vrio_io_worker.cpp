@@ -31,7 +31,7 @@
 int32_t vrio_io_worker_kill_delay = -1;
 int32_t vrio_io_worker_kill_sched_yield = -1;
 
-static vrio_t_io_request *request_of(vrio_t_queue_entry *entry)
+vrio_t_io_request *io_request_of(vrio_t_queue_entry *entry)
 {
   return reinterpret_cast<vrio_t_io_request *>(reinterpret_cast<char *>(entry) -
                                                offsetof(vrio_t_io_request, queue_entry));
@@ -313,13 +313,13 @@ vrio_t_io_request *io_request_new(const vrio_t_io_request_funcs *funcs, vrio_t_i
   return r;
 }
 
-static void free_queue_requests(vrio_t_queue *q)
+void io_request_queue_free(vrio_t_queue *q)
 {
   if (q == nullptr)
     return;
   vrio_t_queue_entry *e;
   while (vrio_queue_get_first(q, &e, 0) >= 0) {
-    vrio_t_io_request *r = request_of(e);
+    vrio_t_io_request *r = io_request_of(e);
     r->funcs->free_fun(r);
   }
   vrio_queue_free(q);
@@ -327,10 +327,10 @@ static void free_queue_requests(vrio_t_queue *q)
 
 static void release_worker(vrio_t_io_worker *w)
 {
-  free_queue_requests(w->finished);
+  io_request_queue_free(w->finished);
   if (w->current != nullptr)
     w->current->funcs->free_fun(w->current);
-  free_queue_requests(w->todo);
+  io_request_queue_free(w->todo);
   vrio_cond_var_free(w->todo_cond);
   vrio_mutex_free(w->todo_mutex);
   if (w->reset_error_request != nullptr)
@@ -386,7 +386,7 @@ static vrio_t_io_request *take_request(vrio_t_io_worker *w)
   vrio_task_pthread_cancel_disable();
   vrio_t_queue_entry *e;
   vrio_queue_get_first(w->todo, &e, 0);
-  r = request_of(e);
+  r = io_request_of(e);
   w->state = VRIO_IO_WORKER_STATE_RUNNING_;
   w->current = r;
   if (vrio_queue_size(w->todo) == 0)
@@ -487,7 +487,7 @@ static void recover_from_write_error(vrio_t_io_worker *w, vrio_t_io_request *hel
     vrio_t_queue_entry *e;
     if (vrio_queue_get_first(w->finished, &e, 2) < 0)
       break;
-    vrio_t_io_request *r = request_of(e);
+    vrio_t_io_request *r = io_request_of(e);
     if (r == reset) {
       io_request_post_finished(r, 0);
       break;
@@ -522,7 +522,7 @@ static vrio_t_error_code handle_finished_requests_internal(vrio_t_io_worker *w,
       return VRIO_S_NOERR;
     if (rc < 0)
       return rc;
-    vrio_t_io_request *r = request_of(e);
+    vrio_t_io_request *r = io_request_of(e);
     bool set_error = (r->flags & VRIO_IO_REQUEST_SET_ERROR) != 0;
     vrio_t_error_code error = VRIO_S_NOERR;
     vrio_t_io_request *held_back = nullptr;
@@ -625,7 +625,7 @@ vrio_t_error_code threaddevice_empty_worker(vrio_t_io_worker *w)
   vrio_mutex_lock(w->todo_mutex);
   vrio_t_queue_entry *e;
   while (vrio_queue_get_first(w->todo, &e, 0) >= 0)
-    io_request_post_finished(request_of(e), 1);
+    io_request_post_finished(io_request_of(e), 1);
   vrio_mutex_unlock(w->todo_mutex);
   if (w->task == nullptr || !busy(w))
     return VRIO_S_NOERR;

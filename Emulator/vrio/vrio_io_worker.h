@@ -141,6 +141,9 @@ vrio_t_error_code threaddevice_simple_request(vrio_t_io_worker *worker, int hFil
 vrio_t_error_code threaddevice_empty_worker(vrio_t_io_worker *worker);
 void io_worker_kill(vrio_t_io_worker *worker);
 vrio_t_error_code vrio_io_worker_state(vrio_t_io_worker *worker);
+/* The request a queue entry belongs to; a queue freed with its requests. */
+vrio_t_io_request *io_request_of(vrio_t_queue_entry *entry);
+void io_request_queue_free(vrio_t_queue *queue);
 /* Option 1: discard. */
 void io_request_post_finished(vrio_t_io_request *request, vrio_t_bits options);
 

@@ -14,23 +14,11 @@
 #include "vostrel/vrio_coder.h"
 #include "vostrel/vrio_device.h"
 #include "vrio_internal.h"
+#include "vrio_layer_coder.h"
 
 namespace {
 
-struct layer_coder {
-  vrio_t_layer layer;
-  vrio_t_buf *read_buf;
-  size_t read_buf_consumed;
-  vrio_t_offset read_buf0_pos;
-  vrio_t_offset read_pos;
-  vrio_t_buf *write_buf;
-  size_t write_buf_offset;
-  vrio_t_offset write_pos;
-  vrio_t_coder *read_coder;
-  vrio_t_coder *write_coder;
-  vrio_t_bits read_coder_options;  /* fallback bits 2, 8 and 0x10 */
-  vrio_t_bits write_coder_options;
-};
+using layer_coder = vrio_t_layer_coder;
 #if defined(__i386__)
 static_assert(sizeof(layer_coder) == 72);
 #endif
@@ -235,15 +223,6 @@ void coder_destroy(vrio_t_layer *layer)
   vrio_free(l);
 }
 
-vrio_t_error_code coder_close(VRIO *s, vrio_t_bits options)
-{
-  vrio_t_layer *l = *s;
-  vrio_t_error_code rc = vrio_close(&l->next, options);
-  if (rc < 0)
-    return rc;
-  return vrio_layer_close_sides(s, options);
-}
-
 vrio_t_error_code coder_push(const vrio_t_funcs *funcs, VRIO *s, vrio_t_arglist args,
                              vrio_t_bits options)
 {
@@ -294,20 +273,7 @@ vrio_t_error_code coder_push(const vrio_t_funcs *funcs, VRIO *s, vrio_t_arglist 
 
 vrio_t_error_code coder_pop(const vrio_t_funcs *funcs, VRIO *s, vrio_t_bits)
 {
-  if (*s == nullptr || (*s)->funcs != funcs)
-    return VRIO_E_NOT_FOUND;
-  vrio_t_error_code rc = coder_sync(s, 0x26);
-  if (rc < 0)
-    return rc;
-  vrio_t_layer *top = *s;
-  vrio_layer_pop(s);
-  vrio_layer_destroy(top);
-  return VRIO_S_NOERR;
-}
-
-vrio_t_error_code coder_open(const vrio_t_funcs *, VRIO *, vrio_t_arglist, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED; /* only ever pushed */
+  return vrio_layer_sync_pop(funcs, s);
 }
 
 vrio_t_error_code coder_ioctl(VRIO *s, vrio_t_ioctl_operation operation, void *param,
@@ -335,8 +301,8 @@ vrio_t_error_code coder_ioctl(VRIO *s, vrio_t_ioctl_operation operation, void *p
 }
 
 const vrio_t_funcs coder_funcs = {sizeof(vrio_t_funcs), "char-coder", sizeof(layer_coder), 0, 0,
-                                  coder_read, coder_write, coder_sync, coder_seek, coder_close,
-                                  coder_push, coder_pop, coder_destroy, coder_open, coder_ioctl};
+                                  coder_read, coder_write, coder_sync, coder_seek, vrio_layer_close_pushed,
+                                  coder_push, coder_pop, coder_destroy, vrio_layer_open_not_implemented, coder_ioctl};
 
 } // namespace
 

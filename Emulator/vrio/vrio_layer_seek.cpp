@@ -113,14 +113,6 @@ vrio_t_error_code seek_seek(VRIO *s, vrio_t_offset offset, vrio_t_offset *new_po
   return VRIO_S_NOERR;
 }
 
-vrio_t_error_code seek_close(VRIO *s, vrio_t_bits options)
-{
-  vrio_t_error_code rc = vrio_close(&(*s)->next, options);
-  if (rc < 0)
-    return rc;
-  return vrio_layer_close_sides(s, options);
-}
-
 void seek_destroy(vrio_t_layer *layer)
 {
   auto *l = reinterpret_cast<layer_seek *>(layer);
@@ -173,15 +165,7 @@ vrio_t_error_code seek_open(const vrio_t_funcs *funcs, VRIO *s, vrio_t_arglist a
 
 vrio_t_error_code seek_pop(const vrio_t_funcs *funcs, VRIO *s, vrio_t_bits)
 {
-  if (*s == nullptr || (*s)->funcs != funcs)
-    return VRIO_E_NOT_FOUND;
-  vrio_t_error_code rc = seek_sync(s, 0x26);
-  if (rc < 0)
-    return rc;
-  vrio_t_layer *top = *s;
-  vrio_layer_pop(s);
-  vrio_layer_destroy(top);
-  return VRIO_S_NOERR;
+  return vrio_layer_sync_pop(funcs, s);
 }
 
 vrio_t_error_code seek_ioctl(VRIO *, vrio_t_ioctl_operation, void *, vrio_t_bits)
@@ -190,7 +174,7 @@ vrio_t_error_code seek_ioctl(VRIO *, vrio_t_ioctl_operation, void *, vrio_t_bits
 }
 
 const vrio_t_funcs seek_funcs = {sizeof(vrio_t_funcs), "seek", sizeof(layer_seek), 0, 0,
-                                 seek_read, seek_write, seek_sync, seek_seek, seek_close,
+                                 seek_read, seek_write, seek_sync, seek_seek, vrio_layer_close_pushed,
                                  seek_push, seek_pop, seek_destroy, seek_open, seek_ioctl};
 
 } // namespace

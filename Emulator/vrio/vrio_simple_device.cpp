@@ -155,16 +155,6 @@ vrio_t_error_code simple_device_not_implemented(VRIO *, vrio_t_offset, vrio_t_of
   return VRIO_E_NOT_IMPLEMENTED;
 }
 
-vrio_t_error_code simple_device_push(const vrio_t_funcs *, VRIO *, vrio_t_arglist, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED;
-}
-
-vrio_t_error_code simple_device_pop(const vrio_t_funcs *, VRIO *, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED;
-}
-
 void simple_device_destroy(vrio_t_layer *layer)
 {
   vrio_free(layer);
@@ -177,11 +167,6 @@ vrio_t_error_code simple_device_ioctl(VRIO *s, vrio_t_ioctl_operation operation,
   return d->user_ioctl(d->user_data, operation, param, options);
 }
 
-vrio_t_error_code simple_device_open(const vrio_t_funcs *, VRIO *, vrio_t_arglist, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED; /* made by vrio_create_device only */
-}
-
 const vrio_t_funcs simple_device_funcs = {sizeof(vrio_t_funcs),
                                           "simple_device",
                                           sizeof(simple_device),
@@ -192,10 +177,10 @@ const vrio_t_funcs simple_device_funcs = {sizeof(vrio_t_funcs),
                                           simple_device_sync,
                                           simple_device_not_implemented,
                                           simple_device_close,
-                                          simple_device_push,
-                                          simple_device_pop,
+                                          vrio_layer_open_not_implemented,
+                                          vrio_layer_pop_not_implemented,
                                           simple_device_destroy,
-                                          simple_device_open,
+                                          vrio_layer_open_not_implemented,
                                           simple_device_ioctl};
 
 } // namespace

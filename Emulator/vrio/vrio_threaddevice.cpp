@@ -61,12 +61,6 @@ layer_threaddevice *device_of(VRIO *s)
   return reinterpret_cast<layer_threaddevice *>(*s);
 }
 
-vrio_t_io_request *request_of(vrio_t_queue_entry *entry)
-{
-  return reinterpret_cast<vrio_t_io_request *>(reinterpret_cast<char *>(entry) -
-                                               offsetof(vrio_t_io_request, queue_entry));
-}
-
 bool two_way_file(const layer_threaddevice *l)
 {
   return (l->layer.flags & seekable) && (l->layer.flags & VRIO_LAYER_WRITE_ALIVE);
@@ -174,7 +168,7 @@ vrio_t_error_code threaddevice_read(VRIO *s, vrio_t_buf *buf, vrio_t_bits option
     }
     vrio_t_queue_entry *e;
     while (vrio_queue_get_first(l->completed_reads, &e, 1) >= 0) {
-      vrio_t_io_request *r = request_of(e);
+      vrio_t_io_request *r = io_request_of(e);
       if (r->code == VRIO_IO_REQUEST_READ_ENDED) {
         vrio_queue_get_first(l->completed_reads, &e, 0);
         vrio_t_error_code ended = r->funcs->get_error_fun(r);
@@ -252,7 +246,7 @@ vrio_t_error_code threaddevice_write(VRIO *s, vrio_t_buf *buf, size_t *poffset,
   vrio_t_queue_entry *e = nullptr;
   vrio_t_io_request *last = nullptr;
   if (vrio_queue_get_last(w->todo, &e, 1 | 4) >= 0)
-    last = request_of(e);
+    last = io_request_of(e);
   rc = VRIO_S_NOERR;
   if (last != nullptr && last->funcs == &io_request_write_unix_funcs &&
       last->file_pos + static_cast<vrio_t_offset>(last->buf.extent - last->buf_offset) ==
@@ -437,75 +431,23 @@ vrio_t_error_code threaddevice_close(VRIO *s, vrio_t_bits options)
   return vrio_layer_close_sides(s, options);
 }
 
-vrio_t_error_code threaddevice_push(const vrio_t_funcs *, VRIO *, vrio_t_arglist, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED;
-}
-
-vrio_t_error_code threaddevice_pop(const vrio_t_funcs *, VRIO *, vrio_t_bits)
-{
-  return VRIO_E_NOT_IMPLEMENTED;
-}
-
-void free_completed_reads(vrio_t_queue *q)
-{
-  if (q == nullptr)
-    return;
-  vrio_t_queue_entry *e;
-  while (vrio_queue_get_first(q, &e, 0) >= 0) {
-    vrio_t_io_request *r = request_of(e);
-    r->funcs->free_fun(r);
-  }
-  vrio_queue_free(q);
-}
 
 void vrio_layer_threaddevice_destroy(vrio_t_layer *layer)
 {
   auto *l = reinterpret_cast<layer_threaddevice *>(layer);
   io_worker_deinit(&l->write_worker);
   io_worker_deinit(&l->read_worker);
-  free_completed_reads(l->completed_reads);
+  io_request_queue_free(l->completed_reads);
   vrio_free(l);
 }
 
 vrio_t_error_code open_file_handle(const vrio_t_funcs *funcs, VRIO *s, int hFile,
                                    vrio_t_bits options);
 
-/* Append streams use O_APPEND, written at the descriptor's own offset:
-   every write then lands at the end, whoever else appends meanwhile. */
 vrio_t_error_code vrio_layer_threaddevice_unix_open(const vrio_t_funcs *funcs, VRIO *s,
                                                     vrio_t_arglist args, vrio_t_bits options)
 {
-  const char *path;
-  if (vrio_get_arg_string(args, "pathname", &path) < 0)
-    return VRIO_E_NOT_FOUND;
-  int flags;
-  vrio_t_bits layer_options = options & (VRIO_FD_READ | VRIO_FD_WRITE);
-  bool read = options & VRIO_OPEN_FILE_READ, write = options & VRIO_OPEN_FILE_WRITE;
-  bool append = options & VRIO_OPEN_FILE_APPEND;
-  if (!read && !write)
-    return VRIO_E_PARAMETER_ERROR;
-  if (!write)
-    flags = O_RDONLY | O_NOCTTY;
-  else if (!read && append) {
-    flags = O_WRONLY | O_CREAT | O_APPEND | O_NOCTTY;
-    layer_options |= VRIO_FD_WRITE_AT_END | VRIO_FD_SEQUENTIAL;
-  } else if (!read)
-    flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY;
-  else if (append)
-    return VRIO_E_PARAMETER_ERROR;
-  else
-    flags = O_RDWR | O_CREAT | O_NOCTTY;
-  if (write && (options & VRIO_OPEN_FILE_EXCLUSIVE))
-    flags |= O_EXCL;
-  int fd;
-  vrio_t_error_code rc = vrio_unix_open_file(path, flags, 0666, &fd);
-  if (rc < 0)
-    return rc;
-  rc = open_file_handle(funcs, s, fd, layer_options);
-  if (rc < 0)
-    close(fd);
-  return rc;
+  return vrio_open_file_stream(funcs, s, args, options, open_file_handle);
 }
 
 const vrio_t_funcs threaddevice_funcs = {sizeof(vrio_t_funcs),
@@ -518,8 +460,8 @@ const vrio_t_funcs threaddevice_funcs = {sizeof(vrio_t_funcs),
                                          threaddevice_sync,
                                          threaddevice_seek,
                                          threaddevice_close,
-                                         threaddevice_push,
-                                         threaddevice_pop,
+                                         vrio_layer_open_not_implemented,
+                                         vrio_layer_pop_not_implemented,
                                          vrio_layer_threaddevice_destroy,
                                          vrio_layer_threaddevice_unix_open,
                                          threaddevice_ioctl};
@@ -527,57 +469,20 @@ const vrio_t_funcs threaddevice_funcs = {sizeof(vrio_t_funcs),
 vrio_t_error_code open_file_handle(const vrio_t_funcs *funcs, VRIO *s, int hFile,
                                    vrio_t_bits options)
 {
-  if (hFile == -1 || !(options & (VRIO_FD_READ | VRIO_FD_WRITE)))
-    return VRIO_E_PARAMETER_ERROR;
-  int status = fcntl(hFile, F_GETFL);
-  if (status == -1)
-    return vrio_map_unix_error(errno, VRIO_E_OPEN_ERROR);
-  int access = status & O_ACCMODE;
-  if ((options & VRIO_FD_READ) && access != O_RDONLY && access != O_RDWR)
-    return VRIO_E_NOT_READ;
-  if ((options & VRIO_FD_WRITE) && access != O_WRONLY && access != O_RDWR)
-    return VRIO_E_NOT_WRITE;
-  vrio_t_device_type type = static_cast<vrio_t_device_type>(vrio_unix_device_type(hFile));
-  switch (type) {
-  case VRIO_DEVICE_TYPE_FILE:
-  case VRIO_DEVICE_TYPE_TTY:
-  case VRIO_DEVICE_TYPE_FIFO:
-  case VRIO_DEVICE_TYPE_CHARACTER:
-  case VRIO_DEVICE_TYPE_SOCKET:
-    break;
-  case VRIO_DEVICE_TYPE_DIRECTORY:
-  case VRIO_DEVICE_TYPE_LINK:
-    return VRIO_E_NOT_SUPPORTED;
-  case VRIO_DEVICE_TYPE_BLOCK:
-    return VRIO_E_NOT_IMPLEMENTED;
-  case VRIO_DEVICE_TYPE_ILLEGAL:
-    return VRIO_E_OPEN_ERROR;
-  default:
-    return VRIO_E_IMPOSSIBLE_ERROR;
-  }
+  int status;
+  vrio_t_device_type type;
+  vrio_t_error_code checked = vrio_fd_stream_checks(hFile, options, &status, &type);
+  if (checked < 0)
+    return checked;
   vrio_t_offset read_pos = 0, write_pos = 0;
   vrio_t_bits flags = (options & VRIO_FD_NOT_OWNED) ? fd_not_owned : 0;
   if (type != VRIO_DEVICE_TYPE_FILE) {
     flags |= sequential | (type == VRIO_DEVICE_TYPE_SOCKET ? is_socket : 0);
-  } else if (options & VRIO_FD_SEQUENTIAL) {
-    flags |= sequential;
-    vrio_t_offset here = 0;
-    if (vrio_unix_file_pos(hFile, &here) < 0)
-      here = 0;
-    read_pos = write_pos = here;
-    /* Appending: every write lands at the end, so positions count from
-       the size the file had. */
-    if ((options & VRIO_FD_WRITE) && (status & O_APPEND) && vrio_unix_file_size(hFile, &here) >= 0)
-      write_pos = here;
   } else {
-    if ((options & VRIO_FD_WRITE) && (status & O_APPEND))
-      return VRIO_E_PARAMETER_ERROR; /* positioned writes would ignore O_APPEND */
-    flags |= seekable;
-    if (options & VRIO_FD_WRITE_AT_END) {
-      vrio_t_offset size = 0;
-      if (vrio_unix_file_size(hFile, &size) >= 0)
-        write_pos = size;
-    }
+    vrio_t_error_code rc = vrio_fd_stream_positions(hFile, options, status, &read_pos, &write_pos);
+    if (rc < 0)
+      return rc;
+    flags |= (options & VRIO_FD_SEQUENTIAL) ? sequential : seekable;
   }
   if (type == VRIO_DEVICE_TYPE_FILE && (options & VRIO_FD_WRITE))
     flags |= writes_to_file;

@@ -18,18 +18,6 @@ namespace {
 using bytes = std::vector<unsigned char>;
 using codes = std::vector<uint32_t>;
 
-// An instance of the coder registered under `name`.
-vrio_t_coder *open_coder(const char *name, vrio_t_bits options)
-{
-  vrio_t_coder_funcs *funcs = nullptr;
-  if (vrio_char_coder_find(&funcs, name, nullptr, 0) < 0)
-    return nullptr;
-  vrio_t_coder *coder = nullptr;
-  vrio_t_error_code rc = vrio_char_coder_open(funcs, &coder, nullptr, options);
-  vrio_coder_funcs_release(funcs);
-  return rc < 0 ? nullptr : coder;
-}
-
 struct coder_closer {
   vrio_t_coder *coder;
   ~coder_closer() { vrio_char_coder_close(coder); }

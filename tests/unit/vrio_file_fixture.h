@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -46,3 +49,28 @@ struct VrioFiles : VrioLibrary {
     return all.str();
   }
 };
+
+// Runs `check` as a user without privileges: here when the process has
+// none, else in a child that gives root's up first (root would pass the
+// permission checks).  The child must not start threads: under the
+// user-mode emulator a forked child of a threaded program cannot.
+enum class unprivileged_run { passed, failed, cannot_drop_root };
+inline unprivileged_run run_unprivileged(const std::function<bool()> &check)
+{
+  if (::geteuid() != 0)
+    return check() ? unprivileged_run::passed : unprivileged_run::failed;
+  pid_t child = ::fork();
+  if (child < 0)
+    return unprivileged_run::failed;
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+      ::_exit(2);
+    ::_exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+    return unprivileged_run::failed;
+  return WEXITSTATUS(status) == 0   ? unprivileged_run::passed
+         : WEXITSTATUS(status) == 2 ? unprivileged_run::cannot_drop_root
+                                    : unprivileged_run::failed;
+}

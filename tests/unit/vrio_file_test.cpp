@@ -396,35 +396,20 @@ TEST_F(VrioFiles, NewDescriptorsAvoidTheStandardNumbers)
 }
 
 // Opening a file the mode bits forbid: root would be let through, so the
-// check runs in a child that has given up its privileges.
+// check runs as a user without privileges.
 TEST_F(VrioFiles, PermissionDeniedForAnUnprivilegedUser)
 {
   std::string secret = make_file("secret", "x");
-  ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
-  vrio_t_error_code expected = VRIO_E_PERMISSION_ERROR;
-  if (::geteuid() != 0) {
-    int fd = -1;
-    ASSERT_EQ(::chmod(secret.c_str(), 0), 0);
-    EXPECT_EQ(vrio_unix_open_file(secret.c_str(), O_RDONLY, 0, &fd), expected);
-    return;
-  }
+  ASSERT_EQ(::chmod(secret.c_str(), 0), 0);
   ASSERT_EQ(::chmod(scratch.c_str(), 0755), 0);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-      ::_exit(2);
+  unprivileged_run run = run_unprivileged([&] {
     int fd = -1;
-    vrio_t_error_code rc = vrio_unix_open_file(secret.c_str(), O_RDONLY, 0, &fd);
-    vrio_t_error_code access = vrio_test_file_access(secret.c_str(), VRIO_ACCESS_READ);
-    ::_exit(rc == expected && access == VRIO_E_FILE_ACCESS ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 2)
+    return vrio_unix_open_file(secret.c_str(), O_RDONLY, 0, &fd) == VRIO_E_PERMISSION_ERROR &&
+           vrio_test_file_access(secret.c_str(), VRIO_ACCESS_READ) == VRIO_E_FILE_ACCESS;
+  });
+  if (run == unprivileged_run::cannot_drop_root)
     GTEST_SKIP() << "running as root and unable to become an unprivileged user";
-  EXPECT_EQ(WEXITSTATUS(status), 0)
+  EXPECT_EQ(run, unprivileged_run::passed)
       << "as an unprivileged user: open gives VRIO_E_PERMISSION_ERROR and the access test "
          "VRIO_E_FILE_ACCESS";
 }

@@ -172,8 +172,7 @@ TEST_F(VrioFiles, SmallWritesAreGathered)
     return -1LL;
   };
   std::string file = path("gathered");
-  vrio_t_property args[] = {{"pathname", {VRIO_VARIANT_STRING, {}}}, {nullptr, {VRIO_VARIANT_END, {}}}};
-  args[0].v.u.string = const_cast<char *>(file.c_str());
+  vrio_t_property args[] = {arg_string("pathname", file.c_str()), arg_end()};
   VRIO s = nullptr;
   ASSERT_EQ(vrio_open_by_name("threaddevice", &s, args, VRIO_OPEN_FILE_WRITE), VRIO_S_NOERR);
   std::string expected;
@@ -198,8 +197,7 @@ TEST_F(VrioFiles, SmallWritesAreGathered)
 TEST_F(VrioFiles, QueuedWritesAreBounded)
 {
   std::string file = path("bounded");
-  vrio_t_property args[] = {{"pathname", {VRIO_VARIANT_STRING, {}}}, {nullptr, {VRIO_VARIANT_END, {}}}};
-  args[0].v.u.string = const_cast<char *>(file.c_str());
+  vrio_t_property args[] = {arg_string("pathname", file.c_str()), arg_end()};
   VRIO s = nullptr;
   ASSERT_EQ(vrio_open_by_name("threaddevice", &s, args, VRIO_OPEN_FILE_WRITE), VRIO_S_NOERR);
   std::string big(200000, 'b');
@@ -221,8 +219,7 @@ TEST_F(VrioFiles, FailedWritesAreRetriedInOrder)
   struct rlimit old;
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
   std::string file = path("limited");
-  vrio_t_property args[] = {{"pathname", {VRIO_VARIANT_STRING, {}}}, {nullptr, {VRIO_VARIANT_END, {}}}};
-  args[0].v.u.string = const_cast<char *>(file.c_str());
+  vrio_t_property args[] = {arg_string("pathname", file.c_str()), arg_end()};
   VRIO s = nullptr;
   ASSERT_EQ(vrio_open_by_name("threaddevice", &s, args, VRIO_OPEN_FILE_WRITE), VRIO_S_NOERR);
   struct rlimit limited = old;

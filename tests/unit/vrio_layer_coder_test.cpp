@@ -11,51 +11,14 @@
 
 #include "vostrel/vrio.h"
 #include "vrio_fixture.h"
+#include "vrio_layer_coder.h"
 #include "vrio_memory_device.h"
 
 namespace {
 
 using codes = std::vector<uint32_t>;
 
-vrio_t_coder *open_coder(const char *name, vrio_t_bits options)
-{
-  vrio_t_coder_funcs *funcs = nullptr;
-  if (vrio_char_coder_find(&funcs, name, nullptr, 0) < 0)
-    return nullptr;
-  vrio_t_coder *coder = nullptr;
-  vrio_t_error_code rc = vrio_char_coder_open(funcs, &coder, nullptr, options);
-  vrio_coder_funcs_release(funcs);
-  return rc < 0 ? nullptr : coder;
-}
-
-vrio_t_property coder_arg(const char *key, vrio_t_coder *coder)
-{
-  vrio_t_property a{key, {}};
-  a.v.flags = VRIO_VARIANT_POINTER;
-  a.v.u.p = coder;
-  return a;
-}
-
-struct layer_coder_view {
-  vrio_t_layer layer;
-  vrio_t_buf *read_buf;
-  size_t read_buf_consumed;
-  vrio_t_offset read_buf0_pos;
-  vrio_t_offset read_pos;
-  vrio_t_buf *write_buf;
-  size_t write_buf_offset;
-  vrio_t_offset write_pos;
-};
-
-struct VrioTextStream : VrioLibrary {
-  memory_device m;
-  VRIO s = nullptr;
-  void TearDown() override
-  {
-    if (s != nullptr)
-      vrio_close(&s, VRIO_CLOSE_ABORTIVE);
-    VrioLibrary::TearDown();
-  }
+struct VrioTextStream : VrioMemoryStream {
   // The device with a char-coder layer on top, decoding and/or encoding.
   vrio_t_error_code text(int sides, const char *charset, vrio_t_bits coder_options = 0,
                          vrio_t_bits push_options = 0)
@@ -64,9 +27,9 @@ struct VrioTextStream : VrioLibrary {
     vrio_t_coder *r = (sides & 1) ? open_coder(charset, VRIO_CODER_OPEN_DECODE | coder_options)
                                   : nullptr;
     vrio_t_coder *w = (sides & 2) ? open_coder(charset, coder_options) : nullptr;
-    vrio_t_property args[] = {coder_arg("read-char-coder vrio_t_coder", r),
-                              coder_arg("write-char-coder vrio_t_coder", w),
-                              {nullptr, {VRIO_VARIANT_END, {}}}};
+    vrio_t_property args[] = {arg_pointer("read-char-coder vrio_t_coder", r),
+                              arg_pointer("write-char-coder vrio_t_coder", w),
+                              arg_end()};
     vrio_t_error_code rc = vrio_push_by_name("char-coder", &s, args, push_options);
     if (rc < 0) {
       vrio_char_coder_close(r);
@@ -74,7 +37,7 @@ struct VrioTextStream : VrioLibrary {
     }
     return rc;
   }
-  layer_coder_view *top() { return reinterpret_cast<layer_coder_view *>(s); }
+  vrio_t_layer_coder *top() { return reinterpret_cast<vrio_t_layer_coder *>(s); }
   // Every character until an error, which *end receives.
   codes read_all(vrio_t_error_code *end)
   {
@@ -160,12 +123,12 @@ TEST_F(VrioTextStream, PushChecks)
 {
   ASSERT_EQ(m.make(&s, 1), VRIO_S_NOERR);
   vrio_t_coder *w = open_coder("UTF-8", 0);
-  vrio_t_property writer[] = {coder_arg("write-char-coder vrio_t_coder", w),
-                              {nullptr, {VRIO_VARIANT_END, {}}}};
+  vrio_t_property writer[] = {arg_pointer("write-char-coder vrio_t_coder", w),
+                              arg_end()};
   EXPECT_EQ(vrio_push_by_name("char-coder", &s, writer, 0), VRIO_E_PARAMETER_ERROR)
       << "a write coder on a read-only stack";
   vrio_char_coder_close(w);
-  vrio_t_property none[] = {{nullptr, {VRIO_VARIANT_END, {}}}};
+  vrio_t_property none[] = {arg_end()};
   EXPECT_EQ(vrio_push_by_name("char-coder", &s, none, 0), VRIO_E_PUSH_ERROR);
   EXPECT_EQ(s->funcs->name, std::string("simple_device")) << "nothing pushed";
   vrio_close(&s, 0);

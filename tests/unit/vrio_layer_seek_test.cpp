@@ -11,18 +11,10 @@
 
 namespace {
 
-struct VrioSeekLayer : VrioLibrary {
-  memory_device m;
-  VRIO s = nullptr;
-  void TearDown() override
-  {
-    if (s != nullptr)
-      vrio_close(&s, VRIO_CLOSE_ABORTIVE);
-    VrioLibrary::TearDown();
-  }
+struct VrioSeekLayer : VrioMemoryStream {
   vrio_t_error_code push_seek()
   {
-    vrio_t_property none[] = {{nullptr, {VRIO_VARIANT_END, {}}}};
+    vrio_t_property none[] = {arg_end()};
     return vrio_push_by_name("seek", &s, none, 0);
   }
   // Up to `n` bytes, in as many reads as it takes.
@@ -112,13 +104,13 @@ TEST_F(VrioSeekLayer, PushNeedsAReadSide)
   ASSERT_EQ(vrio_close(&s, VRIO_CLOSE_READ), VRIO_S_NOERR);
   EXPECT_EQ(push_seek(), VRIO_E_NOT_OPEN_READ);
   VRIO none = nullptr;
-  vrio_t_property args[] = {{nullptr, {VRIO_VARIANT_END, {}}}};
+  vrio_t_property args[] = {arg_end()};
   EXPECT_EQ(vrio_push_by_name("seek", &none, args, 0), VRIO_E_NOT_OPEN_READ);
 }
 
 TEST_F(VrioSeekLayer, MemoryStreams)
 {
-  vrio_t_property none[] = {{nullptr, {VRIO_VARIANT_END, {}}}};
+  vrio_t_property none[] = {arg_end()};
   ASSERT_EQ(vrio_open_by_name("seek", &s, none, VRIO_OPEN_READ | VRIO_OPEN_WRITE), VRIO_S_NOERR);
   vrio_t_buf text;
   vrio_buf_init_buf(&text);

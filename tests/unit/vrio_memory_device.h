@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vostrel/vrio.h"
+#include "vrio_fixture.h"
 
 struct memory_device {
   std::string input;
@@ -73,5 +74,18 @@ struct memory_device {
     return vrio_create_device(s, this, this, (sides & 1) ? read : nullptr,
                               (sides & 2) ? write : nullptr, flush, nullptr, close, nullptr,
                               nullptr, unit);
+  }
+};
+
+// The library started, a memory device and a stream over it, closed
+// abortively when a case leaves it open.
+struct VrioMemoryStream : VrioLibrary {
+  memory_device m;
+  VRIO s = nullptr;
+  void TearDown() override
+  {
+    if (s != nullptr)
+      vrio_close(&s, VRIO_CLOSE_ABORTIVE);
+    VrioLibrary::TearDown();
   }
 };

@@ -13,15 +13,7 @@
 
 namespace {
 
-struct VrioSimpleDevice : VrioLibrary {
-  memory_device m;
-  VRIO s = nullptr;
-  void TearDown() override
-  {
-    if (s != nullptr)
-      vrio_close(&s, VRIO_CLOSE_ABORTIVE);
-    VrioLibrary::TearDown();
-  }
+struct VrioSimpleDevice : VrioMemoryStream {
   std::string read_once(vrio_t_bits options, vrio_t_error_code *rc)
   {
     vrio_t_buf *buf = nullptr;
