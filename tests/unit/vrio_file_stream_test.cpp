@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -484,6 +485,34 @@ TEST_P(VrioFileStream, CloseWhileAReadIsPending)
     ::close(tty);
   if (tty_master >= 0)
     ::close(tty_master);
+}
+
+// A socket as a descriptor: both ways, and closing the stream shuts the
+// socket down, so the other end sees the end of the data.
+TEST_P(VrioFileStream, SocketBothWays)
+{
+  int sv[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  VRIO s = nullptr;
+  ASSERT_EQ(over_fd(&s, sv[0], VRIO_FD_READ | VRIO_FD_WRITE), VRIO_S_NOERR);
+  vrio_t_device_type type;
+  ASSERT_EQ(vrio_ioctl_device_type(&s, &type, 0), VRIO_S_NOERR);
+  EXPECT_EQ(type, VRIO_DEVICE_TYPE_SOCKET);
+  ASSERT_EQ(write_all(&s, "ping"), VRIO_S_NOERR);
+  ASSERT_EQ(vrio_sync(&s, VRIO_SYNC_WRITE), VRIO_S_NOERR);
+  char got[8] = {};
+  EXPECT_EQ(::read(sv[1], got, sizeof got), 4);
+  EXPECT_STREQ(got, "ping");
+  ASSERT_EQ(::write(sv[1], "pong", 4), 4);
+  vrio_t_error_code rc;
+  EXPECT_EQ(read_once(&s, &rc), "pong");
+  ASSERT_EQ(vrio_close(&s, VRIO_CLOSE_WRITE), VRIO_S_NOERR);
+  EXPECT_EQ(::read(sv[1], got, sizeof got), 0) << "the write half was shut down";
+  ::close(sv[1]);
+  read_once(&s, &rc);
+  EXPECT_EQ(rc, VRIO_E_END_OF_FILE);
+  ASSERT_EQ(vrio_close(&s, 0), VRIO_S_NOERR);
+  EXPECT_EQ(s, nullptr);
 }
 
 // Writing to a pipe whose reader has gone: the error comes with the next
