@@ -243,7 +243,11 @@ TEST_P(VrioFileStream, AppendingStreamsNeverOverwriteEachOther)
 TEST_P(VrioFileStream, ConcurrentAppendersKeepEveryLine)
 {
   std::string file = make_file("shared", "");
+#if defined(TRELIX_SANITIZE) || defined(VRIO_TSAN)
+  constexpr int lines = 100;
+#else
   constexpr int lines = 300;
+#endif
   auto line_of = [](char tag, int i) { return tag + std::to_string(i) + std::string(40, '.') + "\n"; };
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -354,8 +358,11 @@ TEST_P(VrioFileStream, WriteBehindKeepsOrder)
   EXPECT_TRUE(contents(file) == expected) << "contents differ";
 }
 
-#if defined(TRELIX_SANITIZE) || defined(VRIO_TSAN) || defined(TRELIX_EMULATED)
-constexpr size_t copy_size = 3 << 20;
+// Kept to a few seconds where every access is instrumented or emulated.
+#if defined(TRELIX_SANITIZE) || defined(VRIO_TSAN)
+constexpr size_t copy_size = 1 << 20;
+#elif defined(TRELIX_EMULATED)
+constexpr size_t copy_size = 4 << 20;
 #else
 constexpr size_t copy_size = 24 << 20;
 #endif
