@@ -26,6 +26,15 @@ vrio_t_error_code vrio_event_raw_new(vrio_t_event_raw *raw)
   int fds[2];
   if (pipe(fds) != 0)
     return vrio_map_unix_error(errno, VRIO_E_OS_ERROR);
+  /* Never 0, 1 or 2: with a standard descriptor closed at start-up, the
+     standard stream over it must not become this pipe. */
+  for (int i = 0; i < 2; ++i) {
+    vrio_t_error_code rc = vrio_unix_fd_above_standard(fds[i], &fds[i]);
+    if (rc < 0) {
+      close(fds[1 - i]);
+      return rc;
+    }
+  }
   for (int fd : fds) {
     int fl = fcntl(fd, F_GETFL);
     if (fl == -1 || fcntl(fd, F_SETFL, fl | O_NONBLOCK) == -1 ||

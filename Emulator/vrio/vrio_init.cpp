@@ -16,9 +16,7 @@ struct module {
   vrio_t_error_code (*init)(vrio_t_bits options); /* 0 start, 1 stop */
 };
 
-/* Character coders, files, sockets, the async, threaddevice, seek and
-   char-coder layers and the standard streams start between the work items
-   and the process module as they are added. */
+/* Sockets start between files and the async layer once they exist. */
 const module modules[] = {
     {"buffers", vrio_init_buf},
     {"tracing", vrio_init_debug},
@@ -27,6 +25,13 @@ const module modules[] = {
     {"threads", vrio_init_thread},
     {"interrupts", vrio_interrupt_init},
     {"work items", vrio_init_work_items},
+    {"character coders", vrio_init_char_coder},
+    {"files", vrio_init_file},
+    {"async layer", vrio_init_layer_async},
+    {"threaddevice layer", vrio_init_layer_threaddevice},
+    {"seek layer", vrio_init_layer_seek},
+    {"char-coder layer", vrio_init_layer_coder},
+    {"standard streams", vrio_init_standard_streams},
     {"processes", vrio_init_process},
 };
 

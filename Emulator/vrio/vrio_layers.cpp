@@ -124,6 +124,53 @@ void vrio_layer_pop(VRIO *s)
   top->next = nullptr;
 }
 
+vrio_t_error_code vrio_layer_close_sides(VRIO *s, vrio_t_bits options)
+{
+  vrio_t_layer *l = *s;
+  if (options & VRIO_CLOSE_READ)
+    l->flags &= ~(VRIO_LAYER_OPEN_READ | VRIO_LAYER_READ_ALIVE);
+  if (options & VRIO_CLOSE_WRITE)
+    l->flags &= ~(VRIO_LAYER_OPEN_WRITE | VRIO_LAYER_WRITE_ALIVE);
+  if (!(l->flags & (VRIO_LAYER_READ_ALIVE | VRIO_LAYER_WRITE_ALIVE))) {
+    vrio_layer_pop(s);
+    vrio_layer_destroy(l);
+  }
+  return VRIO_S_NOERR;
+}
+
+vrio_t_error_code vrio_layer_open_not_implemented(const vrio_t_funcs *, VRIO *, vrio_t_arglist,
+                                                  vrio_t_bits)
+{
+  return VRIO_E_NOT_IMPLEMENTED;
+}
+
+vrio_t_error_code vrio_layer_pop_not_implemented(const vrio_t_funcs *, VRIO *, vrio_t_bits)
+{
+  return VRIO_E_NOT_IMPLEMENTED;
+}
+
+vrio_t_error_code vrio_layer_close_pushed(VRIO *s, vrio_t_bits options)
+{
+  vrio_t_error_code rc = vrio_close(&(*s)->next, options);
+  if (rc < 0)
+    return rc;
+  return vrio_layer_close_sides(s, options);
+}
+
+vrio_t_error_code vrio_layer_sync_pop(const vrio_t_funcs *funcs, VRIO *s)
+{
+  if (*s == nullptr || (*s)->funcs != funcs)
+    return VRIO_E_NOT_FOUND;
+  /* Both sides: read-ahead goes back below, pending output is written. */
+  vrio_t_error_code rc = funcs->sync(s, 0x26);
+  if (rc < 0)
+    return rc;
+  vrio_t_layer *top = *s;
+  vrio_layer_pop(s);
+  vrio_layer_destroy(top);
+  return VRIO_S_NOERR;
+}
+
 void vrio_layer_destroy(vrio_t_layer *layer)
 {
   layer->funcs->destroy(layer);

@@ -7,6 +7,7 @@
  * with cancellation off, so lines never interleave and a cancellation
  * never cuts one short.
  */
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -65,8 +66,15 @@ static void choose_trace_stream(void)
   else
     std::fprintf(stderr, "VRIO_TRACE_FILE == %s%s%s\n", "", "NULL", "");
   std::fflush(stderr);
-  if (name != nullptr)
-    stream = std::fopen(name, "w+");
+  if (name != nullptr) {
+    /* Never as descriptor 0, 1 or 2 when one of them is closed. */
+    int fd = open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd != -1 && vrio_unix_fd_above_standard(fd, &fd) >= 0) {
+      stream = fdopen(fd, "w+");
+      if (stream == nullptr)
+        close(fd);
+    }
+  }
   if (stream == nullptr) {
     const char *fd = std::getenv("VRIO_TRACE_FD");
     stream = fd != nullptr && std::strtol(fd, nullptr, 0) == 1 ? stdout : stderr;

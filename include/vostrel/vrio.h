@@ -20,8 +20,11 @@
 
 #include "vostrel/vrio_alloc.h"
 #include "vostrel/vrio_buf.h"
+#include "vostrel/vrio_coder.h"
+#include "vostrel/vrio_device.h"
 #include "vostrel/vrio_errors.h"
 #include "vostrel/vrio_event.h"
+#include "vostrel/vrio_file.h"
 #include "vostrel/vrio_props.h"
 #include "vostrel/vrio_thread.h"
 #include "vostrel/vrio_trace.h"

@@ -54,6 +54,42 @@ inline deliveries count_deliveries(const std::vector<std::atomic<int>> &seen)
   return d;
 }
 
+// Argument lists of open and push.
+inline vrio_t_property arg_pointer(const char *key, void *p)
+{
+  vrio_t_property a{key, {}};
+  a.v.flags = VRIO_VARIANT_POINTER;
+  a.v.u.p = p;
+  return a;
+}
+
+inline vrio_t_property arg_string(const char *key, const char *s)
+{
+  vrio_t_property a{key, {}};
+  a.v.flags = VRIO_VARIANT_STRING;
+  a.v.u.string = const_cast<char *>(s);
+  return a;
+}
+
+inline vrio_t_property arg_end()
+{
+  vrio_t_property a{nullptr, {}};
+  a.v.flags = VRIO_VARIANT_END;
+  return a;
+}
+
+// An instance of the coder registered under `name`, or null.
+inline vrio_t_coder *open_coder(const char *name, vrio_t_bits options)
+{
+  vrio_t_coder_funcs *funcs = nullptr;
+  if (vrio_char_coder_find(&funcs, name, nullptr, 0) < 0)
+    return nullptr;
+  vrio_t_coder *coder = nullptr;
+  vrio_t_error_code rc = vrio_char_coder_open(funcs, &coder, nullptr, options);
+  vrio_coder_funcs_release(funcs);
+  return rc < 0 ? nullptr : coder;
+}
+
 inline vrio_t_timespec ms(int milliseconds)
 {
   return vrio_t_timespec{milliseconds / 1000, (milliseconds % 1000) * 1000000};

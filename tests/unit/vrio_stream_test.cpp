@@ -16,6 +16,7 @@
 
 #include "vostrel/vrio.h"
 #include "vrio_fixture.h"
+#include "vrio_internal.h"
 
 namespace {
 
@@ -102,15 +103,7 @@ vrio_t_error_code close_layer(VRIO *s, vrio_t_bits options, counters *count)
     if (rc < 0)
       return rc;
   }
-  if (options & VRIO_CLOSE_READ)
-    l->flags &= ~(VRIO_LAYER_OPEN_READ | VRIO_LAYER_READ_ALIVE);
-  if (options & VRIO_CLOSE_WRITE)
-    l->flags &= ~(VRIO_LAYER_OPEN_WRITE | VRIO_LAYER_WRITE_ALIVE);
-  if (!(l->flags & (VRIO_LAYER_READ_ALIVE | VRIO_LAYER_WRITE_ALIVE))) {
-    vrio_layer_pop(s);
-    vrio_layer_destroy(l);
-  }
-  return VRIO_S_NOERR;
+  return vrio_layer_close_sides(s, options);
 }
 
 vrio_t_error_code mem_close(VRIO *s, vrio_t_bits options)
@@ -260,29 +253,6 @@ const vrio_t_funcs pass_funcs = {sizeof(vrio_t_funcs), "pass", sizeof(pass_layer
 const vrio_t_funcs quiet_funcs = {sizeof(vrio_t_funcs), "quiet", sizeof(pass_layer), 0, 0,
                                   pass_read, pass_write, pass_sync, pass_seek, pass_close,
                                   pass_push, pass_pop, pass_destroy, pass_open, nullptr};
-
-vrio_t_property arg_pointer(const char *key, void *p)
-{
-  vrio_t_property a{key, {}};
-  a.v.flags = VRIO_VARIANT_POINTER;
-  a.v.u.p = p;
-  return a;
-}
-
-vrio_t_property arg_string(const char *key, const char *s)
-{
-  vrio_t_property a{key, {}};
-  a.v.flags = VRIO_VARIANT_STRING;
-  a.v.u.string = const_cast<char *>(s);
-  return a;
-}
-
-vrio_t_property arg_end()
-{
-  vrio_t_property a{nullptr, {}};
-  a.v.flags = VRIO_VARIANT_END;
-  return a;
-}
 
 struct VrioStream : VrioLibrary {
   counters count;
@@ -625,6 +595,9 @@ TEST_F(VrioStream, OpenAndPushFoldSuccessCodes)
 
 TEST_F(VrioStream, StandardStreamSlots)
 {
+  // The library's own standard streams leave first (closing them).
+  for (vrio_t_bits slot : {1u, 3u, 5u})
+    ASSERT_EQ(vrio_set_standard_stream(nullptr, slot), VRIO_S_NOERR);
   open(VRIO_OPEN_WRITE, "");
   VRIO out = s;
   s = nullptr;
