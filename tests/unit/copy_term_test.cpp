@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "heavy_tests.h"
 #include "array_stacks.h"
 #include "copy_term.h"
 #include "terms.h"
@@ -190,7 +191,7 @@ TEST_F(CopyTerm, CopyThatDoesNotFitReportsNull)
 
 TEST_F(CopyTerm, MillionElementLists)
 {
-  constexpr int n = 1000000;
+  constexpr int n = heavy_list_length;
   std::vector<TAGGED> items(n, atom_a);
   TAGGED ground = list_of(items);
   // A ground list: the result is the list itself.

@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "heavy_tests.h"
 #include "array_stacks.h"
 #include "copy_term.h"
 #include "initial_atoms.h"
@@ -224,7 +225,7 @@ TEST_F(Instances, MillionElementList)
 {
   TAGGED l = atom_nil;
   TAGGED v = heap_var();
-  for (int i = 0; i < 1000000; ++i)
+  for (int i = 0; i < heavy_list_length; ++i)
     l = cons(i == 0 ? v : MakeSmall_checked(i), l);
   instance *ins = compile(atom_a, l);
   TAGGED got = fetch(ins, 7);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "heavy_tests.h"
 #include "array_stacks.h"
 #include "memman.h"
 #include "terms.h"
@@ -228,7 +229,7 @@ TEST_F(Unify, BoxedNumbers)
 
 TEST_F(Unify, MillionElementListsUseNoNativeRecursion)
 {
-  constexpr int n = 1000000;
+  constexpr int n = heavy_list_length;
   std::vector<TAGGED> ints(n), vars(n);
   for (int i = 0; i < n; ++i)
     ints[i] = MakeSmall_checked(i);
