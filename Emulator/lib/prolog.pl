@@ -17,7 +17,7 @@
         simple/1, compound/1, callable/1, ground/1, mutable/1, db_reference/1,
         is_list/1,
         arg/3, functor/3, (=..)/2, compare/3, (==)/2, (\==)/2,
-        (@<)/2, (@>)/2, (@=<)/2, (@>=)/2,
+        (@<)/2, (@>)/2, (@=<)/2, (@>=)/2, unify_with_occurs_check/2,
         length/2, append/3, create_mutable/2, get_mutable/2, update_mutable/2,
         must_be/4, illarg/3, illarg/4, get_module/3, must_be_callable/5,
         call_module/3,
