@@ -497,3 +497,77 @@ expect(vrio_error_names, N, (prolog:'$vrio_error_name'(-10008, N) ; prolog:'$vri
 test(stream_code_of_a_non_stream_fails) :- \+ prolog:'$stream_code'(_, 12).
 test(stream_code_of_user_output) :-
         prolog:'$stream_code'(user_output, A), current_output('$stream'(A)).
+
+% ---- halt ----
+
+% halt/1 flushes every open output stream before the process may end: a
+% file written and never closed holds its text once halt has run.
+uncaught(halt_flushes_open_streams,
+         (open('streams_test_halt', write, S), put_char(S, h), put_char(S, i), halt(0)),
+         '$reserved'(4)).
+test(the_file_left_open_by_halt_is_complete) :-
+        read_file('streams_test_halt', [], hi).
+
+% ---- $open/5: unique names ----
+
+% With the unique-name bit (0x20000) and exclusive creation (0x10000), an
+% existing name gets the process id and a number between its stem and its
+% extension.
+test(unique_file_names) :-
+        write_file('streams_test_log.txt', [], old),
+        prolog:'$absolute_path'('streams_test_log.txt', '', 0, Path),
+        prolog:'$open'(Path, write, 0x30000, [], A),
+        S = '$stream'(A),
+        stream_property(S, file_name(F)),
+        put_char(S, n),
+        close(S),
+        F \== Path,
+        atom_concat(Stem, '.txt', Path),
+        atom_concat(Stem, Rest, F),
+        atom_concat(Digits, '.txt', Rest),
+        atom_codes(Digits, Ds), Ds \== [], digits(Ds),
+        read_file('streams_test_log.txt', [], old),
+        read_file(F, [], n).
+
+digits([]).
+digits([D|Ds]) :- D >= 0'0, D =< 0'9, digits(Ds).
+
+test(exclusive_creation_refuses_an_existing_file) :-
+        write_file('streams_test_excl', [], x),
+        prolog:'$absolute_path'('streams_test_excl', '', 0, Path),
+        \+ prolog:'$open'(Path, write, 0x10000, [], _),
+        prolog:'$cerror_data'(1030, _).
+
+% ---- $select/10 ----
+
+expect(select_results, R,
+       (prolog:'$stream_from_codes'("x", A, 0x28),
+        (   prolog:'$select'([], _, [], _, [A], RS, [], _, 0.0, R0), RS == [A], R = R0
+        ;   prolog:'$select'([], _, [], _, [], _, [], _, 0, R)
+        ;   prolog:'$select'([], _, [], _, [foo], _, [], _, 0.0, R)
+        ;   close('$stream'(A)), fail
+        )),
+       [0, -10004, -10004]).
+
+test(select_times_out_with_nothing_ready) :-
+        prolog:'$select'([], _, [], _, [], _, [], _, 0.0, -10018).
+
+test(select_refuses_a_closed_stream) :-
+        prolog:'$stream_from_codes'([], A, 0x28),
+        close('$stream'(A)),
+        catch(prolog:'$select'([], _, [], _, [A], _, [], _, 0.0, _), error(E, context(_, N)), true),
+        E = domain_error(stream_or_alias, _), N == 5.
+
+% ---- Line-flushed streams ----
+
+% A code-list stream is line-flushed: nl/1 sends what was written to the
+% device at once, put_char/2 alone does not.
+test(newline_flushes_a_line_flushed_stream) :-
+        prolog:'$stream_from_codes'([], A, 0x68),
+        S = '$stream'(A),
+        put_char(S, a),
+        at_end_of_stream(S),
+        nl(S),
+        read_codes(S, Cs),
+        close(S),
+        Cs == [0'a, 0'\n].
