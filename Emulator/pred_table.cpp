@@ -12,6 +12,7 @@
 #include "char_conversion.h"
 #include "choice_control.h"
 #include "clause_counters.h"
+#include "codesio.h"
 #include "copy_term.h"
 #include "datadefs.h"
 #include "errors.h"
@@ -249,6 +250,12 @@ const pred_row pred_table[] = {
     NATIVE("$directory_path", prolog_directory_path, 2),
     NATIVE("$file_type", prolog_file_type, 3),
     NATIVE("$split_env_path", prolog_split_env_path, 3),
+
+    /* The foreign predicates of the codesio resource, until the loader of
+       foreign resources exists. */
+    NATIVE("$codes_to_stream", prolog_codes_to_stream, 2),
+    NATIVE("$open_buf_stream", prolog_open_buf_stream, 1),
+    NATIVE("$stream_to_codes", prolog_stream_to_codes, 3),
 };
 
 #undef ESCAPE

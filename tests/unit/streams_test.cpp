@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "atoms.h"
+#include "codesio.h"
 #include "datadefs.h"
 #include "errors.h"
 #include "file_names.h"
@@ -722,6 +723,25 @@ TEST_F(Streams, WaitingKeepsItsDeadlineWhenAStreamIsSignalledButNeverReady)
   EXPECT_LT(took, std::chrono::seconds(20));
   vr_fclose_internal(s, VR_CLOSE_FORCE);
   vrio_event_free(always_set);
+}
+
+// ---- Code-list streams (the codesio resource) ----
+
+TEST_F(Streams, CodeStreamsRefuseMalformedTextAndTheResourceEndClosesThem)
+{
+  VR_stream *s = nullptr;
+  EXPECT_EQ(codes_to_stream("ok\xFF", &s), nullptr) << "a byte that starts no character";
+  VR_stream *a = nullptr, *b = nullptr, *in = nullptr;
+  ASSERT_NE(open_buf_stream(&a), nullptr);
+  ASSERT_NE(open_buf_stream(&b), nullptr);
+  ASSERT_NE(codes_to_stream("xyz", &in), nullptr);
+  VR_stream *other = null_stream(SM_OUTPUT);
+  codesio_deinit(0);
+  EXPECT_EQ(find_stream(a), nullptr);
+  EXPECT_EQ(find_stream(b), nullptr);
+  EXPECT_EQ(find_stream(in), nullptr);
+  EXPECT_EQ(find_stream(other), other) << "streams of other kinds stay";
+  vr_fclose_internal(other, 0);
 }
 
 // ---- The tokenizer over a stream ----
