@@ -571,3 +571,125 @@ test(newline_flushes_a_line_flushed_stream) :-
         read_codes(S, Cs),
         close(S),
         Cs == [0'a, 0'\n].
+
+% ---- The native built-ins under the predicates ----
+
+% A code-list stream open both ways (0x68), its address.
+rw_stream(A) :- prolog:'$stream_from_codes'("xy", A, 0x68).
+
+native_error(put_byte_range, (open('streams_test_n1', write, S, [type(binary)]), S = '$stream'(A)),
+             prolog:'$put_byte_fail_on_interrupt'(A, 256, 0), domain_error(byte, 256)).
+native_error(put_byte_not_integer, (open('streams_test_n1', write, S, [type(binary)]), S = '$stream'(A)),
+             prolog:'$put_byte_fail_on_interrupt'(A, a, 0), type_error(integer, a)).
+native_error(put_code_negative, rw_stream(A), prolog:'$put_code_fail_on_interrupt'(A, -1, 0),
+             representation_error(character_code)).
+native_error(get_code_bad_options, rw_stream(A), prolog:'$get_code_fail_on_interrupt'(A, _, x),
+             type_error(integer, x)).
+native_error(not_a_stream, true, prolog:'$stream_count'(12, _, _, _), domain_error(stream_or_alias, 12)).
+native_error(negative_line_count, rw_stream(A), prolog:'$stream_set_line_count'(A, -1),
+             domain_error(not_less_than_zero, -1)).
+native_error(line_count_not_integer, rw_stream(A), prolog:'$stream_set_line_count'(A, x),
+             type_error(integer, x)).
+native_error(unget_not_integer, rw_stream(A), prolog:'$unget_code'(A, x, _), type_error(integer, x)).
+
+expect(native_errors, Case-F,
+       (native_error(Case, Setup, Goal, _), call(Setup), error_of(Goal, F)),
+       [put_byte_range-domain_error(byte, 256), put_byte_not_integer-type_error(integer, a),
+        put_code_negative-representation_error(character_code),
+        get_code_bad_options-type_error(integer, x),
+        not_a_stream-domain_error(stream_or_alias, 12),
+        negative_line_count-domain_error(not_less_than_zero, -1),
+        line_count_not_integer-type_error(integer, x),
+        unget_not_integer-type_error(integer, x)]).
+
+% The natives' own culprit is the stream argument as given: the address.
+test(native_wrong_direction) :-
+        open('streams_test_n2', write, S), S = '$stream'(A),
+        error_of(prolog:'$get_code_fail_on_interrupt'(A, _, 0), F),
+        close(S),
+        F == permission_error(input, stream, A).
+
+% An empty file with the action error: -1 once, then the past-end error.
+test(native_read_past_end) :-
+        empty_file('streams_test_n3'),
+        open('streams_test_n3', read, S), S = '$stream'(A),
+        prolog:'$get_code_fail_on_interrupt'(A, -1, 0),
+        error_of(prolog:'$get_code_fail_on_interrupt'(A, _, 0),
+                 permission_error(input, past_end_of_stream, _)),
+        close(S).
+
+% Closing only the input direction (option 4) of a two-way stream leaves
+% its output open.
+test(close_one_direction) :-
+        rw_stream(A),
+        prolog:'$close_fail_on_interrupt'(A, 4),
+        S = '$stream'(A),
+        stream_property(S, output), \+ stream_property(S, input),
+        close(S).
+
+test(set_position_of_a_stream_that_cannot_move_fails_quietly) :-
+        \+ prolog:'$set_stream_position'(user_input, 0, 0, 0, 0).
+
+% The line count can be set; the item count stays.
+test(stream_set_line_count) :-
+        rw_stream(A),
+        get_char('$stream'(A), x),
+        prolog:'$stream_set_line_count'(A, 41),
+        prolog:'$stream_count'(A, I, L, P),
+        prolog:'$stream_offset'(A, O),
+        close('$stream'(A)),
+        [I, L, P, O] == [1, 41, 0, 1].
+
+% $seek moves a repositionable stream and answers the new offset; it fails
+% where it cannot move.
+test(seek) :-
+        write_file('streams_test_seek', [], 'abcdef'),
+        open('streams_test_seek', read, S, [reposition(true)]),
+        S = '$stream'(A),
+        prolog:'$seek'(A, 4, bof, N1), get_char(S, e),
+        prolog:'$seek'(A, -3, current, N2), get_char(S, c),
+        \+ prolog:'$seek'(A, 0, middle, _),
+        \+ prolog:'$seek'(A, x, bof, _),
+        close(S),
+        N1 == 4, N2 == 2.
+
+% The last character read can be pushed back, once.
+test(unget_code) :-
+        rw_stream(A),
+        S = '$stream'(A),
+        get_code(S, 0'x),
+        prolog:'$unget_code'(A, 0'x, _),
+        error_of(prolog:'$unget_code'(A, 0'x, _), system_error(_)),
+        get_code(S, X),
+        close(S),
+        X == 0'x.
+
+% The buffered readers take what the buffer holds up to a stop code.
+test(buffered_codes) :-
+        prolog:'$stream_from_codes'("ab,cd", A, 0x28),
+        S = '$stream'(A),
+        peek_code(S, _),
+        prolog:'$get_buffered_codes'(A, 0',, L, T),
+        T = [],
+        get_code(S, C),
+        close(S),
+        L == [0'a, 0'b], C == 0',.
+
+% A null stream takes all output and shows in the enumeration.
+test(open_null) :-
+        prolog:'$open_null'(A),
+        S = '$stream'(A),
+        put_char(S, z), flush_output(S),
+        stream_property(S, output),
+        close(S).
+
+% user_output redirected to a file; closing the file puts the original
+% back.
+test(redirected_user_output) :-
+        open('streams_test_redir', write, S), S = '$stream'(F),
+        prolog:'$stdoutput'(Orig, F),
+        put_char(user_output, r),
+        close(user_output),
+        prolog:'$stdoutput'(Now, Now),
+        Now == Orig,
+        read_file('streams_test_redir', [], r).

@@ -25,6 +25,7 @@
 #include "instance.h"
 #include "memman.h"
 #include "modules.h"
+#include "compiler.h"
 #include "predicates.h"
 #include "runtime_fixture.h"
 #include "streams.h"
@@ -803,6 +804,49 @@ TEST_F(Streams, ReadTokenReadsTheCurrentInput)
   EXPECT_EQ(deref(PointerToTerm(h + 1)), MakeSmall_checked('.'));
   eglobal->input_stream_ptr = eglobal->stream_user_input;
   vr_fclose_internal(s, 0);
+}
+
+} // namespace
+
+namespace {
+
+// Losing a direction of a stream with the close-cleanup flag calls the
+// library's close_cleanup/2 with what was lost: write (input remains),
+// then all.
+using StreamsWithLibrary = RuntimeFixture;
+
+TEST_F(StreamsWithLibrary, LosingADirectionCallsCloseCleanup)
+{
+  std::vector<std::string> errors;
+  consult_text(w,
+               "close_cleanup(_, How) :- ( '$bb_get'(user, cleanups, L) -> true ; L = [] ),"
+               " '$bb_put'(user, cleanups, [How|L]).",
+               eglobal->prolog_module, &errors);
+  ASSERT_TRUE(errors.empty()) << errors.front();
+  TAGGED *h = w->global_top;
+  *h = PointerToTerm(h);
+  w->global_top = h + 1;
+  w->term[0] = atom_nil;
+  w->term[1] = PointerToTerm(h);
+  w->term[2] = MakeSmall_checked(0x68);
+  ASSERT_EQ(prolog_stream_from_codes(w), 1);
+  VR_stream *s = stream_to_ptr(w->term[1], SM_ANY, 0);
+  ASSERT_NE(s, nullptr);
+  s->flags |= SF_CLOSE_CLEANUP;
+  ASSERT_EQ(vr_fclose_internal(s, VR_CLOSE_OUTPUT), VRIO_S_NOERR);
+  ASSERT_EQ(vr_fclose_internal(s, 0), VRIO_S_DEALLOCATED);
+  TAGGED *v = w->global_top;
+  *v = PointerToTerm(v);
+  w->global_top = v + 1;
+  w->term[0] = init_atom_check("user", 0);
+  w->term[1] = init_atom_check("cleanups", 0);
+  w->term[2] = PointerToTerm(v);
+  ASSERT_EQ(prolog_bb_get(w), 1);
+  TAGGED l = deref(PointerToTerm(v));
+  std::vector<std::string> got;
+  for (; IsList(l); l = deref(TagToLST(l)[1]))
+    got.push_back(atom_name(deref(TagToLST(l)[0])));
+  EXPECT_EQ(got, (std::vector<std::string>{"all", "write"}));
 }
 
 } // namespace
