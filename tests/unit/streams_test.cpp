@@ -313,6 +313,107 @@ TEST_F(Streams, AutoflushOnNewlineUnlessSuppressed)
   suppress_autoflush = 0;
 }
 
+// Two line-flushed streams over one device (a terminal, say): switching
+// between them flushes the other first, so the device sees the text in
+// the order it was written; writing lines to one of them does not flush
+// the other every time.
+std::string shared_device;
+const char shared_class = 0;
+vrio_t_error_code shared_write(void *, const void *buf, std::size_t *size, vrio_t_bits)
+{
+  const auto *codes = static_cast<const std::int32_t *>(buf);
+  for (std::size_t i = 0; i < *size / 4; i++)
+    shared_device += static_cast<char>(codes[i]);
+  *size -= *size % 4;
+  return VRIO_S_NOERR;
+}
+vrio_t_error_code shared_close(void **data, vrio_t_bits)
+{
+  *data = nullptr;
+  return VRIO_S_NOERR;
+}
+
+TEST_F(Streams, LineFlushedStreamsReachTheirDeviceInTheOrderOfWriting)
+{
+  static int data;
+  VR_stream *one = nullptr, *two = nullptr;
+  for (VR_stream **s : {&one, &two})
+    ASSERT_EQ(VR_create_stream(&data, &shared_class, nullptr, shared_write, nullptr, nullptr, shared_close,
+                               nullptr, nullptr, nullptr, 0x2 | 0x8, s),
+              VRIO_S_NOERR);
+  shared_device.clear();
+  auto put = [&](VR_stream *s, const char *text, bool newline_flush) {
+    VR_put_encoded_string(s, text, 0);
+    if (newline_flush) {
+      ASSERT_EQ(vr_flush_output(s, 0x2), VRIO_S_NOERR);
+    }
+  };
+  put(one, "a", false);
+  put(two, "b\n", true);
+  EXPECT_EQ(shared_device, "ab\n") << "the other stream's text went first";
+  put(one, "x", false);
+  put(two, "c\n", true);
+  EXPECT_EQ(shared_device, "ab\nc\n") << "a second line of the same stream flushes only it";
+  put(one, "\n", true);
+  EXPECT_EQ(shared_device, "ab\nc\nx\n");
+  vr_fclose_internal(one, 0);
+  vr_fclose_internal(two, 0);
+}
+
+// An interactive stream that would block: the prompt goes to standard
+// error once when the terminal's cursor is at the start of a line, and
+// busy idle hooks run ten passes before each new attempt to read.
+int reads_before_data;
+std::vector<int> hook_calls_at_read;
+int busy_calls[2];
+int busy_a(void *) { return ++busy_calls[0], 1; }
+int busy_b(void *) { return ++busy_calls[1], 1; }
+const char terminal_class = 0;
+vrio_t_error_code terminal_read(void *, void *buf, std::size_t *size, vrio_t_bits options)
+{
+  if (options & VRIO_DEVICE_NONBLOCKING) {
+    hook_calls_at_read.push_back(busy_calls[0]);
+    if (reads_before_data-- > 0)
+      return VRIO_E_WOULD_BLOCK;
+  }
+  if (*size < 4)
+    return VRIO_E_PARAMETER_ERROR;
+  *static_cast<std::int32_t *>(buf) = 'k';
+  *size = 4;
+  return VRIO_S_NOERR;
+}
+
+TEST_F(Streams, AnInteractiveReadThatWouldBlockPromptsOnceAndRunsIdleHooks)
+{
+  static int data;
+  VR_stream *term = nullptr;
+  ASSERT_EQ(VR_create_stream(&data, &terminal_class, terminal_read, nullptr, nullptr, nullptr, shared_close,
+                             nullptr, nullptr, nullptr, 0x2 | 0x4, &term),
+            VRIO_S_NOERR);
+  VR_stream *err = code_stream();
+  VR_stream *saved_err = eglobal->stream_user_error;
+  eglobal->stream_user_error = err;
+  eglobal->current_prompt = init_atom_check("|: ", 0);
+  eglobal->root_stream_ptr->line_length = 0;
+  ASSERT_EQ(VR_install_idle_hook(busy_a, nullptr, 0), VRIO_S_NOERR);
+  ASSERT_EQ(VR_install_idle_hook(busy_b, nullptr, 0), VRIO_S_NOERR);
+  reads_before_data = 2;
+  EXPECT_EQ(vr_get_code_helper(term, 0), 'k');
+  EXPECT_EQ(hook_calls_at_read, (std::vector<int>{0, 10, 20})) << "ten busy passes before each attempt";
+  EXPECT_EQ(busy_calls[0], busy_calls[1]);
+  VR_install_idle_hook(busy_a, nullptr, 1);
+  VR_install_idle_hook(busy_b, nullptr, 1);
+  EXPECT_EQ(drain(err), (std::vector<int>{'|', ':', ' '})) << "the prompt, once";
+  /* With the cursor in mid-line no prompt is written. */
+  eglobal->root_stream_ptr->line_length = 3;
+  reads_before_data = 1;
+  EXPECT_EQ(vr_get_code_helper(term, 0), 'k');
+  EXPECT_TRUE(drain(err).empty());
+  eglobal->stream_user_error = saved_err;
+  vr_fclose_internal(err, 0);
+  vr_fclose_internal(term, 0);
+}
+
 // ---- Interrupts and idle hooks ----
 
 TEST_F(Streams, AHardInterruptComesBackFromTheNextWorkItemRun)
