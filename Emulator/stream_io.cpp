@@ -593,6 +593,19 @@ void vr_os_signal_delivered(unsigned options)
 
 const char *vr_vrio_error_name(vrio_t_error_code code) { return vrio_error_name(code); }
 
+void vr_vrio_trace_line(const char *function, const char *file, int line, const char *message, long number,
+                        const char *string, int level)
+{
+  vrio_trace_line(function, file, line, message, number, string, level);
+}
+
+void vr_vrio_debug_break(const char *file, int line) { vrio_debug_break(file, line); }
+
+int vr_vrio_assert_failure(const char *function, const char *file, int line)
+{
+  return vrio_assert_failure(function, file, line);
+}
+
 /* ---- The tokenizer's source ---- */
 
 namespace {

@@ -293,8 +293,13 @@ void setinterrupt_interrupt_hook(void *cookie, vrio_t_bits options);
 int vr_test_and_clear_hard_interrupt(void);
 void vr_os_signal_delivered(unsigned options);
 
-/* The interface's entries to the I/O library's tracing and error names. */
+/* The interface's entries to the I/O library's tracing, error names and
+   assertion reports: they forward their arguments unchanged. */
 const char *vr_vrio_error_name(vrio_t_error_code code);
+void vr_vrio_trace_line(const char *function, const char *file, int line, const char *message, long number,
+                        const char *string, int level);
+void vr_vrio_debug_break(const char *file, int line);
+int vr_vrio_assert_failure(const char *function, const char *file, int line);
 
 /* ---- The tokenizer's character source over a stream ---- */
 
