@@ -315,12 +315,15 @@ prolog_catch(G, C, R) :- catch(G, C, R).
 % The reserved exception '$reserved'(N) asks whoever runs the query to end
 % the process: kind N /\ 255 = 4 exits with status N >> 8, kind 3 (an
 % abort) with status 1.  No catcher stops it ('$catch'/4 passes it on),
-% so that a catch-all cannot swallow halt/0,1 or abort/0.
+% so that a catch-all cannot swallow halt/0,1 or abort/0.  Whatever ends the
+% process afterwards, everything written to an output stream has reached
+% its device first.
 halt :- halt(0).
 halt(Code) :- var(Code), !,
         raise_exception(error(instantiation_error, context(halt(Code), 1))).
 halt(Code) :- integer(Code), !,
         N is (Code << 8) \/ 4,
+        flush_all_output,
         raise_exception('$reserved'(N)).
 halt(Code) :-
         raise_exception(error(type_error(integer, Code), context(halt(Code), 1))).

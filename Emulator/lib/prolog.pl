@@ -25,7 +25,16 @@
         atom_length/2, sub_atom/5, atom_concat/3, char_code/2,
         atom_codes/2, atom_chars/2, number_codes/2, number_chars/2,
         atom_number/2, upcase_atom/2, copy_term/2, term_variables/2,
-        current_prolog_flag/2, set_prolog_flag/2, statistics/2
+        current_prolog_flag/2, set_prolog_flag/2, statistics/2,
+        % streams
+        open/3, open/4, close/1, close/2, current_input/1, current_output/1,
+        set_input/1, set_output/1, flush_output/0, flush_output/1,
+        stream_property/2, at_end_of_stream/0, at_end_of_stream/1,
+        set_stream_position/2,
+        get_char/1, get_char/2, get_code/1, get_code/2, get_byte/1, get_byte/2,
+        peek_char/1, peek_char/2, peek_code/1, peek_code/2, peek_byte/1, peek_byte/2,
+        put_char/1, put_char/2, put_code/1, put_code/2, put_byte/1, put_byte/2,
+        nl/0, nl/1
     ]).
 
 :- ensure_loaded(error_terms).
@@ -34,3 +43,4 @@
 :- ensure_loaded(term_builtins).
 :- ensure_loaded(atom_text).
 :- ensure_loaded(flags).
+:- ensure_loaded(streams).
