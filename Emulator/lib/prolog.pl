@@ -25,7 +25,14 @@
         atom_length/2, sub_atom/5, atom_concat/3, char_code/2,
         atom_codes/2, atom_chars/2, number_codes/2, number_chars/2,
         atom_number/2, upcase_atom/2, copy_term/2, term_variables/2,
-        current_prolog_flag/2, set_prolog_flag/2, statistics/2
+        current_prolog_flag/2, set_prolog_flag/2, statistics/2,
+        % the dynamic database and all solutions
+        assert/1, assert/2, asserta/1, asserta/2, assertz/1, assertz/2,
+        retract/1, retractall/1, clause/2, clause/3, abolish/1, abolish/2,
+        erase/1, instance/2, recorda/3, recordz/3, recorded/3, current_key/2,
+        bb_put/2, bb_get/2, bb_delete/2, bb_update/3,
+        current_atom/1, current_predicate/1, current_predicate/2,
+        predicate_property/2, findall/3, findall/4, bagof/3, setof/3
     ]).
 
 :- ensure_loaded(error_terms).
@@ -34,3 +41,5 @@
 :- ensure_loaded(term_builtins).
 :- ensure_loaded(atom_text).
 :- ensure_loaded(flags).
+:- ensure_loaded(database).
+:- ensure_loaded(all_solutions).
