@@ -1167,23 +1167,38 @@ int prolog_setof_list_instances(worker *w)
     need += instance_words(i) + 2;
   if (w->stack_start - w->global_top < need)
     call_overflow(w, static_cast<int>(need), 3);
-  /* The list grows in term[2], from Tail, newest element first. */
+  /* Oldest first, so that the copies lie on the heap in the order of the
+     solutions (unbound variables compare by address). */
+  instance *oldest = nullptr;
   for (instance *i = r->first; i != nullptr;) {
-    instance *older = i->forward;
+    instance *newer = i->forward;
+    i->forward = oldest;
+    oldest = i;
+    i = newer;
+  }
+  r->first = oldest;
+  TAGGED list = w->term[2];
+  TAGGED *last = &list;
+  const TAGGED *heap = w->heap_start;
+  for (instance *i = oldest; i != nullptr;) {
+    instance *newer = i->forward;
     get_instance(w, i, 3, 2);
+    assert(w->heap_start == heap && "the room was made before the first copy");
+    (void)heap;
     const TAGGED head = w->global_top[-2];
     const TAGGED tail = w->global_top[-1];
     TAGGED *cell = w->global_top;
     cell[0] = IsVar(tail) ? head : tail;
     cell[1] = w->term[2];
     w->global_top = cell + 2;
-    w->term[2] = MakeLST(cell);
+    *last = MakeLST(cell);
+    last = &cell[1];
     free_instance(i);
-    r->first = older;
-    i = older;
+    r->first = newer;
+    i = newer;
   }
   r->last = nullptr;
-  return cunify(w, w->term[1], w->term[2]);
+  return cunify(w, w->term[1], list);
 }
 
 int prolog_remove_setof_root(worker *w)
