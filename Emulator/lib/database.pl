@@ -108,10 +108,13 @@ dynamic1(Head, Goal, M, Op) :-
         ).
 
 static_fault(Op, Head, M, Goal) :-
+        static_fault(Op, Head, M, Goal, 0).
+
+static_fault(Op, Head, M, Goal, ArgNo) :-
         functor(Head, N, A),
         indicator(M, N, A, PI),
-        (   Op == access -> illarg(permission(access, private_procedure, _), Goal, 0, PI)
-        ;   illarg(permission(modify, static_procedure, _), Goal, 0, PI)
+        (   Op == access -> illarg(permission(access, private_procedure, _), Goal, ArgNo, PI)
+        ;   illarg(permission(modify, static_procedure, _), Goal, ArgNo, PI)
         ).
 
 indicator(user, N, A, N/A) :- !.
@@ -241,8 +244,8 @@ abolish_specs([], _, _).
 abolish_specs([M:N/A|Specs], Force, Goal) :-
         functor(T, N, A),
         (   '$predicate_property'(T, _, Bits, M, D) ->
-            (   D == prolog -> static_fault(modify, T, M, Goal)
-            ;   Force \== true, Bits /\ 2 =:= 0 -> static_fault(modify, T, M, Goal)
+            (   D == prolog -> static_fault(modify, T, M, Goal, 1)
+            ;   Force \== true, Bits /\ 2 =:= 0 -> static_fault(modify, T, M, Goal, 1)
             ;   true
             ),
             '$abolish'(T, M)

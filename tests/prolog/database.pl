@@ -414,3 +414,18 @@ expect(predicate_arities, R,
        ; prolog:'$predicate_arities'(user, call, A, B), R = A-B
        ; prolog:'$predicate_arities'(user, no_such_name, A, B), R = A-B ),
        [2-2, 1-255]).
+% Removing the clauses one file gave a dynamic multifile predicate.
+test(multifile_retractall_by_file) :-
+        assertz(multi(2)),
+        clause(multi(1), true, R), prolog:'$instance_file'(R, F, F),
+        \+ prolog:'$multifile_retractall'(multi(_), user, []),
+        \+ prolog:'$multifile_retractall'(multi(_), user, [F|x]),
+        \+ prolog:'$multifile_retractall'(multi(_), user, [7]),
+        prolog:'$multifile_retractall'(multi(_), user, [F]),
+        findall(X, multi(X), [2]).
+% Term references name heap cells; the mutable slots and unused ones hold
+% no reference.
+test(term_references) :-
+        prolog:'$term_ref'(0, T), var(T),
+        \+ prolog:'$term_ref'(5, _), \+ prolog:'$term_ref'(100000, _),
+        \+ prolog:'$term_ref'(0, a), \+ prolog:'$term_ref'(x, _).
