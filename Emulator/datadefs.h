@@ -22,6 +22,7 @@ struct mod_def;
 struct gcdef_proc;
 struct gcdef_mem;
 struct vr_t_vrio_stream_node_;
+struct setof_int_info;
 
 /* Statistics counters (times in milliseconds of user or wall time). */
 struct engine_stats {
@@ -76,6 +77,17 @@ struct engine_global {
   engine_stats stats;
 
   std::int64_t clauses_total, clauses_dead, clauses_dead_recently, clauses_dead_very_recently;
+  /* Dynamic clauses (dynamic_clauses.cpp): the two clocks of the logical
+     update view, whether no clause enumeration is known to be open, the
+     database references' stamps, the erased clauses waiting to be freed
+     (definition word -> dc_chain) and the newest set-of root. */
+  std::uint16_t def_clock;
+  std::uint16_t use_clock;
+  std::int32_t no_chpt_current_instance;
+  TAGGED dbref_stamp;
+  sw_on_key *dbref_table;
+  sw_on_key *dead_clause_table;
+  setof_int_info *setof;
 
   TAGGED exception;
   TAGGED memory_fault_exception;

@@ -9,6 +9,8 @@
 #include "modules.h"
 
 #include "datadefs.h"
+#include "dynamic_clauses.h"
+#include "enumeration.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
@@ -42,7 +44,7 @@ void free_interpreted(int_info *info)
   if (instance *i = info->first) {
     for (;;) {
       auto next = reinterpret_cast<std::uintptr_t>(i->forward);
-      checkdealloc(i, i->objsize, mm_code(MM_BIN_INSTANCE));
+      free_instance(i);
       if (next == 0 || (next & 1) != 0)
         break;
       i = reinterpret_cast<instance *>(next);
@@ -102,6 +104,8 @@ mod_def *find_module(TAGGED name, int insertp)
 int init_modules(void)
 {
   predicates_install_hooks();
+  dynamic_clauses_install_hooks();
+  enumeration_install();
   if (eglobal->user_modules == nullptr)
     eglobal->user_modules = new_switch_on_key(16, nullptr);
   if (eglobal->prolog_module == nullptr)
@@ -131,6 +135,11 @@ void for_each_predicate(mod_def *m, void (*visit)(definition *d, void *arg), voi
 
 void deinit_modules(void)
 {
+  /* First what the clause layer holds beside the clause lists (detached
+     dead clauses, set-of roots, reference stamps); the lists go with their
+     predicates below. */
+  dynamic_clauses_deinit();
+  enumeration_deinit();
   sw_on_key *t = eglobal->user_modules;
   if (t != nullptr) {
     for (std::uint32_t i = 0; i < sw_slots(t); i++) {

@@ -15,6 +15,8 @@
 #include "codesio.h"
 #include "copy_term.h"
 #include "datadefs.h"
+#include "dynamic_clauses.h"
+#include "enumeration.h"
 #include "errors.h"
 #include "exception_store.h"
 #include "file_names.h"
@@ -167,6 +169,30 @@ const pred_row pred_table[] = {
     NATIVE("$get_all_attribute_modules", prolog_get_all_attribute_modules, 1),
     NATIVE("$constraint_list", prolog_constraint_list, 2),
     NATIVE("$disjunctive_geler", prolog_disjunctive_geler, 2),
+
+    /* Dynamic clauses, references, set-of roots and enumeration. */
+    NATIVE("$insertz", prolog_insertz, 3),
+    NATIVE("$inserta", prolog_inserta, 3),
+    NATIVE("$erase", prolog_erase, 1),
+    NATIVE("$purge", prolog_purge, 1),
+    NATIVE("$retractall", prolog_retractall, 2),
+    NATIVE("$multifile_retractall", prolog_multifile_retractall, 3),
+    NATIVE("$patch_fact", prolog_patch_fact, 3),
+    NATIVE("$instance_file", prolog_instance_file, 3),
+    NATIVE("$set_clock", prolog_set_clock, 1),
+    NATIVE("$term_ref", prolog_term_ref, 2),
+    NATIVE("$add_setof_root", prolog_add_setof_root, 1),
+    NATIVE("$setof_inserta", prolog_setof_inserta, 3),
+    NATIVE("$setof_list_instances", prolog_setof_list_instances, 3),
+    NATIVE("$remove_setof_root", prolog_remove_setof_root, 1),
+    NATIVE("$nth_instance", prolog_nth_instance, 2),
+    NATIVE("$instance_module", prolog_instance_module, 2),
+    NATIVE("current_atom", prolog_current_atom, 1),
+    NATIVE("$current_module", prolog_current_module, 1),
+    NATIVE("$predicate_property", prolog_predicate_property, 5),
+    NATIVE("$predicate_arities", prolog_predicate_arities, 4),
+    NATIVE("$current_key", prolog_current_key, 4),
+    NATIVE("$current_clauses", prolog_current_clauses, 3),
 
     /* Text, hashing, flags and statistics. */
     NATIVE("$char_code", prolog_char_code, 3),

@@ -22,6 +22,7 @@
 #include "atoms.h"
 #include "code_walkers.h"
 #include "datadefs.h"
+#include "dynamic_clauses.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
@@ -900,6 +901,9 @@ void agc_mark_predicates(worker *w)
   if (eglobal->user_modules == nullptr)
     return;
   for_each_module(mark_module, nullptr);
+  /* Erased clauses waiting to be freed name their predicates, which must
+     outlive them; detached ones are in no clause list. */
+  agc_abolished(mark_instance_atoms);
   for (gcdef_proc *g = eglobal->gcdef_procs; g != nullptr; g = g->next) {
     mark_word(g->module);
     mark_word(g->printname);

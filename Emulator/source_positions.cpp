@@ -33,6 +33,7 @@
 #include "btree.h"
 #include "clause_counters.h"
 #include "datadefs.h"
+#include "dynamic_clauses.h"
 #include "indexing.h"
 #include "instance.h"
 #include "memman.h"
@@ -42,11 +43,6 @@
 #include "terms.h"
 #include "unify.h"
 #include "worker.h"
-
-/* The dynamic-clause layer decodes database references; a build without it
-   (tools, unit tests of this layer) links none, and then no reference
-   decodes. */
-instance *decode_dbref(TAGGED ref) __attribute__((weak));
 
 namespace {
 
@@ -400,7 +396,7 @@ int search_table_interp(worker *w, TAGGED rpath, TAGGED file, TAGGED line)
       return 0;
     path_buf.push(static_cast<std::uint32_t>(GetSmall(p)));
   }
-  instance *ins = decode_dbref != nullptr ? decode_dbref(t) : nullptr;
+  instance *ins = decode_dbref(t);
   if (ins == nullptr)
     return 0;
   /* Innermost first in the query, outermost first in the packing. */
@@ -518,7 +514,7 @@ int comp_table_lookup(const void *code, TAGGED *file, long *line)
 
 int prolog_new_table_interp(worker *w)
 {
-  instance *ins = decode_dbref != nullptr ? decode_dbref(deref(w->term[1])) : nullptr;
+  instance *ins = decode_dbref(deref(w->term[1]));
   if (ins == nullptr)
     return 0;
   return new_table_interp(w, deref(w->term[0]), ins, deref(w->term[2]));
@@ -559,7 +555,7 @@ int prolog_ancestor_at(worker *w)
       TAGGED t = deref(y3);
       while (IsList(t))
         t = deref(TagToLST(t)[1]);
-      if (decode_dbref != nullptr && decode_dbref(t) != nullptr)
+      if (decode_dbref(t) != nullptr)
         return cunify(w, w->term[0], y3);
     }
   }

@@ -11,13 +11,17 @@
  *
  * Callers: the database, blackboard, setof and exception code (get_instance),
  * start-up (memory_fault_term), the enumeration of record keys
- * (decode_instance_key), the runtime library ($large_data/3).
+ * (decode_instance_key), the runtime library ($large_data/3 and the two
+ * built-ins that say where a clause reference belongs, $nth_instance/2 and
+ * $instance_module/2).
  */
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
+#include "dynamic_clauses.h"
 #include "initial_atoms.h"
+#include "modules.h"
 #include "instance.h"
 #include "memman.h"
 #include "stack_growth.h"
@@ -159,4 +163,34 @@ int prolog_large_data(worker *w)
     return 0;
   const TAGGED word = make_integer_term(w, static_cast<std::int32_t>(box[i]));
   return cunify(w, word, w->term[2]);
+}
+
+int prolog_nth_instance(worker *w)
+{
+  instance *ins = decode_dbref(w->term[0]);
+  if (ins == nullptr)
+    return 0;
+  /* Detached by abolishing (rank the plain 0): in no chain. */
+  VR_INTEGER n = 0;
+  int_info *info = ins->rank != 0 ? ins->root->proc.code.intinfo : nullptr;
+  if (info != nullptr) {
+    VR_INTEGER k = 1;
+    for (instance *i = info->first; i != nullptr; k++) {
+      if (i == ins) {
+        n = k;
+        break;
+      }
+      instance *raw = i->forward;
+      i = (reinterpret_cast<std::uintptr_t>(raw) & 1) != 0 ? nullptr : raw;
+    }
+  }
+  return cunify(w, w->term[1], MakeSmall_checked(n));
+}
+
+int prolog_instance_module(worker *w)
+{
+  instance *ins = decode_dbref(w->term[0]);
+  if (ins == nullptr || ins->root->module == nullptr)
+    return 0;
+  return cunify(w, w->term[1], ins->root->module->name);
 }

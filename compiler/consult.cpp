@@ -65,6 +65,12 @@ bool is(TAGGED t, const char *name, unsigned arity)
 }
 TAGGED arg(TAGGED t, unsigned i) { return deref(TagToSTR(deref(t))[i]); }
 
+bool has_compiled_clauses(const definition *d)
+{
+  const incore_info *info = d->proc.code.incoreinfo;
+  return is_compiled_type(predtyp(d)) && info != nullptr && info->clauses != *info->clauses_tail;
+}
+
 bool file_exists(const std::string &p)
 {
   struct stat st;
@@ -286,6 +292,64 @@ void declare_predicate(load_context &cx, TAGGED spec)
   cx.redefined.push_back(def);
 }
 
+/* Visits every Name/Arity of a directive argument as each_indicator
+   does, a Module: prefix (on the whole argument or on an element) naming
+   the module of what it qualifies. */
+template <typename F> bool each_qualified_indicator(TAGGED specs, mod_def *m, F &&visit)
+{
+  specs = deref(specs);
+  if (is(specs, ":", 2)) {
+    if (!IsAtom(arg(specs, 1)))
+      return false;
+    mod_def *q = find_module(arg(specs, 1), 1);
+    return q != nullptr && each_qualified_indicator(arg(specs, 2), q, visit);
+  }
+  if (is(specs, ",", 2))
+    return each_qualified_indicator(arg(specs, 1), m, visit) && each_qualified_indicator(arg(specs, 2), m, visit);
+  if (IsList(specs)) {
+    for (TAGGED l = specs; IsList(l); l = deref(TagToLST(l)[1]))
+      if (!each_qualified_indicator(TagToLST(l)[0], m, visit))
+        return false;
+    return true;
+  }
+  return each_indicator(specs, [&](TAGGED name, int arity) { return visit(m, name, arity); });
+}
+
+/* dynamic Name/Arity: the predicate is emptied (at its first mention in
+   this load) and becomes dynamic; its clauses in the file are added as
+   assertz/1 adds them.  A multifile dynamic predicate keeps the clauses
+   other files gave it. */
+void declare_dynamic(load_context &cx, mod_def *m, TAGGED name, int arity)
+{
+  definition *def = insert_definition(m, name, arity, 1);
+  if (def == nullptr)
+    return;
+  std::string pi = std::string(atom_name(name)) + "/" + std::to_string(arity);
+  if (def->defined_in != m) {
+    cx.error("cannot redefine the built-in predicate " + pi);
+    return;
+  }
+  const bool seen = std::find(cx.redefined.begin(), cx.redefined.end(), def) != cx.redefined.end();
+  const std::uint32_t multifile = def->proc.properties & PROP_MULTIFILE;
+  if (!seen) {
+    if (multifile == 0 || predtyp(def) != ENTER_INTERPRETED) {
+      undefine_predicate(def);
+      redefine_predicate(def, ENTER_INTERPRETED);
+    }
+    cx.redefined.push_back(def);
+  } else if (predtyp(def) != ENTER_INTERPRETED) {
+    if (has_compiled_clauses(def)) {
+      cx.error("dynamic declaration of " + pi + " after its clauses");
+      return;
+    }
+    undefine_predicate(def);
+    redefine_predicate(def, ENTER_INTERPRETED);
+  }
+  def->proc.properties |= PROP_DYNAMIC | multifile;
+  update_exports(def, ENTER_INTERPRETED);
+  def->filename = cx.file_atom;
+}
+
 void directive(load_context &cx, TAGGED d)
 {
   d = deref(d);
@@ -342,6 +406,13 @@ void directive(load_context &cx, TAGGED d)
     });
     if (!ok)
       cx.error("not a list of predicate indicators: " + term_to_text(arg(d, 1)));
+  } else if (is(d, "dynamic", 1)) {
+    bool ok = each_qualified_indicator(arg(d, 1), cx.module, [&](mod_def *m, TAGGED name, int arity) {
+      declare_dynamic(cx, m, name, arity);
+      return true;
+    });
+    if (!ok)
+      cx.error("not a list of predicate indicators: " + term_to_text(arg(d, 1)));
   } else if (is(d, "meta_predicate", 1) || is(d, "block", 1)) {
     const bool meta = is(d, "meta_predicate", 1);
     bool ok = each_term(arg(d, 1), [&](TAGGED spec) {
@@ -374,8 +445,66 @@ void directive(load_context &cx, TAGGED d)
 
 /* ---- Clauses ---- */
 
+/* The dynamic predicate a clause term belongs to, or null: the clause's
+   head after its Module: prefixes (on the clause and on the head). */
+definition *dynamic_target(load_context &cx, TAGGED term)
+{
+  mod_def *m = cx.module;
+  TAGGED t = deref(term);
+  while (is(t, ":", 2) && IsAtom(arg(t, 1))) {
+    m = find_module(arg(t, 1), 1);
+    t = arg(t, 2);
+  }
+  if (is(t, ":-", 2))
+    t = arg(t, 1);
+  while (is(t, ":", 2) && IsAtom(arg(t, 1))) {
+    m = find_module(arg(t, 1), 1);
+    t = arg(t, 2);
+  }
+  if (m == nullptr || !(IsAtom(t) || IsComplex(t)))
+    return nullptr;
+  definition *d = find_definition(m, t, nullptr, 0);
+  if (d == nullptr || predtyp(d) != ENTER_INTERPRETED || (d->proc.properties & PROP_DYNAMIC) == 0)
+    return nullptr;
+  /* Dynamic from an earlier load and not declared again: the clause
+     redefines it as compiled code, as any other clause does. */
+  if (std::find(cx.redefined.begin(), cx.redefined.end(), d) == cx.redefined.end() &&
+      (d->proc.properties & PROP_MULTIFILE) == 0)
+    return nullptr;
+  return d;
+}
+
+/* Adds a clause of a dynamic predicate the way assertz/1 does, through the
+   runtime library, and records its file. */
+void add_dynamic_clause(load_context &cx, TAGGED term)
+{
+  worker *w = cx.w;
+  definition *adder = insert_definition(eglobal->prolog_module, init_atom_check("$load_dynamic_clause", 0), 3, 0);
+  if (adder == nullptr || predtyp(adder) == ENTER_UNDEFINED) {
+    cx.error("clauses of dynamic predicates need the runtime library");
+    return;
+  }
+  const TAGGED args[3] = {term, cx.module->name, cx.file_atom};
+  query q;
+  int res = query_open(w, &q, adder, args);
+  query_close(w, &q);
+  if (res == 0) {
+    cx.error("cannot add the clause " + term_to_text(term));
+  } else if (res < 0) {
+    TAGGED ball = load_stored_exception(w);
+    cx.error(ball != 0 ? term_to_text(ball) : std::string("unknown exception"));
+    erase_stored_exception();
+  } else {
+    cx.installed++;
+  }
+}
+
 void add_clause(load_context &cx, TAGGED term)
 {
+  if (dynamic_target(cx, term) != nullptr) {
+    add_dynamic_clause(cx, term);
+    return;
+  }
   compiled_clause cc;
   std::string message;
   if (!compile_clause(cx.w, term, cx.module, &cc, &message, cx.file_atom)) {

@@ -34,7 +34,15 @@
         get_char/1, get_char/2, get_code/1, get_code/2, get_byte/1, get_byte/2,
         peek_char/1, peek_char/2, peek_code/1, peek_code/2, peek_byte/1, peek_byte/2,
         put_char/1, put_char/2, put_code/1, put_code/2, put_byte/1, put_byte/2,
-        nl/0, nl/1
+        nl/0, nl/1,
+        % the dynamic database and all solutions
+        assert/1, assert/2, asserta/1, asserta/2, assertz/1, assertz/2,
+        retract/1, retractall/1, clause/2, clause/3, abolish/1, abolish/2,
+        erase/1, instance/2, recorda/3, recordz/3, recorded/3, current_key/2,
+        bb_put/2, bb_get/2, bb_delete/2, bb_update/3,
+        current_atom/1, current_predicate/1, current_predicate/2,
+        predicate_property/2, garbage_collect_atoms/0,
+        findall/3, findall/4, bagof/3, setof/3
     ]).
 
 :- ensure_loaded(error_terms).
@@ -44,3 +52,5 @@
 :- ensure_loaded(atom_text).
 :- ensure_loaded(flags).
 :- ensure_loaded(streams).
+:- ensure_loaded(database).
+:- ensure_loaded(all_solutions).

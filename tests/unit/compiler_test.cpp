@@ -327,11 +327,11 @@ TEST_F(CompilerTest, BadBytesInASourceFileAreReportedAndLoadingGoesOn)
 TEST_F(CompilerTest, LoadErrorsAreReportedWithTheirLines)
 {
   std::vector<std::string> errors;
-  int n = consult_text(w, "p :- (a ; b).\nr(.\n:- dynamic(s/1).\nq :- 3.\n(a, b).\nok.\n", module("user"), &errors);
+  int n = consult_text(w, "p :- (a ; b).\nr(.\n:- no_such_directive(s/1).\nq :- 3.\n(a, b).\nok.\n", module("user"), &errors);
   EXPECT_EQ(n, 2);
   ASSERT_EQ(errors.size(), 4u);
   EXPECT_EQ(errors[0].rfind("line 2: syntax error", 0), 0u) << errors[0];
-  EXPECT_EQ(errors[1], "line 3: unknown directive: dynamic s/1");
+  EXPECT_EQ(errors[1], "line 3: unknown directive: no_such_directive(s/1)");
   EXPECT_EQ(errors[2], "line 4: goal is not callable: 3");
   EXPECT_EQ(errors[3], "line 5: cannot redefine the control construct ,/2");
 }

@@ -2,13 +2,13 @@
 // (keys, defaults, variables, lists, structures, and the mode alternatives
 // start in after backtracking), the escapes that receive the goal as a term
 // (undefined predicates, with local variables moved to the heap), calls in
-// a module through ':'/2, and the interpreted-clause path with a stand-in
-// clause layer.
+// a module through ':'/2, and the interpreted-clause path.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "dynamic_clauses.h"
 #include "instance.h"
 #include "memman.h"
 #include "wam_fixture.h"
@@ -22,11 +22,6 @@ struct WamEntry : WamFixture {
   {
     WamFixture::SetUp();
     trace.clear();
-  }
-  void TearDown() override
-  {
-    wam_clauses = wam_clause_hooks{};
-    WamFixture::TearDown();
   }
   template <char C> static int rec(worker *) { trace += C; return 1; }
   template <char C> definition *recorder()
@@ -188,13 +183,6 @@ TEST_F(WamEntry, ColonCallsInModuleOrReportsUndefined)
 // The interpreted path with one stored clause whose head is a list cell:
 // '.'(1, 3).  A list-cell goal must be unified with the head argument by
 // argument, not taken as matching because its predicate was found.
-struct ClauseLayer {
-  static instance *clause;
-  static instance *first(worker *, definition *) { return clause; }
-  static TAGGED ref(worker *, instance *) { return MakeSmall_checked(77); }
-};
-instance *ClauseLayer::clause = nullptr;
-
 TEST_F(WamEntry, InterpretedListGoalIsUnifiedWithTheHead)
 {
   definition *dot = pred(".", 2, ENTER_INTERPRETED);
@@ -203,10 +191,10 @@ TEST_F(WamEntry, InterpretedListGoalIsUnifiedWithTheHead)
   TAGGED *pair = heap(2);
   pair[0] = head;
   pair[1] = MakeAtom(atom_true_enum);
-  ClauseLayer::clause = compile_term(w, MakeLST(pair), 0);
-  ASSERT_NE(ClauseLayer::clause, nullptr);
-  wam_clauses.first_clause = ClauseLayer::first;
-  wam_clauses.clause_ref = ClauseLayer::ref;
+  instance *clause = compile_term(w, MakeLST(pair), 0);
+  ASSERT_NE(clause, nullptr);
+  clause->extra = atom_nil;
+  insertz(dot, clause);
 
   EXPECT_EQ(run(dot, {MakeSmall_checked(1), MakeSmall_checked(2)}), 0)
       << "[1|2] does not match the head [1|3]";
@@ -218,9 +206,6 @@ TEST_F(WamEntry, InterpretedListGoalIsUnifiedWithTheHead)
   EXPECT_EQ(deref(a), MakeSmall_checked(1));
   EXPECT_EQ(deref(b), MakeSmall_checked(3));
   close_query();
-
-  checkdealloc(ClauseLayer::clause, ClauseLayer::clause->objsize, mm_code(MM_BIN_INSTANCE));
-  ClauseLayer::clause = nullptr;
 }
 
 }  // namespace
