@@ -30,6 +30,22 @@
 #include "unify.h"
 #include "worker.h"
 
+/* An integer small or boxed in one word. */
+bool word_integer(TAGGED t, std::int64_t *v)
+{
+  t = deref(t);
+  if (IsSmall(t)) {
+    *v = GetSmall(t);
+    return true;
+  }
+  if (IsStructure(t) && IsBoxHeader(*TagToSTR(t)) && !BoxIsFloat(*TagToSTR(t)) &&
+      BoxPayload(*TagToSTR(t)) == 1) {
+    *v = static_cast<std::int32_t>(TagToSTR(t)[1]);
+    return true;
+  }
+  return false;
+}
+
 namespace {
 
 /* Error types of the stream layer. */
@@ -55,22 +71,6 @@ bool integer_value(TAGGED t, std::int64_t *v)
   if (IsStructure(t) && IsBoxHeader(*TagToSTR(t)) && !BoxIsFloat(*TagToSTR(t)) &&
       BoxPayload(*TagToSTR(t)) <= 2) {
     *v = vri_get_int64(t);
-    return true;
-  }
-  return false;
-}
-
-/* An integer small or boxed in one word. */
-bool word_integer(TAGGED t, std::int64_t *v)
-{
-  t = deref(t);
-  if (IsSmall(t)) {
-    *v = GetSmall(t);
-    return true;
-  }
-  if (IsStructure(t) && IsBoxHeader(*TagToSTR(t)) && !BoxIsFloat(*TagToSTR(t)) &&
-      BoxPayload(*TagToSTR(t)) == 1) {
-    *v = static_cast<std::int32_t>(TagToSTR(t)[1]);
     return true;
   }
   return false;

@@ -496,21 +496,6 @@ char *unique_variant(const char *name)
   return out;
 }
 
-bool small_or_word_integer(TAGGED t, std::int64_t *value)
-{
-  t = deref(t);
-  if (IsSmall(t)) {
-    *value = GetSmall(t);
-    return true;
-  }
-  if (IsStructure(t) && IsBoxHeader(*TagToSTR(t)) && !BoxIsFloat(*TagToSTR(t)) &&
-      BoxPayload(*TagToSTR(t)) == 1) {
-    *value = static_cast<std::int32_t>(TagToSTR(t)[1]);
-    return true;
-  }
-  return false;
-}
-
 } // namespace
 
 /* $open(+FileName, +Mode, +Bits, +Encoding, -Stream) */
@@ -520,7 +505,7 @@ int prolog_open(worker *w)
   const TAGGED mode = deref(w->term[1]);
   std::int64_t bits64 = 0;
   const bool writing = IsAtom(mode) && (atom_name(mode)[0] == 'w' || atom_name(mode)[0] == 'a');
-  if (!small_or_word_integer(w->term[2], &bits64) || !IsAtom(mode) || !IsAtom(name)) {
+  if (!word_integer(w->term[2], &bits64) || !IsAtom(mode) || !IsAtom(name)) {
     save_vrio_error(VRIO_E_PARAMETER_ERROR, writing, name);
     return 0;
   }

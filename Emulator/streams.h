@@ -179,6 +179,10 @@ VR_stream *null_stream(unsigned mode);
 VR_stream *persistent_null_stream(void);
 VR_stream *find_stream(VR_stream *s);
 VR_stream *find_stream_by_id(VR_stream *s, std::int64_t id);
+
+/* An integer held in a small integer or a one-word box (stream_builtins.cpp). */
+bool word_integer(TAGGED t, std::int64_t *v);
+
 vrio_t_error_code VR_next_stream(VR_stream *s, VR_stream **pnext);
 VR_stream *VR_get_stdin(void);
 VR_stream *VR_get_stdout(void);
