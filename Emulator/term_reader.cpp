@@ -581,9 +581,14 @@ int read_clause_term(worker *w, token_source *src, int live, read_result *res)
         if (r.cur.kind != TOKEN_END)
           r.fail(r.stop_message("operator expected"));
         res->end_line = r.cur.line;
-        res->term = r.vals.back();
-        res->variable_names = r.name_list([](const var_entry &) { return true; });
-        res->singletons = r.name_list([](const var_entry &v) { return v.count == 1; });
+        /* Building a list may move the heap: every result stays on the
+           value stack, which moves with it, until the last is built. */
+        r.push(r.name_list([](const var_entry &) { return true; }));
+        r.push(r.name_list([](const var_entry &v) { return v.count == 1; }));
+        const std::size_t n = r.vals.size();
+        res->term = r.vals[n - 3];
+        res->variable_names = r.vals[n - 2];
+        res->singletons = r.vals[n - 1];
       }
     } catch (syntax_stop &) {
       status = READ_SYNTAX_ERROR;
