@@ -396,3 +396,24 @@ operr(current_op(1201, _, _), domain_error(operator_priority, 1201)).
 operr(current_op(_, yfy, _), domain_error(operator_specifier, yfy)).
 operr(current_op(_, _, 1), type_error(atom, 1)).
 expect(op_errors, G-F, ( operr(G, Want), error_of(G, F), F \= Want ), []).
+
+% ---- The native writer's checks ----
+
+% An options term shorter than the writer reads counts as no options; a
+% float format that is not two small integers is the default one.
+native_write(T, O, Text) :-
+        with_output_to_codes(( current_output(S), S = '$stream'(A), prolog:'$write'(A, T, O) ), Cs),
+        atom_codes(Text, Cs).
+opts(Q, F, '$wopt'(Q, false, false, false, 0, [], [], prolog, F)).
+nw(1, 'a b', f(true), 'a b').
+nw(2, 'a b', '$wopt'(true), 'a b').
+nw(3, 'a b', true, 'a b').
+nw(4, 'a b', [], 'a b').
+nw(5, 1.5, O, '1.5') :- opts(false, foo, O).
+nw(6, 1.5, O, '1.5') :- opts(false, float_format(a, b), O).
+nw(7, 1.5, O, '1.50e+00') :- opts(false, float_format(0'e, 2), O).
+nw(8, 'a b', O, '\'a b\'') :- opts(true, float_format(0'H, 3), O).
+expect(native_write_options, K-Text, ( nw(K, T, O, Want), native_write(T, O, Text), Text \== Want ), []).
+test(native_write_bad_stream) :-
+        catch(prolog:'$write'(user_input, a, []), error(E, _), true), E = permission_error(output, stream, _),
+        catch(prolog:'$display'(no_stream, a), error(E2, _), true), nonvar(E2).
