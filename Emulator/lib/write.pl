@@ -12,9 +12,10 @@
 %
 % Spacing: every token is written with the class of its first and of its
 % last character: a (letters, digits, _), d (a number starting with a
-% digit), s (symbol characters), q (a quoted atom), p (punctuation), and
-% a space goes between two tokens that would otherwise read as one (two
-% names, two symbol atoms, two quoted atoms).  After a prefix operator a
+% digit), s (symbol characters), q (a quoted atom), o (an opening
+% bracket), p (other punctuation), and a space goes between two tokens
+% that would otherwise read as one (two names, two symbol atoms, two
+% quoted atoms).  After a prefix operator a
 % space also goes before "(" (else the operator would read as a functor)
 % and, after - and +, before a number (else the sign would join it).
 
@@ -199,7 +200,7 @@ wr_op_term(T, Prio, D, O, A, P0, P) :-
 
 wr_prefix_state(C, pre(C)).
 
-wr_open(OP, Prio, A, P0, P) :- OP > Prio, !, wr_tok(A, '(', p, p, P0, P).
+wr_open(OP, Prio, A, P0, P) :- OP > Prio, !, wr_tok(A, '(', o, p, P0, P).
 wr_open(_, _, _, P, P).
 
 wr_close(OP, Prio, A, P0, P) :- OP > Prio, !, wr_tok(A, ')', p, p, P0, P).
@@ -207,7 +208,7 @@ wr_close(_, _, _, P, P).
 
 % An operand that is itself an operator atom is bracketed.
 wr_operand(X, _, _, O, A, P0, P) :- atom(X), arg(7, O, Ops), op_member(op(_, _, X), Ops), !,
-        wr_tok(A, '(', p, p, P0, P1),
+        wr_tok(A, '(', o, p, P0, P1),
         wr_atom(X, O, A, P1, P2),
         wr_tok(A, ')', p, p, P2, P).
 wr_operand(X, Prio, D, O, A, P0, P) :- wr(X, Prio, D, O, A, P0, P).
@@ -317,11 +318,11 @@ wr_glue(a, d).
 wr_glue(a, q).
 wr_glue(s, s).
 wr_glue(q, q).
-wr_glue(pre(_), p).
+wr_glue(pre(_), o).
 wr_glue(pre(C), L) :- wr_glue(C, L).
 wr_glue(sign, d).
 wr_glue(sign, s).
-wr_glue(sign, p).
+wr_glue(sign, o).
 
 % ---- Operators: op/3 and current_op/3 ----
 

@@ -114,13 +114,13 @@ ascending([]).
 ascending([_]).
 ascending([A, B|T]) :- A @=< B, ascending([B|T]).
 
-test(sort_200000_scrambled) :-
-        lcg_list(200000, 42, L),
-        msort(L, M), length(M, 200000), ascending(M),
-        sort(L, S), ascending(S), length(S, N), N > 190000,
-        sort(0, @>=, L, D), length(D, 200000), D = [First|_], last_(M, First).
+test(sort_50000_scrambled) :-
+        lcg_list(50000, 42, L),
+        msort(L, M), length(M, 50000), ascending(M),
+        sort(L, S), ascending(S), length(S, N), N > 48000,
+        sort(0, @>=, L, D), length(D, 50000), D = [First|_], last_(M, First).
 test(sort_reversed_and_sorted_long) :-
-        numlist_(1, 200000, Up), reverse_(Up, [], Down),
+        numlist_(1, 50000, Up), reverse_(Up, [], Down),
         sort(Down, S1), S1 == Up,
         sort(Up, S2), S2 == Up.
 last_([X], X) :- !.
