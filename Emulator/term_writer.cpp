@@ -241,8 +241,9 @@ void wr_tagged_rec(TAGGED t, int depth)
     return;
   }
   if (IsStructure(t) && !IsBoxHeader(TagToSTR(t)[0])) {
+    /* The name belongs to this level; the arguments are one deeper. */
     const TAGGED f = TagToSTR(t)[0];
-    wr_tagged_rec(FunctorName(f), depth + 1);
+    wr_tagged_rec(FunctorName(f), depth);
     vr_ttyprintf("(");
     for (unsigned i = 1; i <= Arity(f); ++i) {
       if (i > 1)
