@@ -135,7 +135,7 @@ statistics :-
 
 stat_area(S, Name, UsedKey, FreeKey) :-
         statistics(UsedKey, U), statistics(FreeKey, F),
-        format(S, '  ~a~t~16|~t~D~28| bytes used,~t~D~44| free~n', [Name, U, F]).
+        format(S, '  ~a~t~16|~t~D~30| bytes used~t~D~54| free~n', [Name, U, F]).
 
 stat_line(S, Name, Format, Args, Ms) :-
         format(S, '~a: ', [Name]),
