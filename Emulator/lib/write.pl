@@ -13,11 +13,13 @@
 % Spacing: every token is written with the class of its first and of its
 % last character: a (letters, digits, _), d (a number starting with a
 % digit), s (symbol characters), q (a quoted atom), o (an opening
-% bracket), p (other punctuation), and a space goes between two tokens
-% that would otherwise read as one (two names, two symbol atoms, two
-% quoted atoms).  After a prefix operator a
-% space also goes before "(" (else the operator would read as a functor)
-% and, after - and +, before a number (else the sign would join it).
+% bracket that must not follow a prefix operator directly), p (other
+% punctuation), and a space goes between two tokens that would otherwise
+% read as one (two names, two symbol atoms, two quoted atoms).  After a
+% prefix operator a space also goes before a bracket around a term of
+% priority 1000 or more (else the operator would read as a functor of
+% that many arguments) and, after - and +, before a number (else the sign
+% would join it).
 
 % ---- The predicates ----
 
@@ -200,7 +202,12 @@ wr_op_term(T, Prio, D, O, A, P0, P) :-
 
 wr_prefix_state(C, pre(C)).
 
-wr_open(OP, Prio, A, P0, P) :- OP > Prio, !, wr_tok(A, '(', o, p, P0, P).
+% A bracket around a term of priority 1000 or more directly after a prefix
+% operator would read as the operator's argument list: class o asks for
+% a space there; other brackets read the same either way.
+wr_open(OP, Prio, A, P0, P) :- OP > Prio, !,
+        (   OP >= 1000 -> C = o ; C = p ),
+        wr_tok(A, '(', C, p, P0, P).
 wr_open(_, _, _, P, P).
 
 wr_close(OP, Prio, A, P0, P) :- OP > Prio, !, wr_tok(A, ')', p, p, P0, P).
@@ -208,7 +215,7 @@ wr_close(_, _, _, P, P).
 
 % An operand that is itself an operator atom is bracketed.
 wr_operand(X, _, _, O, A, P0, P) :- atom(X), arg(7, O, Ops), op_member(op(_, _, X), Ops), !,
-        wr_tok(A, '(', o, p, P0, P1),
+        wr_tok(A, '(', p, p, P0, P1),
         wr_atom(X, O, A, P1, P2),
         wr_tok(A, ')', p, p, P2, P).
 wr_operand(X, Prio, D, O, A, P0, P) :- wr(X, Prio, D, O, A, P0, P).
