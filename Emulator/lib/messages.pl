@@ -81,7 +81,8 @@ msg_formal(F, ['Error: ~q'-[F]]).
 msg_context(existence_error(procedure, _), _, []) :- !.
 msg_context(_, C, []) :- var(C), !.
 msg_context(_, context(G, N), Lines) :- callable(G), integer(N), !,
-        functor(G, F, A),
+        msg_unqualified(G, G1),
+        functor(G1, F, A),
         (   N > 0 -> Where = ['in argument ~d of ~q'-[N, F/A]]
         ;   Where = ['in ~q'-[F/A]]
         ),
@@ -89,6 +90,10 @@ msg_context(_, context(G, N), Lines) :- callable(G), integer(N), !,
 msg_context(_, stream(S, Line), [['in line ~d of '-[Line], Name]]) :- !,
         msg_stream_name(S, Name).
 msg_context(_, _, []).
+
+msg_unqualified(G, G) :- var(G), !.
+msg_unqualified(_:G, G1) :- !, msg_unqualified(G, G1).
+msg_unqualified(G, G).
 
 msg_stream_name(S, Name) :-
         (   catch(stream_property(S, file_name(F)), _, fail) -> Name = '~a'-[F]

@@ -46,6 +46,8 @@ msg(error(type_error(integer, a), context(halt(a), 0)),
     '! Type error: expected integer, found a\n! in halt/1\n! goal: halt(a)\n').
 msg(error(uninstantiation_error(s), context(open(f, read, s), 3)),
     '! Uninstantiation error: expected an unbound variable, found s\n! in argument 3 of open/3\n! goal: open(f,read,s)\n').
+msg(error(system_error(x), context(prolog:'$writeq'(1, a), 1)),
+    '! System error: x\n! in argument 1 of \'$writeq\'/2\n! goal: prolog:\'$writeq\'(1,a)\n').
 msg(error(foo, bar), '! Error: foo\n').
 msg(format("value ~w and ~a", [1, b]), '! value 1 and b\n').
 msg(unhandled_exception(my_ball), '! Unhandled exception: my_ball\n').
