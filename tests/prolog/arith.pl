@@ -100,12 +100,3 @@ expect(msb_of_zero_bignum_path, F, error_of(_ is msb(4294967296 - 4294967296), F
 expect(inf_not_storable, F, error_of(_ is 1.0e308 * 10, F), [evaluation_error(float_overflow)]).
 expect(integer_only_op_on_float, F, error_of(_ is 1.5 mod 2, F), [type_error(integer, 1.5)]).
 expect(inf_as_expression, F, error_of(_ is inf, F), [domain_error(expression, inf)]).
-
-% The decompiler reads code only at the culprit of an escape in progress:
-% any other address, as a program could pass it, fails without a read.
-test(decompile_refuses_other_addresses) :-
-        \+ prolog:'$decompile_arith'(16, _, _),
-        \+ prolog:'$decompile_arith'(0x10000000, _, _),
-        \+ prolog:'$decompile_arith'(0x7ffffff8, _, _),
-        \+ prolog:'$decompile_arith'(0xfffffff0, _, _),
-        \+ prolog:'$decompile_arith'(foo, _, _).
