@@ -6,9 +6,11 @@
 % number, an atom quoted or not, a functor's name) and '$display'/2 an
 % atom's text as it is.  Both take the stream's address.
 %
-% Options travel as one term, which '$write'/3 reads too:
+% Options travel as one term, which '$write'/3 reads too (its arguments
+% 1, 8 and 9):
 %   '$wopt'(Quoted, IgnoreOps, NumberVars, Portray, MaxDepth, VarNames,
-%           [], QuotedCharset, float_format(0'H, 3))
+%           Ops, QuotedCharset, float_format(0'H, 3))
+% where Ops is the operator table, fetched once per write.
 %
 % Spacing: every token is written with the class of its first and of its
 % last character: a (letters, digits, _), d (a number starting with a
