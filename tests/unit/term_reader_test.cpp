@@ -277,7 +277,7 @@ TEST_F(TermReader, HeapGrowsInTheMiddleOfAClause)
 // many variables, of several sizes, so that some move happens there.
 TEST_F(TermReader, HeapGrowsWhileTheNameListsAreBuilt)
 {
-  for (int n = 500; n <= 8000; n += 500) {
+  for (int n = 250; n <= 3000; n += 250) {
     std::string text = "f([";
     for (int i = 0; i < n; ++i)
       text += (i ? ",V" : "V") + std::to_string(i);
