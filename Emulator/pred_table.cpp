@@ -20,6 +20,7 @@
 #include "errors.h"
 #include "exception_store.h"
 #include "file_names.h"
+#include "format_numbers.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
@@ -30,11 +31,14 @@
 #include "preds.h"
 #include "prolog_flags.h"
 #include "stack_growth.h"
+#include "sorting.h"
 #include "source_positions.h"
 #include "statistics.h"
 #include "streams.h"
 #include "term_hash.h"
+#include "term_reader.h"
 #include "term_walkers.h"
+#include "term_writer.h"
 #include "tokenizer.h"
 #include "wam.h"
 #include "wamsup.h"
@@ -276,6 +280,15 @@ const pred_row pred_table[] = {
     NATIVE("$directory_path", prolog_directory_path, 2),
     NATIVE("$file_type", prolog_file_type, 3),
     NATIVE("$split_env_path", prolog_split_env_path, 3),
+
+    /* Term input and output, format's numbers, sorting. */
+    NATIVE("$read_term", prolog_read_term, 5),
+    NATIVE("$write", prolog_write3, 3),
+    NATIVE("$display", prolog_display2, 2),
+    NATIVE("$format_print_integer", prolog_format_print_integer, 4),
+    NATIVE("$format_print_float", prolog_format_print_float, 4),
+    NATIVE("$sort", prolog_sort, 2),
+    NATIVE("$keysort", prolog_keysort, 2),
 
     /* The foreign predicates of the codesio resource, until the loader of
        foreign resources exists. */

@@ -25,7 +25,13 @@
         atom_length/2, sub_atom/5, atom_concat/3, char_code/2,
         atom_codes/2, atom_chars/2, number_codes/2, number_chars/2,
         atom_number/2, upcase_atom/2, copy_term/2, term_variables/2,
-        current_prolog_flag/2, set_prolog_flag/2, statistics/2,
+        current_prolog_flag/2, set_prolog_flag/2, statistics/2, statistics/0,
+        % term input and output, format, sorting, messages
+        read/1, read/2, read_term/2, read_term/3, term_to_atom/2,
+        write/1, write/2, print/1, print/2, writeq/1, writeq/2,
+        write_canonical/1, write_canonical/2, write_term/2, write_term/3,
+        op/3, current_op/3, format/1, format/2, format/3,
+        sort/2, msort/2, keysort/2, sort/4, predsort/3, print_message/2,
         % streams
         open/3, open/4, close/1, close/2, current_input/1, current_output/1,
         set_input/1, set_output/1, flush_output/0, flush_output/1,
@@ -54,3 +60,8 @@
 :- ensure_loaded(streams).
 :- ensure_loaded(database).
 :- ensure_loaded(all_solutions).
+:- ensure_loaded(read).
+:- ensure_loaded(write).
+:- ensure_loaded(format).
+:- ensure_loaded(sort).
+:- ensure_loaded(messages).

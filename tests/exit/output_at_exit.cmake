@@ -6,11 +6,12 @@
 #
 #   cmake -DRUN=<command|to|run|prolog_main> -DPROGRAM=<file.pl> -DWORK_DIR=<dir>
 #         -DEXPECT_STATUS=<n> -DEXPECT_LINES=<n> -DEXPECT_BEGIN=<text>
-#         -DEXPECT_END=<text> [-DEXPECT_END_NEWLINE=ON] [-DEXPECT_STDERR=<text>]
+#         -DEXPECT_END=<text> [-DEXPECT_END_NEWLINE=ON] [-DEXPECT_STDERR=<text>|<text>...]
 #         [-DEXPECT_FILE=<name> -DEXPECT_FILE_TEXT=<text>]
 #         -P output_at_exit.cmake
 #
-# RUN separates its words with "|" (a CMake list cannot cross -D).
+# RUN separates its words with "|" (a CMake list cannot cross -D), and so
+# does EXPECT_STDERR its texts, each of which standard error must hold.
 string(REPLACE "|" ";" run "${RUN}")
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
@@ -53,10 +54,13 @@ macro(check_output out err status)
     fail("standard output does not end with '${EXPECT_END}'")
   endif()
   if(DEFINED EXPECT_STDERR)
-    string(FIND "${err}" "${EXPECT_STDERR}" at)
-    if(at EQUAL -1)
-      fail("standard error lacks '${EXPECT_STDERR}': '${err}'")
-    endif()
+    string(REPLACE "|" ";" wanted "${EXPECT_STDERR}")
+    foreach(text IN LISTS wanted)
+      string(FIND "${err}" "${text}" at)
+      if(at EQUAL -1)
+        fail("standard error lacks '${text}': '${err}'")
+      endif()
+    endforeach()
   endif()
   if(DEFINED EXPECT_FILE)
     if(NOT EXISTS "${WORK_DIR}/${EXPECT_FILE}")

@@ -5,8 +5,8 @@
 //
 // The file is consulted into `user`, then main/0 of `user` runs as a query.
 // The exit status is 0 when main succeeds, 1 when it fails, raises an
-// uncaught exception or the file does not load, and N when main calls
-// halt(N).  Whatever way the query ends, the runtime's shutdown
+// uncaught exception (whose message goes to user_error) or the file does
+// not load, and N when main calls halt(N).  Whatever way the query ends, the runtime's shutdown
 // (runtime_instance_stop) runs before the process exits, as the real
 // shutdown will: every output stream is flushed whatever kind of
 // descriptor it writes to.
@@ -30,7 +30,7 @@ namespace {
 
 // The exit status a reserved exception asks for ('$reserved'(N): kind
 // N /\ 255 = 4 exits with N >> 8, kind 3 (abort) with 1); 1 for any
-// other ball.
+// other ball, whose message is printed on user_error first.
 int status_of(worker *w)
 {
   TAGGED ball = load_stored_exception(w);
@@ -39,8 +39,10 @@ int status_of(worker *w)
     return 1;
   ball = deref(ball);
   const TAGGED reserved = MakeFunctor(init_atom_check("$reserved", 0), 1);
-  if (!IsStructure(ball) || TagToSTR(ball)[0] != reserved)
+  if (!IsStructure(ball) || TagToSTR(ball)[0] != reserved) {
+    report_uncaught_exception(w, ball);
     return 1;
+  }
   const TAGGED n = deref(TagToSTR(ball)[1]);
   if (!IsSmall(n))
     return 1;
