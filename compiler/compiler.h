@@ -53,6 +53,11 @@ int consult_text(worker *w, const char *text, mod_def *module, std::vector<std::
    cannot be read.  A file loaded again is reloaded. */
 int consult_file(worker *w, const char *path, mod_def *module, std::vector<std::string> *errors);
 
+/* $load_context(Key, Value): what prolog_load_context/2 reports about the
+   innermost load in progress (module, file, source, directory); fails
+   outside a load. */
+int prolog_load_context(worker *w);
+
 /* Directories searched, in order, for use_module(library(Name)). */
 void consult_add_library_dir(const std::string &dir);
 
