@@ -13,6 +13,12 @@
  * Initialization goals run when their file is loaded completely, in order;
  * their terms are held in global references (the heap may move while later
  * clauses are read), and the heap below them is kept until they ran.
+ *
+ * Term and goal expansion hooks are Prolog: the loader calls the runtime
+ * library's '$expand_term'/3 and '$expand_clause'/3 as queries, only when
+ * a hook that may apply is defined; what they return is held in global
+ * references while it loads.  The loads in progress form a stack that
+ * prolog_load_context/2 reads.
  */
 #include "compiler.h"
 

@@ -93,6 +93,13 @@ get_exp(Var, Spec, M, Exp) :-
         Goal = M:get_atts(Var, Spec),
         partition_spec(Spec, M, Goal, Ps, Ns),
         masks(Ps, Ns, M, Pos, Neg, All),
+        get_exp(Pos, Neg, All, Ps, Ns, Var, M, Goal, Exp0),
+        % '$bitv'(B) (bit 0) reads the mask itself.
+        (   member_('$bitv'(B)-0, Ps) -> Exp = ('$get_attributes'(Var, _, B), Exp0)
+        ;   Exp = Exp0
+        ).
+
+get_exp(Pos, Neg, All, Ps, Ns, Var, M, Goal, Exp) :-
         (   Pos /\ Neg =\= 0 -> expand_exception(Ps, Ns, Goal)
         ;   Pos =:= 0, Neg =:= 0 -> Exp = '$get_attributes'(Var, _, _)
         ;   Pos =:= 0, Neg =:= All -> Exp = '$get_attributes'(Var, _, 0)

@@ -51,3 +51,8 @@ expect(attributed_variable_and_plain_one, L, (domain(X, [a, b]), X = Y, domain_o
 expect(frozen_shows_attribute_goal, G, (domain(X, [a]), frozen(X, G)), [domain:domain(_, [a])]).
 expect(frozen_attribute_and_goal, G, (domain(X, [a]), freeze(X, foo), frozen(X, G)),
        [(domain:domain(_, [a]), user:foo)]).
+
+% The pseudo-attribute '$bitv'(Mask) reads the mask.
+expect(mask_of_both, B, (put_both(X, 1, 2), mask(X, B)), [3]).
+expect(mask_of_plain_variable, B, mask(_, B), [0]).
+expect(mask_with_attribute, B-V, (put_both(X, 1, 2), untag(X), mask_and_a(X, B, V)), [1-1]).

@@ -1,11 +1,12 @@
-% A small attribute module: finite domains of atoms (attribute dom/1) and a
-% free-form tag (attribute tag/2).  Unifying two variables with domains
-% keeps the intersection; binding one checks the value.
+% A small attribute module: a/1 holds a finite domain of atoms, b/2 a
+% free-form tag.  Unifying two variables with domains keeps the
+% intersection; binding one checks the value.  The other exports drive
+% get_atts/2 and put_atts/2 through each form of their expansion.
 
 :- module(domain, [domain/2, domain_of/2, tag/3, untag/1, attrs/2,
                    put_a/2, put_both/3, drop_all/1, drop_a/1, swap_b/3,
                    has_no_b/1, has_b/1, has_a_not_b/2, a_only/2, meta_get/2,
-                   raw/3, log/1]).
+                   raw/3, log/1, mask/2, mask_and_a/3]).
 
 :- use_module(library(atts)).
 
@@ -23,6 +24,8 @@ a_only(X, V) :- get_atts(X, [a(V), -b]).
 attrs(X, L) :- get_atts(X, L).
 meta_get(X, L) :- G = get_atts(X, L), call(G).
 raw(X, A, M) :- '$get_attributes'(X, A, M).
+mask(X, B) :- get_atts(X, '$bitv'(B)).
+mask_and_a(X, B, V) :- get_atts(X, ['$bitv'(B), a(V)]).
 
 domain(X, L) :- put_atts(X, a(L)).
 domain_of(X, L) :- get_atts(X, a(L)).
