@@ -549,8 +549,9 @@ bool clause_hooked(const load_context &cx, TAGGED t)
 }
 
 /* Runs prolog:Name(In, Module, Out) as a query.  1 with *out set, 0 on
-   failure, -1 after an exception (reported as a load error). */
-int run_hook(load_context &cx, const char *name, TAGGED in, TAGGED *out)
+   failure, -1 after an exception (reported as a load error).  *in is
+   updated: the heap may move while the hook runs. */
+int run_hook(load_context &cx, const char *name, TAGGED *in, TAGGED *out)
 {
   worker *w = cx.w;
   definition *d = insert_definition(eglobal->prolog_module, init_atom_check(name, 0), 3, 0);
@@ -558,14 +559,15 @@ int run_hook(load_context &cx, const char *name, TAGGED in, TAGGED *out)
     return 0;
   TAGGED *v = w->global_top++;
   *v = PointerToTerm(v);
-  /* The heap may move while the hook runs. */
-  VR_globref held = VR_alloc_globrefs(1);
-  held->term = *v;
-  const TAGGED args[3] = {in, cx.module->name, *v};
+  VR_globref held = VR_alloc_globrefs(2);
+  held[0].term = *in;
+  held[1].term = *v;
+  const TAGGED args[3] = {*in, cx.module->name, *v};
   query q;
   int res = query_open(w, &q, d, args);
   query_close(w, &q);
-  *out = deref(held->term);
+  *in = held[0].term;
+  *out = deref(held[1].term);
   VR_free_globrefs(held);
   if (res < 0) {
     TAGGED ball = load_stored_exception(w);
@@ -650,7 +652,7 @@ void add_clause(load_context &cx, TAGGED term)
 {
   if (clause_hooked(cx, term)) {
     TAGGED expanded;
-    const int res = run_hook(cx, "$expand_clause", term, &expanded);
+    const int res = run_hook(cx, "$expand_clause", &term, &expanded);
     if (res < 0)
       return;
     if (res > 0)
@@ -756,7 +758,7 @@ int load_text(load_context &cx, const char *text, std::size_t length)
        for a few times its size first. */
     t = room_for(w, t, heap_mark);
     TAGGED expanded;
-    const int res = term_hooked(cx) ? run_hook(cx, "$expand_term", t, &expanded) : 0;
+    const int res = term_hooked(cx) ? run_hook(cx, "$expand_term", &t, &expanded) : 0;
     if (res == 0) {
       load_term(cx, t);
     } else if (res > 0) {
