@@ -13,6 +13,7 @@
 #include "choice_control.h"
 #include "clause_counters.h"
 #include "codesio.h"
+#include "compiler.h"
 #include "copy_term.h"
 #include "datadefs.h"
 #include "dynamic_clauses.h"
@@ -173,6 +174,7 @@ const pred_row pred_table[] = {
     NATIVE("$get_all_attribute_modules", prolog_get_all_attribute_modules, 1),
     NATIVE("$constraint_list", prolog_constraint_list, 2),
     NATIVE("$disjunctive_geler", prolog_disjunctive_geler, 2),
+    NATIVE("$load_context", prolog_load_context, 2),
 
     /* Dynamic clauses, references, set-of roots and enumeration. */
     NATIVE("$insertz", prolog_insertz, 3),

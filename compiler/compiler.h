@@ -9,9 +9,13 @@
  *
  * consult_text and consult_file read clauses and directives and install
  * the clauses, one compiled definition per predicate of a module.  The
- * directives module/2, use_module/1,2, ensure_loaded/1, op/3, multifile/1,
+ * directives module/2, use_module/1,2,3, ensure_loaded/1, op/3, multifile/1,
  * discontiguous/1, meta_predicate/1, block/1 and initialization/1 are
- * carried out; any other directive is reported as an error.  Grammar rules are translated first.
+ * carried out; any other directive runs as a goal when its predicate is
+ * defined and is reported as an error otherwise.  Terms go through the
+ * term_expansion/2 hooks and clause bodies through the goal_expansion/5
+ * hooks first (docs/architecture.md, "Expansion hooks"); grammar rules
+ * are translated after term expansion.
  * Engine thread only; the clause term must stay on the heap while it is
  * compiled (compile_clause leaves the heap top where it found it).
  */
@@ -52,6 +56,11 @@ int consult_text(worker *w, const char *text, mod_def *module, std::vector<std::
 /* The same for a file ("path:N: message" in errors); -1 when the file
    cannot be read.  A file loaded again is reloaded. */
 int consult_file(worker *w, const char *path, mod_def *module, std::vector<std::string> *errors);
+
+/* $load_context(Key, Value): what prolog_load_context/2 reports about the
+   innermost load in progress (module, file, source, directory); fails
+   outside a load. */
+int prolog_load_context(worker *w);
 
 /* Directories searched, in order, for use_module(library(Name)). */
 void consult_add_library_dir(const std::string &dir);

@@ -13,6 +13,12 @@
  * Initialization goals run when their file is loaded completely, in order;
  * their terms are held in global references (the heap may move while later
  * clauses are read), and the heap below them is kept until they ran.
+ *
+ * Term and goal expansion hooks are Prolog: the loader calls the runtime
+ * library's '$expand_term'/3 and '$expand_clause'/3 as queries, only when
+ * a hook that may apply is defined; what they return is held in global
+ * references while it loads.  The loads in progress form a stack that
+ * prolog_load_context/2 reads.
  */
 #include "compiler.h"
 
@@ -44,6 +50,7 @@
 #include "term_text.h"
 #include "terms.h"
 #include "tokenizer.h"
+#include "unify.h"
 #include "wam.h"
 #include "wamsup.h"
 #include "worker.h"
@@ -114,6 +121,9 @@ struct load_context {
 };
 
 int load_text(load_context &cx, const char *text, std::size_t length);
+
+/* The loads in progress, the innermost last (prolog_load_context/2). */
+std::vector<load_context *> active_loads;
 
 /* ---- Files ---- */
 
@@ -382,6 +392,9 @@ void directive(load_context &cx, TAGGED d)
     load_directive(cx, arg(d, 1), 0, true);
   } else if (is(d, "use_module", 2)) {
     load_directive(cx, arg(d, 1), arg(d, 2), true);
+  } else if (is(d, "use_module", 3)) {
+    /* use_module(Module, File, Imports): the module named is File's. */
+    load_directive(cx, arg(d, 2), arg(d, 3), true);
   } else if (is(d, "ensure_loaded", 1)) {
     load_directive(cx, arg(d, 1), 0, true);
   } else if (is(d, "op", 3)) {
@@ -390,8 +403,8 @@ void directive(load_context &cx, TAGGED d)
       cx.error("op/3: bad argument " + std::to_string(argno) + " in " + term_to_text(d));
   } else if (is(d, "multifile", 1) || is(d, "discontiguous", 1)) {
     const bool multifile = is(d, "multifile", 1);
-    bool ok = each_indicator(arg(d, 1), [&](TAGGED name, int arity) {
-      definition *def = insert_definition(cx.module, name, arity, 1);
+    bool ok = each_qualified_indicator(arg(d, 1), cx.module, [&](mod_def *m, TAGGED name, int arity) {
+      definition *def = insert_definition(m, name, arity, 1);
       if (def == nullptr)
         return false;
       if (multifile) {
@@ -439,8 +452,15 @@ void directive(load_context &cx, TAGGED d)
     cx.init_goals.push_back({held, cx.module});
     cx.heap_floor = w->global_top - w->heap_start;
   } else if (IsAtom(d) || IsComplex(d)) {
-    /* Any other directive of a defined predicate runs as a goal. */
-    definition *def = find_definition(cx.module, d, nullptr, 0);
+    /* Any other directive of a defined predicate runs as a goal
+       (Module:Goal names the module its predicate is looked up in). */
+    mod_def *dm = cx.module;
+    TAGGED g = d;
+    while (dm != nullptr && is(g, ":", 2) && IsAtom(arg(g, 1))) {
+      dm = find_module(arg(g, 1), 0);
+      g = arg(g, 2);
+    }
+    definition *def = dm != nullptr && (IsAtom(g) || IsComplex(g)) ? find_definition(dm, g, nullptr, 0) : nullptr;
     if (def == nullptr || predtyp(def) == ENTER_UNDEFINED) {
       cx.error("unknown directive: " + term_to_text(d));
       return;
@@ -454,6 +474,122 @@ void directive(load_context &cx, TAGGED d)
   } else {
     cx.error("unknown directive: " + term_to_text(d));
   }
+}
+
+/* ---- Expansion hooks ----
+
+   A term read is first given to term_expansion/2 (of the module loaded
+   into, then of user), a clause's body goals to the goal_expansion/5 of
+   the module that defines each goal's predicate.  The walks and calls are
+   the runtime library's ('$expand_term'/3, '$expand_clause'/3); the loader
+   only calls them when a hook that could apply exists, so a program
+   without hooks loads as fast as before. */
+
+bool defines(mod_def *m, const char *name, int arity)
+{
+  if (m == nullptr)
+    return false;
+  definition *d = insert_definition(m, init_atom_check(name, 0), arity, 0);
+  return d != nullptr && predtyp(d) != ENTER_UNDEFINED;
+}
+
+bool term_hooked(const load_context &cx)
+{
+  return defines(cx.module, "term_expansion", 2) || defines(find_module(MakeAtom(atom_user_enum), 0), "term_expansion", 2);
+}
+
+/* Some goal of the body (through the control constructs the compiler
+   opens) calls a predicate whose module has goal_expansion/5. */
+bool goal_hooked(mod_def *m, TAGGED g, int depth)
+{
+  while (m != nullptr && depth < 1000) {
+    g = deref(g);
+    if (IsVar(g))
+      return false;
+    if (is(g, ":", 2)) {
+      if (!IsAtom(arg(g, 1)))
+        return false;
+      m = find_module(arg(g, 1), 0);
+      g = arg(g, 2);
+    } else if (is(g, ",", 2) || is(g, ";", 2) || is(g, "->", 2) || is(g, "*->", 2)) {
+      if (goal_hooked(m, arg(g, 1), depth + 1))
+        return true;
+      g = arg(g, 2);
+    } else if (is(g, "if", 3)) {
+      if (goal_hooked(m, arg(g, 1), depth + 1) || goal_hooked(m, arg(g, 2), depth + 1))
+        return true;
+      g = arg(g, 3);
+    } else if (is(g, "\\+", 1) || is(g, "call", 1)) {
+      g = arg(g, 1);
+    } else {
+      if (!IsAtom(g) && !IsStructure(g))
+        return false;
+      definition *d = find_definition(m, g, nullptr, 0);
+      return d != nullptr && defines(d->module, "goal_expansion", 5);
+    }
+    depth++;
+  }
+  return false;
+}
+
+/* A clause's body is hooked (Module: prefixes name the body's module). */
+bool clause_hooked(const load_context &cx, TAGGED t)
+{
+  mod_def *m = cx.module;
+  t = deref(t);
+  while (is(t, ":", 2) && IsAtom(arg(t, 1))) {
+    m = find_module(arg(t, 1), 0);
+    t = arg(t, 2);
+  }
+  if (!is(t, ":-", 2))
+    return false;
+  for (TAGGED h = arg(t, 1); is(h, ":", 2) && IsAtom(arg(h, 1)); h = arg(h, 2))
+    m = find_module(arg(h, 1), 0);
+  return goal_hooked(m, arg(t, 2), 0);
+}
+
+/* Runs prolog:Name(In, Module, Out) as a query.  1 with *out set, 0 on
+   failure, -1 after an exception (reported as a load error).  *in is
+   updated: the heap may move while the hook runs. */
+int run_hook(load_context &cx, const char *name, TAGGED *in, TAGGED *out)
+{
+  worker *w = cx.w;
+  definition *d = insert_definition(eglobal->prolog_module, init_atom_check(name, 0), 3, 0);
+  if (d == nullptr || predtyp(d) == ENTER_UNDEFINED)
+    return 0;
+  TAGGED *v = w->global_top++;
+  *v = PointerToTerm(v);
+  VR_globref held = VR_alloc_globrefs(2);
+  held[0].term = *in;
+  held[1].term = *v;
+  const TAGGED args[3] = {*in, cx.module->name, *v};
+  query q;
+  int res = query_open(w, &q, d, args);
+  query_close(w, &q);
+  *in = held[0].term;
+  *out = deref(held[1].term);
+  VR_free_globrefs(held);
+  if (res < 0) {
+    TAGGED ball = load_stored_exception(w);
+    cx.error("expansion raised an exception: " + (ball != 0 ? term_to_text(ball) : std::string("unknown")));
+    erase_stored_exception();
+    if (ball != 0)
+      report_uncaught_exception(w, ball);
+  }
+  return res;
+}
+
+/* Makes room for compiling a term of the size the heap grew by since
+   heap_mark; the term travels in term[0]. */
+TAGGED room_for(worker *w, TAGGED t, std::ptrdiff_t heap_mark)
+{
+  const std::ptrdiff_t need = 4 * (w->global_top - w->heap_start - heap_mark) + 2048;
+  if (w->heap_warn - w->global_top < need) {
+    w->term[0] = t;
+    call_overflow(w, static_cast<int>(need), 1);
+    t = deref(w->term[0]);
+  }
+  return t;
 }
 
 /* ---- Clauses ---- */
@@ -514,6 +650,14 @@ void add_dynamic_clause(load_context &cx, TAGGED term)
 
 void add_clause(load_context &cx, TAGGED term)
 {
+  if (clause_hooked(cx, term)) {
+    TAGGED expanded;
+    const int res = run_hook(cx, "$expand_clause", &term, &expanded);
+    if (res < 0)
+      return;
+    if (res > 0)
+      term = expanded;
+  }
   if (dynamic_target(cx, term) != nullptr) {
     add_dynamic_clause(cx, term);
     return;
@@ -548,8 +692,27 @@ void add_clause(load_context &cx, TAGGED term)
   cx.installed++;
 }
 
+/* A directive, a grammar rule or a clause. */
+void load_term(load_context &cx, TAGGED t)
+{
+  t = deref(t);
+  if (is(t, ":-", 1)) {
+    directive(cx, arg(t, 1));
+  } else if (is(t, "-->", 2)) {
+    TAGGED clause;
+    std::string message;
+    if (dcg_translate(cx.w, t, &clause, &message))
+      add_clause(cx, clause);
+    else
+      cx.error(message);
+  } else {
+    add_clause(cx, t);
+  }
+}
+
 int load_text(load_context &cx, const char *text, std::size_t length)
 {
+  active_loads.push_back(&cx);
   worker *w = cx.w;
   text_source src;
   text_source_init(&src, text, length);
@@ -593,23 +756,22 @@ int load_text(load_context &cx, const char *text, std::size_t length)
     cx.line = r.start_line;
     /* Translating and compiling build goals beside the term: make room
        for a few times its size first. */
-    const std::ptrdiff_t need = 4 * (w->global_top - w->heap_start - heap_mark) + 2048;
-    if (w->heap_warn - w->global_top < need) {
-      w->term[0] = t;
-      call_overflow(w, static_cast<int>(need), 1);
-      t = deref(w->term[0]);
-    }
-    if (is(t, ":-", 1)) {
-      directive(cx, arg(t, 1));
-    } else if (is(t, "-->", 2)) {
-      TAGGED clause;
-      std::string message;
-      if (dcg_translate(w, t, &clause, &message))
-        add_clause(cx, clause);
-      else
-        cx.error(message);
-    } else {
-      add_clause(cx, t);
+    t = room_for(w, t, heap_mark);
+    TAGGED expanded;
+    const int res = term_hooked(cx) ? run_hook(cx, "$expand_term", &t, &expanded) : 0;
+    if (res == 0) {
+      load_term(cx, t);
+    } else if (res > 0) {
+      /* A list of terms, each loaded in turn; the rest of the list is held
+         while one loads (directives may move the heap). */
+      VR_globref rest = VR_alloc_globrefs(1);
+      rest->term = expanded;
+      while (IsList(deref(rest->term))) {
+        TAGGED *cell = TagToLST(deref(rest->term));
+        rest->term = cell[1];
+        load_term(cx, room_for(w, deref(cell[0]), heap_mark));
+      }
+      VR_free_globrefs(rest);
     }
     cx.first_term = false;
     /* The term is in the code now; it is garbage, unless an
@@ -627,6 +789,7 @@ int load_text(load_context &cx, const char *text, std::size_t length)
       cx.error("initialization goal raised an exception: " + message);
   }
   cx.init_goals.clear();
+  active_loads.pop_back();
   if (cx.declared_module && cx.caller != cx.module)
     import_from(cx, cx.module->name, 0);
   return cx.installed;
@@ -652,6 +815,32 @@ int consult_file(worker *w, const char *path, mod_def *module, std::vector<std::
   int n = load_file(w, p, module, errors);
   w->global_top = w->heap_start + mark;
   return n;
+}
+
+int prolog_load_context(worker *w)
+{
+  if (active_loads.empty())
+    return 0;
+  const load_context &cx = *active_loads.back();
+  const TAGGED key = deref(w->term[0]);
+  TAGGED value;
+  if (key == init_atom_check("module", 0)) {
+    value = cx.module->name;
+  } else if (key == init_atom_check("file", 0) || key == init_atom_check("source", 0)) {
+    if (cx.file.empty())
+      return 0;
+    value = cx.file_atom;
+  } else if (key == init_atom_check("directory", 0)) {
+    if (cx.file.empty())
+      return 0;
+    std::string dir = directory_of(cx.file);
+    if (dir.size() > 1)
+      dir.pop_back();
+    value = init_atom_check(dir.c_str(), 0);
+  } else {
+    return 0;
+  }
+  return cunify(w, w->term[1], value);
 }
 
 void consult_add_library_dir(const std::string &dir) { library_dirs.push_back(dir); }

@@ -105,8 +105,10 @@ metacall_pc(\+ G, M, _, X) :- !,
 metacall_pc(_^G, M, _, X) :- !,
         metacall_call(G, M, X).
 metacall_pc(G, M, _, X) :- callable(G), !,
-        qualify_meta_args(G, M, G1),
-        call_module(G1, M, X).
+        (   expand_goal(G, M, G1) -> metacall_call(G1, M, X)
+        ;   qualify_meta_args(G, M, G1),
+            call_module(G1, M, X)
+        ).
 
 % The goal with its meta arguments qualified by the module it is called
 % in, as the compiler qualifies them in compiled calls.
@@ -195,41 +197,11 @@ undefined_procedure(G, M, P) :-
 % call_internal(Goal): the entry of a query.
 call_internal(G) :- call(G).
 
-% call_goals(List): the woken goals, the rest of the list first.
-call_goals([]).
-call_goals([G|Gs]) :- call_goals(Gs), G.
-
-% unify_cva(Var, Value): Var, a variable with attributes, was bound to
-% Value; the binding has been undone.  Every attribute module that defines
-% verify_attributes/3 sees the binding first and returns goals to run
-% after it; then Var loses its attributes and is bound, and its suspended
-% goals run (or, when Value is a variable too, move to it).
-unify_cva(Var, Value) :-
-        '$get_cva'(Var, Attr, Goals),
-        '$get_attribute_modules'(Attr, Modules),
-        verify_attributes_(Modules, Var, Value, Later),
-        '$put_cva'(Var, [], []),
-        (   var(Value) ->
-            '$get_cva'(Value, VA, VG),
-            append(Goals, VG, G2),
-            '$put_cva'(Value, VA, G2),
-            Var = Value
-        ;   Var = Value,
-            call_goals(Goals)
-        ),
-        call_all(Later).
-
-verify_attributes_([], _, _, []).
-verify_attributes_([M|Ms], Var, Value, Later) :-
-        (   '$fast_goal'(verify_attributes(_, _, _), M) ->
-            M:verify_attributes(Var, Value, G),
-            append(G, Later1, Later)
-        ;   Later = Later1
-        ),
-        verify_attributes_(Ms, Var, Value, Later1).
-
-call_all([]).
-call_all([G|Gs]) :- call(G), call_all(Gs).
+% call_user_def(Goal, Module): Goal called in Module when Module defines
+% its predicate (or imports it); fails otherwise.
+call_user_def(Goal, M) :-
+        '$predicate_property'(Goal, _, _, M, _),
+        M:Goal.
 
 % call_cleanup(Goal, Cleanup): Goal as call/1; Cleanup runs once, as
 % soon as Goal is finished: at its deterministic exit, its failure, an

@@ -118,6 +118,7 @@ arg_error(existence(K, _, _), Culprit, existence_error(K, Culprit)).
 arg_error(permission(A, T, _), Culprit, permission_error(A, T, Culprit)).
 arg_error(evaluation(E), _, evaluation_error(E)).
 arg_error(context(C, _), _, context_error(C)).
+arg_error(consistency(A, B, M), _, consistency_error(A, B, M)).
 arg_error(system(M), _, system_error(M)).
 
 % must_be(Term, Type, Goal, ArgNo)

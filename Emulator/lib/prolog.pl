@@ -48,7 +48,9 @@
         bb_put/2, bb_get/2, bb_delete/2, bb_update/3,
         current_atom/1, current_predicate/1, current_predicate/2,
         predicate_property/2, garbage_collect_atoms/0,
-        findall/3, findall/4, bagof/3, setof/3
+        findall/3, findall/4, bagof/3, setof/3,
+        % coroutining and loading
+        freeze/2, frozen/2, dif/2, when/2, prolog_load_context/2
     ]).
 
 :- ensure_loaded(error_terms).
@@ -65,3 +67,5 @@
 :- ensure_loaded(format).
 :- ensure_loaded(sort).
 :- ensure_loaded(messages).
+:- ensure_loaded(coroutining).
+:- ensure_loaded(expansion).
