@@ -18,6 +18,7 @@
 #include "enumeration.h"
 #include "errors.h"
 #include "exception_store.h"
+#include "gc.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
@@ -128,6 +129,10 @@ const pred_row pred_table[] = {
     NATIVE("$trimcore", prolog_trimcore, 1),
     NATIVE("$reclaim_misc_usage", prolog_reclaim_misc_usage, 1),
     NATIVE("$minfo", prolog_minfo, 0),
+    NATIVE("$gc_mode", prolog_gc_mode, 2),
+    NATIVE("$gc_trace", prolog_gc_trace, 2),
+    NATIVE("$gc_margin", prolog_gc_margin, 2),
+    NATIVE("$garbage_collect", prolog_garbage_collect, 1),
     NATIVE("garbage_collect_atoms", prolog_garbage_collect_atoms, 0),
     NATIVE("$cerror_data", prolog_cerror_data, 2),
     NATIVE("$error_message", prolog_error_message, 2),

@@ -10,6 +10,7 @@
 #include "atoms.h"
 #include "datadefs.h"
 #include "errors.h"
+#include "gc.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "memman.h"
@@ -64,6 +65,7 @@ worker *start_steps(runtime_boot_fn boot, void *cookie)
   }
   vr_reinitialize_hook = reinitialize;
   mm_shrink_stacks_hook = shrink_stacks;
+  install_gc_hooks();
   if (boot == nullptr)
     return w;
   if (boot(w, cookie) != 1) {
