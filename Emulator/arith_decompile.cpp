@@ -12,14 +12,18 @@
  * computed when it only prepared an operand of the goal that follows it.
  * Fails when Caller does not start a sequence.
  *
- * Caller must be a code address that the emulator produced: the escape
- * protocol passes the address of a first-class instruction of compiled
- * code, and nothing else calls this built-in (module prolog only).
+ * Caller must be the culprit of an arithmetic escape in progress: the
+ * built-in reads code at that address, so it first finds the escape's
+ * environments on the environment chain (evaluate/4's own environment
+ * continues at RESTORE_OPERANDS_PROGRESS, two links below it the
+ * environment of $resume/7 holds the culprit) and fails for any other
+ * address, which a program could pass by calling it directly.
  */
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
+#include "eval_functions.h"
 #include "evaluables.h"
 #include "insn_table.h"
 #include "stack_growth.h"
@@ -214,6 +218,42 @@ TAGGED decompile(builder &b, const INSN *pc, int temp_reg, TAGGED temp_value, in
   return 0;
 }
 
+/* A code address saved by wam_suspend as two small integers (the address
+   with its low three bits replaced by the small-integer tag, and those
+   three bits); 0 when the words are not such a pair. */
+std::uintptr_t saved_address(TAGGED high, TAGGED low)
+{
+  if (!IsSmall(high) || !IsSmall(low) || GetSmall(low) < 0 || GetSmall(low) > 7)
+    return 0;
+  return static_cast<std::uintptr_t>((high - SMALL_TAG) + static_cast<TAGGED>(GetSmall(low)));
+}
+
+/* True when address is the culprit of an arithmetic escape whose
+   environments are on the chain from the current environment. */
+bool escape_culprit(worker *w, std::uintptr_t address)
+{
+  const INSN *restore = &code_restore_operands_progress[1];
+  auto in_stack = [w](const frame *f) {
+    const TAGGED *p = reinterpret_cast<const TAGGED *>(f);
+    return p >= w->stack_start && p < w->local_top;
+  };
+  for (const frame *e = w->frame_; e != nullptr && in_stack(e); e = e->frame_) {
+    if (e->next_insn != restore)
+      continue;
+    const frame *operands = e->frame_;
+    if (operands == nullptr || !in_stack(operands) || operands->frame_ == nullptr || !in_stack(operands->frame_))
+      continue;
+    const TAGGED *resume_args = operands->frame_->term;
+    /* Arguments 5 and 6 of $resume/7 name the culprit; both 0 when it was
+       the resumption point itself (arguments 2 and 3, the odd form
+       marking a linked environment). */
+    const std::uintptr_t culprit = saved_address(resume_args[5], resume_args[6]);
+    if (culprit != 0 ? culprit == address : ((saved_address(resume_args[2], resume_args[3]) & ~std::uintptr_t{1}) == address))
+      return true;
+  }
+  return false;
+}
+
 } // namespace
 
 int prolog_decompile_arith(worker *w)
@@ -228,7 +268,7 @@ int prolog_decompile_arith(worker *w)
     address = static_cast<std::uint32_t>(TagToSTR(c)[1]);
   else
     return 0;
-  if (address == 0 || address % 2 != 0)
+  if (address == 0 || address % 2 != 0 || !escape_culprit(w, address))
     return 0;
   /* A goal of a sequence needs a few words per instruction. */
   if (w->heap_warn - w->global_top < 1024)

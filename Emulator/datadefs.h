@@ -21,6 +21,7 @@ struct sw_on_key;
 struct mod_def;
 struct gcdef_proc;
 struct gcdef_mem;
+struct vr_t_vrio_stream_node_;
 struct setof_int_info;
 
 /* Statistics counters (times in milliseconds of user or wall time). */
@@ -161,6 +162,24 @@ struct engine_global {
   TAGGED current_system_type_flag;
   TAGGED current_version_flag;
   TAGGED current_window_title;
+
+  /* The stream layer (streams.h): current input and output, the registry's
+     root, what user_input, user_output and user_error denote, the
+     persistent null stream, the standard streams made at start-up, and the
+     runtime's current directory (absolute, internal text, ending with /;
+     owned by file_names.cpp, kept across re-initialisation). */
+  vr_t_vrio_stream_node_ *input_stream_ptr;
+  vr_t_vrio_stream_node_ *output_stream_ptr;
+  vr_t_vrio_stream_node_ *root_stream_ptr;
+  vr_t_vrio_stream_node_ *stream_user_input;
+  vr_t_vrio_stream_node_ *stream_user_output;
+  vr_t_vrio_stream_node_ *stream_user_error;
+  vr_t_vrio_stream_node_ *persistent_null_stream;
+  vr_t_vrio_stream_node_ *stream_user_input_orig;
+  vr_t_vrio_stream_node_ *stream_user_output_orig;
+  vr_t_vrio_stream_node_ *stream_user_error_orig;
+  void *embedded_resources;
+  char *cwd_ienc;
 };
 
 extern engine_global eglobal_storage;

@@ -66,13 +66,23 @@ inline double float_value(TAGGED t)
   return d;
 }
 
-inline double to_double(TAGGED t)
+/* t as a double: exact for a small integer and for a float, the
+   conversion of vri_get_float for a boxed integer.  False for an integer
+   beyond the double range (about 2^1024 and more in magnitude):
+   vri_get_float has then recorded float_overflow, which the caller
+   raises. */
+inline bool to_double(TAGGED t, double *d)
 {
-  if (IsSmall(t))
-    return static_cast<double>(GetSmall(t));
-  if (is_float(t))
-    return float_value(t);
-  return vri_get_float(t);
+  if (IsSmall(t)) {
+    *d = static_cast<double>(GetSmall(t));
+    return true;
+  }
+  if (is_float(t)) {
+    *d = float_value(t);
+    return true;
+  }
+  *d = vri_get_float(t);
+  return !std::isnan(*d);
 }
 
 inline bool is_box_on_heap(const worker *w, TAGGED t)
@@ -135,6 +145,30 @@ TAGGED func_error(worker *w, int type, culprit_pos pos, const char *name, int ar
 inline TAGGED error1(worker *w, int type, const char *name, TAGGED t)
 {
   return func_error(w, type, CULPRIT_U, name, 1, 0, t);
+}
+
+/* The operands of a float operation as doubles.  An integer too large for
+   a double raises evaluation_error(float_overflow) against the function
+   and gives false; the function then returns 0. */
+bool float_operand(worker *w, TAGGED t, const char *name, double *x)
+{
+  if (to_double(t, x))
+    return true;
+  error1(w, ERR_FLOAT_OVERFLOW, name, t);
+  return false;
+}
+
+bool float_operands(worker *w, TAGGED t, TAGGED u, const char *name, double *x, double *y)
+{
+  if (!to_double(t, x)) {
+    func_error(w, ERR_FLOAT_OVERFLOW, CULPRIT_T, name, 2, t, u);
+    return false;
+  }
+  if (!to_double(u, y)) {
+    func_error(w, ERR_FLOAT_OVERFLOW, CULPRIT_U, name, 2, t, u);
+    return false;
+  }
+  return true;
 }
 
 /* A bignum routine on t and u; a failure is reported with the type from
@@ -226,42 +260,22 @@ inline double integer_part(double x) { return x < 0 ? -std::floor(-x) : std::flo
 
 /* ---- Float-only functions of one operand ---- */
 
-inline TAGGED float1(worker *w, double (*f)(double), TAGGED t)
+inline TAGGED float1(worker *w, double (*f)(double), TAGGED t, const char *name)
 {
-  return make_temp_float(w, f(to_double(t)));
+  double x;
+  if (!float_operand(w, t, name, &x))
+    return 0;
+  return make_temp_float(w, f(x));
 }
 
 /* ---- Numeric comparison ---- */
 
 enum order { LESS = -1, EQUAL = 0, GREATER = 1, UNORDERED = 2 };
 
-order compare_numbers(TAGGED t, TAGGED u)
-{
-  if (IsSmall(t) && IsSmall(u)) {
-    const VR_INTEGER a = GetSmall(t), b = GetSmall(u);
-    return a < b ? LESS : a > b ? GREATER : EQUAL;
-  }
-  if (is_float(t) || is_float(u)) {
-    const double x = to_double(t), y = to_double(u);
-    if (x < y)
-      return LESS;
-    if (x > y)
-      return GREATER;
-    if (x == y)
-      return EQUAL;
-    return UNORDERED;
-  }
-  /* A heap box never holds a small value, so against a small integer only
-     its sign counts (and they are never equal). */
-  if (IsSmall(t))
-    return bn_positive(TagToSTR(u)) ? LESS : GREATER;
-  if (IsSmall(u))
-    return bn_positive(TagToSTR(t)) ? GREATER : LESS;
-  return static_cast<order>(bn_compare(TagToSTR(t), TagToSTR(u)));
-}
+inline order order_of(int c) { return c < 0 ? LESS : c > 0 ? GREATER : EQUAL; }
 
-/* Integer comparison for max and min, exact also for the emulator's
-   one-digit temporaries of small values. */
+/* Integer comparison (max, min, integers against floats), exact also for
+   the emulator's one-digit temporaries of small values. */
 int compare_ints(worker *w, TAGGED t, TAGGED u)
 {
   if (IsSmall(t) && IsSmall(u))
@@ -271,6 +285,65 @@ int compare_ints(worker *w, TAGGED t, TAGGED u)
   if (IsSmall(u))
     u = make_temp_long(w, GetSmall(u));
   return bn_compare(TagToSTR(t), TagToSTR(u));
+}
+
+/* An integer i against a float d, exactly: converting i to a double would
+   round it (above 2^53) or overflow (from 2^1024 on), and a rounded value
+   can make unequal numbers equal or order them the wrong way round.  An
+   integer of one digit converts exactly; a longer one is compared with the
+   integer part of d, then with its fraction. */
+order compare_int_float(worker *w, TAGGED i, double d)
+{
+  if (std::isnan(d))
+    return UNORDERED;
+  i = normal_int(i);
+  if (IsSmall(i) || *TagToSTR(i) == BOX_INT1) {
+    const double x = IsSmall(i) ? static_cast<double>(GetSmall(i))
+                                : static_cast<double>(static_cast<VR_INTEGER>(TagToSTR(i)[1]));
+    return x < d ? LESS : x > d ? GREATER : EQUAL;
+  }
+  if (std::isinf(d))
+    return d > 0 ? LESS : GREATER;
+  const double whole = std::trunc(d);
+  /* The integer part of a finite float always converts. */
+  int error = 0;
+  const TAGGED k = bn_call(w, bn_from_float, make_temp_float(w, whole), 0, &error);
+  const int c = compare_ints(w, i, k);
+  if (c != 0)
+    return order_of(c);
+  return d > whole ? LESS : d < whole ? GREATER : EQUAL;
+}
+
+order compare_numbers(worker *w, TAGGED t, TAGGED u)
+{
+  if (IsSmall(t) && IsSmall(u)) {
+    const VR_INTEGER a = GetSmall(t), b = GetSmall(u);
+    return a < b ? LESS : a > b ? GREATER : EQUAL;
+  }
+  const bool ft = is_float(t), fu = is_float(u);
+  if (ft && fu) {
+    const double x = float_value(t), y = float_value(u);
+    if (x < y)
+      return LESS;
+    if (x > y)
+      return GREATER;
+    if (x == y)
+      return EQUAL;
+    return UNORDERED;
+  }
+  if (fu)
+    return compare_int_float(w, t, float_value(u));
+  if (ft) {
+    const order o = compare_int_float(w, u, float_value(t));
+    return o == UNORDERED ? o : static_cast<order>(-o);
+  }
+  /* A heap box never holds a small value, so against a small integer only
+     its sign counts (and they are never equal). */
+  if (IsSmall(t))
+    return bn_positive(TagToSTR(u)) ? LESS : GREATER;
+  if (IsSmall(u))
+    return bn_positive(TagToSTR(t)) ? GREATER : LESS;
+  return order_of(bn_compare(TagToSTR(t), TagToSTR(u)));
 }
 
 /* |t| of an integer term. */
@@ -348,7 +421,10 @@ TAGGED fu1_float(worker *w, TAGGED t)
 {
   if (is_float(t))
     return t;
-  return make_temp_float(w, to_double(t));
+  double x;
+  if (!float_operand(w, t, "float", &x))
+    return 0;
+  return make_temp_float(w, x);
 }
 
 TAGGED fu1_complement(worker *w, TAGGED t)
@@ -403,38 +479,47 @@ TAGGED fu1_float_fractional_part(worker *w, TAGGED t)
   return make_temp_float(w, x - integer_part(x));
 }
 
-TAGGED fu1_sin(worker *w, TAGGED t) { return float1(w, std::sin, t); }
-TAGGED fu1_cos(worker *w, TAGGED t) { return float1(w, std::cos, t); }
-TAGGED fu1_tan(worker *w, TAGGED t) { return float1(w, std::tan, t); }
-TAGGED fu1_sinh(worker *w, TAGGED t) { return float1(w, std::sinh, t); }
-TAGGED fu1_cosh(worker *w, TAGGED t) { return float1(w, std::cosh, t); }
-TAGGED fu1_tanh(worker *w, TAGGED t) { return float1(w, std::tanh, t); }
-TAGGED fu1_atan(worker *w, TAGGED t) { return float1(w, std::atan, t); }
-TAGGED fu1_exp(worker *w, TAGGED t) { return float1(w, std::exp, t); }
+TAGGED fu1_sin(worker *w, TAGGED t) { return float1(w, std::sin, t, "sin"); }
+TAGGED fu1_cos(worker *w, TAGGED t) { return float1(w, std::cos, t, "cos"); }
+TAGGED fu1_tan(worker *w, TAGGED t) { return float1(w, std::tan, t, "tan"); }
+TAGGED fu1_sinh(worker *w, TAGGED t) { return float1(w, std::sinh, t, "sinh"); }
+TAGGED fu1_cosh(worker *w, TAGGED t) { return float1(w, std::cosh, t, "cosh"); }
+TAGGED fu1_tanh(worker *w, TAGGED t) { return float1(w, std::tanh, t, "tanh"); }
+TAGGED fu1_atan(worker *w, TAGGED t) { return float1(w, std::atan, t, "atan"); }
+TAGGED fu1_exp(worker *w, TAGGED t) { return float1(w, std::exp, t, "exp"); }
 
 TAGGED fu1_cot(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "cot", &x))
+    return 0;
   return make_temp_float(w, std::cos(x) / std::sin(x));
 }
 
 TAGGED fu1_coth(worker *w, TAGGED t)
 {
-  const double e = std::exp(2 * to_double(t));
+  double x;
+  if (!float_operand(w, t, "coth", &x))
+    return 0;
+  const double e = std::exp(2 * x);
   return make_temp_float(w, (e + 1) / (e - 1));
 }
 
 /* Values in (0, pi), continuous through 0. */
 TAGGED fu1_acot(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "acot", &x))
+    return 0;
   const double c = std::sqrt(x * x + 1);
   return make_temp_float(w, x < 0 ? std::asin(-1 / c) + acot_pi : std::asin(1 / c));
 }
 
 TAGGED fu1_asin(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "asin", &x))
+    return 0;
   if (x < -1 || x > 1)
     return error1(w, ERR_BETWEEN_1, "asin", t);
   return make_temp_float(w, std::asin(x));
@@ -442,7 +527,9 @@ TAGGED fu1_asin(worker *w, TAGGED t)
 
 TAGGED fu1_acos(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "acos", &x))
+    return 0;
   if (x < -1 || x > 1)
     return error1(w, ERR_BETWEEN_1, "acos", t);
   return make_temp_float(w, std::acos(x));
@@ -450,13 +537,17 @@ TAGGED fu1_acos(worker *w, TAGGED t)
 
 TAGGED fu1_asinh(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "asinh", &x))
+    return 0;
   return make_temp_float(w, std::log(x + std::sqrt(x * x + 1)));
 }
 
 TAGGED fu1_acosh(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "acosh", &x))
+    return 0;
   if (x < 1)
     return error1(w, ERR_GE_1, "acosh", t);
   return make_temp_float(w, std::log(x + std::sqrt(x * x - 1)));
@@ -464,7 +555,9 @@ TAGGED fu1_acosh(worker *w, TAGGED t)
 
 TAGGED fu1_atanh(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "atanh", &x))
+    return 0;
   if (x < -1 || x > 1)
     return error1(w, ERR_BETWEEN_1, "atanh", t);
   return make_temp_float(w, x == -1 ? ieee_minus_inf : 0.5 * std::log((x + 1) / (1 - x)));
@@ -472,7 +565,9 @@ TAGGED fu1_atanh(worker *w, TAGGED t)
 
 TAGGED fu1_acoth(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "acoth", &x))
+    return 0;
   if (x > -1 && x < 1)
     return error1(w, ERR_ABS_GE_1, "acoth", t);
   return make_temp_float(w, x == -1 ? ieee_minus_inf : 0.5 * std::log((x + 1) / (x - 1)));
@@ -480,7 +575,9 @@ TAGGED fu1_acoth(worker *w, TAGGED t)
 
 TAGGED fu1_sqrt(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "sqrt", &x))
+    return 0;
   if (x < 0)
     return error1(w, ERR_GE_0, "sqrt", t);
   return make_temp_float(w, std::sqrt(x));
@@ -488,7 +585,9 @@ TAGGED fu1_sqrt(worker *w, TAGGED t)
 
 TAGGED fu1_log(worker *w, TAGGED t)
 {
-  const double x = to_double(t);
+  double x;
+  if (!float_operand(w, t, "log", &x))
+    return 0;
   if (x < 0)
     return error1(w, ERR_GE_0, "log", t);
   if (x == 0)
@@ -500,28 +599,42 @@ TAGGED fu1_log(worker *w, TAGGED t)
 
 TAGGED fu2_add(worker *w, TAGGED t, TAGGED u)
 {
-  if (is_float(t) || is_float(u))
-    return make_temp_float(w, to_double(t) + to_double(u));
+  if (is_float(t) || is_float(u)) {
+    double x, y;
+    if (!float_operands(w, t, u, "+", &x, &y))
+      return 0;
+    return make_temp_float(w, x + y);
+  }
   return bn2(w, bn_add, t, u, CULPRIT_U, "+");
 }
 
 TAGGED fu2_subtract(worker *w, TAGGED t, TAGGED u)
 {
-  if (is_float(t) || is_float(u))
-    return make_temp_float(w, to_double(t) - to_double(u));
+  if (is_float(t) || is_float(u)) {
+    double x, y;
+    if (!float_operands(w, t, u, "-", &x, &y))
+      return 0;
+    return make_temp_float(w, x - y);
+  }
   return bn2(w, bn_subtract, t, u, CULPRIT_U, "-");
 }
 
 TAGGED fu2_multiply(worker *w, TAGGED t, TAGGED u)
 {
-  if (is_float(t) || is_float(u))
-    return make_temp_float(w, to_double(t) * to_double(u));
+  if (is_float(t) || is_float(u)) {
+    double x, y;
+    if (!float_operands(w, t, u, "*", &x, &y))
+      return 0;
+    return make_temp_float(w, x * y);
+  }
   return bn2(w, bn_multiply, t, u, CULPRIT_U, "*");
 }
 
 TAGGED fu2_divide(worker *w, TAGGED t, TAGGED u)
 {
-  const double x = to_double(t), y = to_double(u);
+  double x, y;
+  if (!float_operands(w, t, u, "/", &x, &y))
+    return 0;
   if (y == 0)
     return func_error(w, ERR_ZERO_DIVISOR, CULPRIT_U, "/", 2, t, u);
   return make_temp_float(w, x / y);
@@ -547,7 +660,9 @@ TAGGED fu2_remainder(worker *w, TAGGED t, TAGGED u)
 static TAGGED extremum(worker *w, TAGGED t, TAGGED u, bool larger)
 {
   if (is_float(t) || is_float(u)) {
-    const double x = to_double(t), y = to_double(u);
+    double x, y;
+    if (!float_operands(w, t, u, larger ? "max" : "min", &x, &y))
+      return 0;
     if (std::isnan(y))
       return make_temp_float(w, y);
     if (std::isnan(x))
@@ -616,12 +731,17 @@ TAGGED fu2_gcd(worker *w, TAGGED t, TAGGED u)
 /* atan2(Y, X): the first operand is the ordinate. */
 TAGGED fu2_atan2(worker *w, TAGGED t, TAGGED u)
 {
-  return make_temp_float(w, std::atan2(to_double(t), to_double(u)));
+  double y, x;
+  if (!float_operands(w, t, u, "atan2", &y, &x))
+    return 0;
+  return make_temp_float(w, std::atan2(y, x));
 }
 
 TAGGED fu2_acot2(worker *w, TAGGED t, TAGGED u)
 {
-  const double x = to_double(t), y = to_double(u);
+  double x, y;
+  if (!float_operands(w, t, u, "acot2", &x, &y))
+    return 0;
   const double a = x / y;
   const double c = std::sqrt(a * a + 1);
   double r = a < 0 ? std::asin(-1 / c) + acot_pi : std::asin(1 / c);
@@ -632,7 +752,9 @@ TAGGED fu2_acot2(worker *w, TAGGED t, TAGGED u)
 
 TAGGED fu2_log(worker *w, TAGGED t, TAGGED u)
 {
-  const double b = to_double(t), x = to_double(u);
+  double b, x;
+  if (!float_operands(w, t, u, "log", &b, &x))
+    return 0;
   if (b <= 0)
     return func_error(w, ERR_GT_0, CULPRIT_T, "log", 2, t, u);
   if (x < 0)
@@ -644,7 +766,9 @@ TAGGED fu2_log(worker *w, TAGGED t, TAGGED u)
 
 static TAGGED power(worker *w, TAGGED t, TAGGED u, const char *name)
 {
-  const double x = to_double(t), y = to_double(u);
+  double x, y;
+  if (!float_operands(w, t, u, name, &x, &y))
+    return 0;
   if (x < 0 && !(std::trunc(y) == y))
     return func_error(w, ERR_GE_0, CULPRIT_T, name, 2, t, u);
   if (x == 0 && y < 0)
@@ -657,20 +781,20 @@ TAGGED fu2_exp(worker *w, TAGGED t, TAGGED u) { return power(w, t, u, "exp"); }
 
 /* ---- Comparisons ---- */
 
-int bu2_equal_to(worker *, TAGGED t, TAGGED u) { return compare_numbers(t, u) == EQUAL; }
-int bu2_not_equal_to(worker *, TAGGED t, TAGGED u) { return compare_numbers(t, u) != EQUAL; }
-int bu2_less_than(worker *, TAGGED t, TAGGED u) { return compare_numbers(t, u) == LESS; }
-int bu2_greater_than(worker *, TAGGED t, TAGGED u) { return compare_numbers(t, u) == GREATER; }
+int bu2_equal_to(worker *w, TAGGED t, TAGGED u) { return compare_numbers(w, t, u) == EQUAL; }
+int bu2_not_equal_to(worker *w, TAGGED t, TAGGED u) { return compare_numbers(w, t, u) != EQUAL; }
+int bu2_less_than(worker *w, TAGGED t, TAGGED u) { return compare_numbers(w, t, u) == LESS; }
+int bu2_greater_than(worker *w, TAGGED t, TAGGED u) { return compare_numbers(w, t, u) == GREATER; }
 
-int bu2_not_less_than(worker *, TAGGED t, TAGGED u)
+int bu2_not_less_than(worker *w, TAGGED t, TAGGED u)
 {
-  const order o = compare_numbers(t, u);
+  const order o = compare_numbers(w, t, u);
   return o == EQUAL || o == GREATER;
 }
 
-int bu2_not_greater_than(worker *, TAGGED t, TAGGED u)
+int bu2_not_greater_than(worker *w, TAGGED t, TAGGED u)
 {
-  const order o = compare_numbers(t, u);
+  const order o = compare_numbers(w, t, u);
   return o == EQUAL || o == LESS;
 }
 

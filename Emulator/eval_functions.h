@@ -88,7 +88,8 @@ TAGGED fu2_power(worker *w, TAGGED t, TAGGED u); /* X ** Y */
 TAGGED fu2_exp(worker *w, TAGGED t, TAGGED u);   /* exp(X, Y), the same value */
 
 /* ---- Numeric comparisons: 1 when t stands in the relation to u ----
-   Every relation but "not equal" is false when a NaN takes part. */
+   Every relation but "not equal" is false when a NaN takes part.  An
+   integer and a float compare exactly (no rounding of the integer). */
 int bu2_equal_to(worker *w, TAGGED t, TAGGED u);
 int bu2_not_equal_to(worker *w, TAGGED t, TAGGED u);
 int bu2_less_than(worker *w, TAGGED t, TAGGED u);

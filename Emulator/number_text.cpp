@@ -13,9 +13,8 @@
  * that margin; its converter names the words it lacks, the heap grows by
  * that much plus the margin and the conversion is repeated once.
  *
- * format's format_float (float layout) is taken when present and replaced
- * by a local stand-in until it exists (a weak reference); the stand-in is
- * marked below.
+ * Floats are laid out by format's float directive (format_float), the
+ * letter and argument taken from the writer's options (H and 3 without).
  * The text after 0' is decoded by the tokenizer's escape decoder
  * (single_quoted_character), so both read 0' constants one way.
  */
@@ -30,12 +29,11 @@
 #include "chartype.h"
 #include "errors.h"
 #include "float_conv.h"
+#include "format_numbers.h"
 #include "stack_growth.h"
 #include "terms.h"
 #include "tokenizer.h"
 #include "worker.h"
-
-char *format_float(int letter, int n, double value) __attribute__((weak));
 
 namespace {
 
@@ -199,66 +197,6 @@ char *vr_ltostr(VR_INTEGER value, int base, char *buffer)
   return buffer;
 }
 
-namespace {
-
-/* Stand-in for format's float layout with the letter H (the default float
-   text), used only until format_float is linked in: the shortest digits
-   that read back, fixed notation when the decimal exponent P of 0.D * 10^P
-   satisfies -n <= P <= n + L, else exponential with at least two exponent
-   digits. */
-char *default_float_text(int n, double value, bool upper)
-{
-  char digits[24];
-  int decpt, sign;
-  vr_dtoa(value, 0, 0, &decpt, &sign, digits);
-  char *out = ensure_atom_buffers(BASE_ATOMBUF, 400);
-  if (decpt == 9999) {
-    std::strcpy(out, digits[0] == 'I' ? (sign ? "-inf" : "+inf") : "+nan");
-    return out;
-  }
-  int len = static_cast<int>(std::strlen(digits));
-  char *p = out;
-  if (sign)
-    *p++ = '-';
-  if (n < 0 || decpt < -n || decpt > n + len) {
-    *p++ = digits[0];
-    *p++ = '.';
-    if (len > 1) {
-      std::memcpy(p, digits + 1, static_cast<std::size_t>(len - 1));
-      p += len - 1;
-    } else {
-      *p++ = '0';
-    }
-    int e = decpt - 1;
-    *p++ = upper ? 'E' : 'e';
-    *p++ = e < 0 ? '-' : '+';
-    if (e < 0)
-      e = -e;
-    if (e >= 100)
-      *p++ = static_cast<char>('0' + e / 100);
-    *p++ = static_cast<char>('0' + e / 10 % 10);
-    *p++ = static_cast<char>('0' + e % 10);
-    *p = '\0';
-    return out;
-  }
-  int frac = len - decpt < 1 ? 1 : len - decpt;
-  if (decpt <= 0) {
-    *p++ = '0';
-  } else {
-    for (int i = 0; i < decpt; ++i)
-      *p++ = i < len ? digits[i] : '0';
-  }
-  *p++ = '.';
-  for (int i = 0; i < frac; ++i) {
-    int k = decpt + i;
-    *p++ = k >= 0 && k < len ? digits[k] : '0';
-  }
-  *p = '\0';
-  return out;
-}
-
-} // namespace
-
 char *vr_number_to_string(TAGGED term, int base, TAGGED style)
 {
   int b = base < 0 ? -base : base;
@@ -284,10 +222,7 @@ char *vr_number_to_string(TAGGED term, int base, TAGGED style)
       }
     }
   }
-  double value = vri_get_float(term);
-  if (format_float != nullptr)
-    return format_float(letter, arg, value);
-  return default_float_text(arg, value, letter < 'a');
+  return format_float(letter, arg, vri_get_float(term));
 }
 
 double ieee_atof(const char *text, int *pspecial)

@@ -12,13 +12,19 @@
 #include "char_conversion.h"
 #include "choice_control.h"
 #include "clause_counters.h"
+#include "codesio.h"
 #include "copy_term.h"
 #include "datadefs.h"
 #include "dynamic_clauses.h"
 #include "enumeration.h"
 #include "errors.h"
 #include "exception_store.h"
+<<<<<<< HEAD
 #include "gc.h"
+=======
+#include "file_names.h"
+#include "format_numbers.h"
+>>>>>>> main
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
@@ -29,10 +35,14 @@
 #include "preds.h"
 #include "prolog_flags.h"
 #include "stack_growth.h"
+#include "sorting.h"
 #include "source_positions.h"
 #include "statistics.h"
+#include "streams.h"
 #include "term_hash.h"
+#include "term_reader.h"
 #include "term_walkers.h"
+#include "term_writer.h"
 #include "tokenizer.h"
 #include "wam.h"
 #include "wamsup.h"
@@ -229,6 +239,70 @@ const pred_row pred_table[] = {
     NATIVE("$legacy_char_classification_flag", prolog_legacy_char_classification_flag, 2),
     NATIVE("$w32_get_registry_value", prolog_w32_get_registry_value, 4),
     NATIVE("$statistics", prolog_statistics, 2),
+
+    /* Streams, files and file names. */
+    NATIVE("$stream_from_codes", prolog_stream_from_codes, 3),
+    NATIVE("$close_fail_on_interrupt", prolog_close_fail_on_interrupt, 2),
+    NATIVE("$flush_output_fail_on_interrupt", prolog_flush_output_fail_on_interrupt, 2),
+    NATIVE("$input", prolog_input, 2),
+    NATIVE("$output", prolog_output, 2),
+    NATIVE("$stream_code", prolog_stream_code, 2),
+    NATIVE("$stream_properties", prolog_stream_properties, 4),
+    NATIVE("$stream_count", prolog_stream_count, 4),
+    NATIVE("$stream_set_line_count", prolog_stream_set_line_count, 2),
+    NATIVE("$stream_offset", prolog_stream_offset, 2),
+    NATIVE("$set_stream_position", prolog_set_stream_position, 5),
+    NATIVE("$save_stream_position", prolog_save_stream_position, 5),
+    NATIVE("$seek", prolog_seek, 4),
+    NATIVE("$open", prolog_open, 5),
+    NATIVE("$select", prolog_select, 10),
+    NATIVE("$next_stream", prolog_next_stream, 5),
+    NATIVE("$stream_flags", prolog_stream_flags, 2),
+    NATIVE("$set_stream_flags", prolog_set_stream_flags, 2),
+    NATIVE("$stream_id", prolog_stream_id, 2),
+    NATIVE("$open_null", prolog_open_null, 1),
+    NATIVE("$stdoutput", prolog_stdoutput, 2),
+    NATIVE("$stdinput", prolog_stdinput, 2),
+    NATIVE("$stderror", prolog_stderror, 2),
+    NATIVE("$get_code_fail_on_interrupt", prolog_get_code_fail_on_interrupt, 3),
+    NATIVE("$get_code_fast", prolog_get_code_fast, 3),
+    NATIVE("$peek_code_fast", prolog_peek_code_fast, 3),
+    NATIVE("$get_byte_fail_on_interrupt", prolog_get_byte_fail_on_interrupt, 3),
+    NATIVE("$get_byte_fast", prolog_get_byte_fast, 3),
+    NATIVE("$peek_byte_fast", prolog_peek_byte_fast, 3),
+    NATIVE("$get_buffered_codes", prolog_get_buffered_codes, 4),
+    NATIVE("$get_buffered_bytes", prolog_get_buffered_bytes, 4),
+    NATIVE("$end_of_stream", prolog_end_of_stream, 2),
+    NATIVE("$vrio_error_name", prolog_vrio_error_name, 2),
+    NATIVE("$unget_code", prolog_unget_code, 3),
+    NATIVE("$unget_byte", prolog_unget_byte, 3),
+    NATIVE("$put_byte_fail_on_interrupt", prolog_put_byte_fail_on_interrupt, 3),
+    NATIVE("$put_code_fail_on_interrupt", prolog_put_code_fail_on_interrupt, 3),
+    NATIVE("$put_code_fast", prolog_put_code_fast, 2),
+    NATIVE("$put_byte_fast", prolog_put_byte_fast, 2),
+    NATIVE("$errprintf", prolog_errprintf, 1),
+    NATIVE("$flush_all_output", prolog_flush_all_output, 0),
+    NATIVE("$unix_cd", prolog_unix_cd, 2),
+    NATIVE("$set_current_dir_options", prolog_set_current_dir_options, 2),
+    NATIVE("$absolute_path", prolog_absolute_path, 4),
+    NATIVE("$directory_path", prolog_directory_path, 2),
+    NATIVE("$file_type", prolog_file_type, 3),
+    NATIVE("$split_env_path", prolog_split_env_path, 3),
+
+    /* Term input and output, format's numbers, sorting. */
+    NATIVE("$read_term", prolog_read_term, 5),
+    NATIVE("$write", prolog_write3, 3),
+    NATIVE("$display", prolog_display2, 2),
+    NATIVE("$format_print_integer", prolog_format_print_integer, 4),
+    NATIVE("$format_print_float", prolog_format_print_float, 4),
+    NATIVE("$sort", prolog_sort, 2),
+    NATIVE("$keysort", prolog_keysort, 2),
+
+    /* The foreign predicates of the codesio resource, until the loader of
+       foreign resources exists. */
+    NATIVE("$codes_to_stream", prolog_codes_to_stream, 2),
+    NATIVE("$open_buf_stream", prolog_open_buf_stream, 1),
+    NATIVE("$stream_to_codes", prolog_stream_to_codes, 3),
 };
 
 #undef ESCAPE

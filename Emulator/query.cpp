@@ -7,6 +7,12 @@
  */
 #include "query.h"
 
+#include <cstddef>
+
+#include "atoms.h"
+#include "datadefs.h"
+#include "exception_store.h"
+#include "modules.h"
 #include "predicates.h"
 #include "wam.h"
 #include "wamsup.h"
@@ -41,4 +47,19 @@ void query_close(worker *w, query *q)
   w->global_uncond = w->node_->global_top;
   w->local_uncond = w->node_->local_top;
   q->base_depth = -1;
+}
+
+void report_uncaught_exception(worker *w, TAGGED ball)
+{
+  definition *d = insert_definition(eglobal->prolog_module, init_atom_check("$print_uncaught", 0), 1, 0);
+  if (d == nullptr || predtyp(d) == ENTER_UNDEFINED)
+    return;
+  /* An offset: the query may move the heap. */
+  const std::ptrdiff_t heap_top = w->global_top - w->heap_start;
+  const TAGGED args[1] = {ball};
+  query q;
+  if (query_open(w, &q, d, args) < 0)
+    erase_stored_exception();
+  query_close(w, &q);
+  w->global_top = w->heap_start + heap_top;
 }

@@ -6,8 +6,9 @@
  * further solutions with message 0.  Closing drops whatever choicepoints
  * the query left, found again by their distance from the top of the
  * trail-and-choice block, since that block may move while the query runs.
- * Used by program loading (initialization goals), the test runner and the
- * tests; one query at a time, engine thread only.
+ * Used by program loading (directives and initialization goals), the
+ * stand-in launcher, the test runner and the tests; one query at a time,
+ * engine thread only.
  */
 #ifndef VOSTREL_QUERY_H
 #define VOSTREL_QUERY_H
@@ -31,5 +32,12 @@ int query_open(worker *w, query *q, definition *d, const TAGGED *args);
 int query_next(worker *w, query *q);
 /* Drops the query's choicepoints; harmless on a closed query. */
 void query_close(worker *w, query *q);
+
+/* Prints the message of an exception that nothing caught (ball, on the
+   heap) on user_error, through the runtime library's '$print_uncaught'/1;
+   nothing when the library is not loaded.  The caller has taken the ball
+   out of the exception store; an exception of the report itself is
+   dropped, and the heap top is left as it was. */
+void report_uncaught_exception(worker *w, TAGGED ball);
 
 #endif

@@ -10,6 +10,7 @@
 #include "atoms.h"
 #include "datadefs.h"
 #include "errors.h"
+#include "file_names.h"
 #include "gc.h"
 #include "indexing.h"
 #include "initial_atoms.h"
@@ -22,6 +23,7 @@
 #include "preds.h"
 #include "stack_growth.h"
 #include "stacks.h"
+#include "streams.h"
 #include "terms.h"
 #include "threads.h"
 #include "wam.h"
@@ -30,9 +32,20 @@
 
 namespace {
 
+/* The I/O library is started once and survives a failed start-up, so
+   that a retry does not start it again. */
+bool vrio_inited = false;
+
 worker *start_steps(runtime_boot_fn boot, void *cookie)
 {
   init_main_thread_id();
+  if (!vrio_inited) {
+    if (vrio_init(nullptr, nullptr, nullptr, 0) < 0) {
+      std::fprintf(stderr, "runtime: the I/O services library could not be started\n");
+      return nullptr;
+    }
+    vrio_inited = true;
+  }
   if (memman_init() != 0) {
     std::fprintf(stderr, "runtime: memory manager start-up failed\n");
     return nullptr;
@@ -66,6 +79,10 @@ worker *start_steps(runtime_boot_fn boot, void *cookie)
   vr_reinitialize_hook = reinitialize;
   mm_shrink_stacks_hook = shrink_stacks;
   install_gc_hooks();
+  if (init_once_file() != 1 || init_stream() != 1) {
+    std::fprintf(stderr, "runtime: the file and stream layers could not be started\n");
+    return nullptr;
+  }
   if (boot == nullptr)
     return w;
   if (boot(w, cookie) != 1) {
@@ -90,4 +107,20 @@ worker *runtime_instance_start(runtime_boot_fn boot, void *cookie)
   worker *w = start_steps(boot, cookie);
   vr_set_abort_env(nullptr);
   return w;
+}
+
+void runtime_instance_stop(void)
+{
+  /* Work items handed over by the library's threads run first; then every
+     stream is flushed and closed. */
+  if (vrio_inited)
+    vrio_run_work_items(0);
+  vr_test_and_clear_hard_interrupt();
+  free_stream_event_listeners();
+  deinit_stream();
+  deinit_once_file();
+  if (vrio_inited) {
+    vrio_init(nullptr, nullptr, nullptr, 1);
+    vrio_inited = false;
+  }
 }

@@ -12,7 +12,12 @@
  *
  * What is relocated: global references, term-reference stack entries, the
  * trail, heap words (boxed-number payloads skipped), live local-stack words,
- * and every choicepoint's saved tops, frame and arguments.  What is not:
+ * and every choicepoint's saved tops, frame and arguments.  A trail entry
+ * for a local-stack cell at or above the old local_top belongs to an
+ * environment that is gone (nothing below local_top reaches it, and no
+ * choicepoint's local_top lies above local_top); it becomes a trail hole,
+ * since the re-divided stack may not reach that far any more, and an entry
+ * left pointing past its end would be written through by untrailing.  What is not:
  * argument registers, `structure`, `insn` and native pointers (callers save
  * live registers in an environment first; call_overflow does that).
  *
@@ -73,6 +78,7 @@ inline std::intptr_t displacement(const void *from, const void *to)
 struct move_plan {
   std::uintptr_t h0, t0; /* old heap start and top */
   std::uintptr_t s0, e0; /* old local stack start and end */
+  std::uintptr_t l0;     /* old local_top */
   std::intptr_t dh, ds;
 };
 
@@ -121,7 +127,13 @@ void relocate_roots(worker *w, const move_plan &m)
     for (int i = 0; i < w->fli_stack_index; i++)
       w->fli_stack_start[i].term = relocate_word(w->fli_stack_start[i].term, m);
   /* The first trail word is always 0 and stays so. */
-  relocate_range(w->trail_start + 1, w->trail_top, m);
+  for (TAGGED *p = w->trail_start + 1; p < w->trail_top; p++) {
+    const std::uintptr_t a = *p & ~TAG_MASK;
+    if (IsVar(*p) && a >= m.l0 && a < m.e0)
+      *p = TRAIL_HOLE; /* a cell of an environment that is gone */
+    else
+      *p = relocate_word(*p, m);
+  }
 }
 
 void relocate_choicepoints(worker *w, const move_plan &m)
@@ -156,6 +168,7 @@ void shift_local_stack(worker *w, TAGGED *old_start, TAGGED *old_end, std::intpt
   m.h0 = m.t0 = 0; /* the heap did not move */
   m.s0 = reinterpret_cast<std::uintptr_t>(old_start);
   m.e0 = reinterpret_cast<std::uintptr_t>(old_end);
+  m.l0 = reinterpret_cast<std::uintptr_t>(w->local_top);
   m.dh = 0;
   m.ds = d;
   w->local_top = shifted(w->local_top, d);
@@ -208,6 +221,7 @@ void resize_heap_and_stack(worker *w, unsigned cur_bytes, unsigned new_bytes, in
   m.t0 = reinterpret_cast<std::uintptr_t>(t0);
   m.s0 = reinterpret_cast<std::uintptr_t>(s0);
   m.e0 = reinterpret_cast<std::uintptr_t>(e0);
+  m.l0 = m.s0 + static_cast<std::uintptr_t>(in_use) * sizeof(TAGGED);
   m.dh = dh;
   m.ds = ds;
   w->global_top = shifted(w->global_top, dh);

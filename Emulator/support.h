@@ -4,11 +4,13 @@
 #ifndef VOSTREL_SUPPORT_H
 #define VOSTREL_SUPPORT_H
 
-/* Error printer: through the installed hook, else after a newline on the
-   process's standard error, which is flushed. */
-typedef void (*errprintf_hook_fn)(int flags, const char *text);
-extern errprintf_hook_fn errprintf_hook;
-void errprintf(int flags, const char *format, ...) __attribute__((format(printf, 2, 3)));
+/* Error printer (stream_io.cpp): through the hook an embedding program
+   installs with VR_set_errprintf_hook (streams.h), else after a newline on
+   the process's standard error, which is flushed; the number of
+   characters formatted.  vr_ttyprintf and vr_ttyflush write and flush the
+   standard error stream (the process's standard error before the stream
+   layer starts). */
+int errprintf(int flags, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void vr_ttyprintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void vr_ttyflush(void);
 

@@ -27,11 +27,14 @@
 #include "bignum.h"
 #include "chartype.h"
 #include "datadefs.h"
+#include "errors.h"
 #include "initial_atoms.h"
 #include "operators.h"
 #include "stack_growth.h"
+#include "streams.h"
 #include "terms.h"
 #include "tokenizer.h"
+#include "unify.h"
 #include "worker.h"
 
 namespace {
@@ -578,9 +581,14 @@ int read_clause_term(worker *w, token_source *src, int live, read_result *res)
         if (r.cur.kind != TOKEN_END)
           r.fail(r.stop_message("operator expected"));
         res->end_line = r.cur.line;
-        res->term = r.vals.back();
-        res->variable_names = r.name_list([](const var_entry &) { return true; });
-        res->singletons = r.name_list([](const var_entry &v) { return v.count == 1; });
+        /* Building a list may move the heap: every result stays on the
+           value stack, which moves with it, until the last is built. */
+        r.push(r.name_list([](const var_entry &) { return true; }));
+        r.push(r.name_list([](const var_entry &v) { return v.count == 1; }));
+        const std::size_t n = r.vals.size();
+        res->term = r.vals[n - 3];
+        res->variable_names = r.vals[n - 2];
+        res->singletons = r.vals[n - 1];
       }
     } catch (syntax_stop &) {
       status = READ_SYNTAX_ERROR;
@@ -606,4 +614,41 @@ int read_clause_term(worker *w, token_source *src, int live, read_result *res)
 int singleton_needs_warning(TAGGED name_atom)
 {
   return IsAtom(name_atom) && atom_name(name_atom)[0] != '_';
+}
+
+/* ---- $read_term/5 ---- */
+
+int prolog_read_term(worker *w)
+{
+  VR_stream *s = stream_to_ptr(w->term[0], SM_INPUT | SM_TEXT, 0);
+  if (s == nullptr) {
+    raise_error("prolog", "read_term", 2, 1);
+    return 0;
+  }
+  stream_source src;
+  stream_source_init(&src, s);
+  read_result r{};
+  /* The five arguments stay live: the reader may grow the heap. */
+  const int status = read_clause_term(w, &src.base, 5, &r);
+  if (status == READ_IO_ERROR) {
+    raise_error("prolog", "read_term", 2, 1);
+    return 0;
+  }
+  TAGGED outcome = atom_nil;
+  if (status == READ_SYNTAX_ERROR) {
+    /* syntax_error(Message, Line); the term read is an atom here, so a
+       heap move cannot leave it behind.  Each atom is on the heap before
+       the next one is made (making an atom may collect atoms). */
+    if (w->global_top + 8 > w->heap_warn)
+      call_overflow(w, 8, 5);
+    TAGGED *h = w->global_top;
+    w->global_top = h + 3;
+    h[0] = atom_nil;
+    h[2] = IntIsSmall(r.error_line) ? MakeSmall_checked(r.error_line) : MakeSmall_checked(0);
+    h[1] = init_atom_check(r.message, 0);
+    h[0] = MakeFunctor(init_atom_check("syntax_error", 0), 2);
+    outcome = MakeSTR(h);
+  }
+  return cunify(w, w->term[1], r.term) && cunify(w, w->term[2], r.variable_names) &&
+         cunify(w, w->term[3], r.singletons) && cunify(w, w->term[4], outcome);
 }

@@ -62,6 +62,13 @@ struct read_result {
    stop is pushed back into the source, so each call starts afresh. */
 int read_clause_term(worker *w, token_source *src, int live, read_result *r);
 
+/* $read_term(+Stream, -Term, -Names, -Singletons, -Outcome): the next
+   clause of Stream with its variable names and singletons as the result
+   lists above; Outcome is [] or syntax_error(Message, Line) (the term is
+   then end_of_file and the stream is past the faulty clause).  A read
+   error of the stream is raised. */
+int prolog_read_term(worker *w);
+
 /* 1 when a singleton variable of this name deserves a compiler warning:
    names starting with an underscore are the programmer's way of saying
    "used once on purpose". */

@@ -17,6 +17,7 @@
  */
 #include "unify.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "memman.h"
@@ -28,9 +29,11 @@ namespace {
 
 inline TAGGED *node_words(const worker *w) { return reinterpret_cast<TAGGED *>(w->node_); }
 
-/* Free words between the trail top and the lowest word of the value trail. */
+/* Free words between the trail top and the lowest word of the value trail,
+   which lies below the newest choicepoint: defined only while one exists. */
 inline long trail_room(const worker *w)
 {
+  assert(w->node_ != nullptr);
   return static_cast<long>(node_words(w) + w->value_trail - w->trail_top);
 }
 
@@ -52,7 +55,9 @@ bool is_constrained_cell(const worker *w, const TAGGED *cell)
 void trail_push_checked(worker *w, TAGGED entry)
 {
   *w->trail_top++ = entry;
-  if (trail_room(w) < TRAIL_MARGIN)
+  /* A worker still being set up has no choicepoint, hence no laid-out
+     trail-and-choice block to measure or grow: its bindings only push. */
+  if (w->node_ != nullptr && trail_room(w) < TRAIL_MARGIN)
     keep_trail_margin(w, TRAIL_MARGIN);
 }
 

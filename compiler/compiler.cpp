@@ -372,6 +372,9 @@ private:
   unsigned ix_ = IX_CASES;
   TAGGED key_ = 0;
   bool first_insn_ = true;
+  /* The registers that the operands of the arithmetic goal being compiled
+     were put in before its first sequence (arith_place). */
+  std::map<TAGGED, int> arith_placed_;
 
   /* ---- Pass 1: flattening ---- */
 
@@ -1055,25 +1058,81 @@ private:
       break;
     }
     case IN_IS: {
-      TAGGED target = arg_of(g.term, 0);
-      arith_sequence(arg_of(g.term, 1), g.chunk);
-      arith_store(target, g.chunk);
+      TAGGED target = arg_of(g.term, 0), expr = arg_of(g.term, 1);
+      std::vector<int> scratch;
+      arith_placed_.clear();
+      /* A target that is neither a variable nor a number never matches;
+         it is built first, so that the goal fails after evaluating. */
+      std::int32_t v;
+      int target_reg = -1;
+      if (!IsVar(target) && !int32_value(target, &v) && !is_large(target)) {
+        bool sc;
+        target_reg = operand_reg(target, g.chunk, &sc);
+        scratch.push_back(target_reg);
+      }
+      arith_place(expr, g.chunk, &scratch);
+      arith_sequence(expr);
+      arith_store(target, target_reg);
+      for (int r : scratch)
+        release_x(r);
       break;
     }
     case IN_ARITH_COMPARE: {
       TAGGED left = arg_of(g.term, 0), right = arg_of(g.term, 1);
-      arith_pair(left, right, g.chunk);
+      std::vector<int> scratch;
+      arith_placed_.clear();
+      arith_place(left, g.chunk, &scratch);
+      arith_place(right, g.chunk, &scratch);
+      arith_pair(left, right);
       b_.emit(in->insn, {cb::else_to(failcode)});
+      for (int r : scratch)
+        release_x(r);
       break;
     }
     }
   }
 
+  /* Puts every operand of e that no arithmetic instruction loads by itself
+     (an atom, a list, a compound term that is not evaluable, a variable
+     that has no home yet) into a register, before the first instruction of
+     the goal's sequences.  Nothing may come between the first instruction
+     of a sequence and the one that ends it: the sequence's state lives in
+     the dispatch mode and in long0/long1, which a put instruction knows
+     nothing of.  Registers that only hold such an operand for this goal go
+     to *scratch. */
+  void arith_place(TAGGED e, int chunk, std::vector<int> *scratch)
+  {
+    if (native_stack_low())
+      throw compile_error{"clause nested too deeply"};
+    if (const evaluable_def *d = find_evaluable(e)) {
+      for (unsigned i = 0; i < d->arity; i++)
+        arith_place(arg_of(e, i), chunk, scratch);
+      return;
+    }
+    std::int32_t v;
+    if (int32_value(e, &v) || is_large(e) || arith_placed_.count(e) != 0)
+      return;
+    if (IsVar(e)) {
+      const var_info &vi = vars_[e];
+      if (vi.seen && (vi.perm || vi.xloc >= 0))
+        return;
+    }
+    bool sc;
+    const int r = operand_reg(e, chunk, &sc);
+    /* A variable's register is its home only when it is a temporary one
+       seen again later. */
+    if (sc || (IsVar(e) && vars_[e].xloc != r))
+      scratch->push_back(r);
+    arith_placed_[e] = r;
+  }
+
   /* Loads a leaf operand: first = the first instruction of a sequence
-     (into long0), else a LATER_ one (into long1). */
-  void arith_load(TAGGED e, bool first, int chunk, std::vector<int> *scratch)
+     (into long0), else a LATER_ one (into long1).  Emits exactly one
+     instruction: arith_place has put everything else in registers. */
+  void arith_load(TAGGED e, bool first)
   {
     std::int32_t v;
+    auto placed = arith_placed_.find(e);
     if (int32_value(e, &v)) {
       b_.emit(first ? FIRST_CONSTANT : LATER_CONSTANT, {cb::l(v)});
     } else if (is_large(e)) {
@@ -1082,22 +1141,21 @@ private:
       b_.emit(ANOP_INF);
     } else if (first && e == MakeAtom(atom_nan_enum)) {
       b_.emit(ANOP_NAN);
+    } else if (placed != arith_placed_.end()) {
+      b_.emit(first ? FIRST_X_VALUE : LATER_X_VALUE, {cb::x(placed->second)});
     } else if (IsVar(e) && vars_[e].perm && vars_[e].seen) {
       b_.emit(first ? FIRST_Y_VALUE : LATER_Y_VALUE, {cb::y(vars_[e].y)});
+    } else if (IsVar(e) && vars_[e].seen && vars_[e].xloc >= 0) {
+      b_.emit(first ? FIRST_X_VALUE : LATER_X_VALUE, {cb::x(vars_[e].xloc)});
     } else {
-      /* A variable in a register, or a term the evaluator escapes on. */
-      bool sc;
-      int r = operand_reg(e, chunk, &sc);
-      if (sc)
-        scratch->push_back(r);
-      b_.emit(first ? FIRST_X_VALUE : LATER_X_VALUE, {cb::x(r)});
+      throw compile_error{"internal error: arithmetic operand not placed"};
     }
   }
 
   /* Computes every right operand that is neither a leaf nor reachable by
      swapping into a register of its own (a complete sequence each), so
      that e itself then runs as one sequence. */
-  void arith_prepare(TAGGED e, int chunk, std::map<TAGGED, int> *temps, std::vector<int> *scratch)
+  void arith_prepare(TAGGED e, std::map<TAGGED, int> *temps, std::vector<int> *scratch)
   {
     if (native_stack_low())
       throw compile_error{"clause nested too deeply"};
@@ -1105,93 +1163,94 @@ private:
     if (d == nullptr)
       return;
     if (d->arity == 1) {
-      arith_prepare(arg_of(e, 0), chunk, temps, scratch);
+      arith_prepare(arg_of(e, 0), temps, scratch);
       return;
     }
     TAGGED a = arg_of(e, 0), b = arg_of(e, 1);
     if (arith_leaf(b)) {
-      arith_prepare(a, chunk, temps, scratch);
+      arith_prepare(a, temps, scratch);
     } else if (arith_leaf(a)) {
-      arith_prepare(b, chunk, temps, scratch);
+      arith_prepare(b, temps, scratch);
     } else {
-      arith_prepare(b, chunk, temps, scratch);
-      arith_run(b, chunk, *temps, scratch);
+      arith_prepare(b, temps, scratch);
+      arith_run(b, *temps);
       int r = fresh_x();
       b_.emit(STORE_X_VARIABLE, {cb::x(r)});
       (*temps)[b] = r;
       scratch->push_back(r);
-      arith_prepare(a, chunk, temps, scratch);
+      arith_prepare(a, temps, scratch);
     }
   }
 
   /* Emits the sequence that leaves e in long0 (its prepared operands in
      temps). */
-  void arith_run(TAGGED e, int chunk, const std::map<TAGGED, int> &temps, std::vector<int> *scratch)
+  void arith_run(TAGGED e, const std::map<TAGGED, int> &temps)
   {
     if (native_stack_low())
       throw compile_error{"clause nested too deeply"};
     const evaluable_def *d = find_evaluable(e);
     if (d == nullptr) {
-      arith_load(e, true, chunk, scratch);
+      arith_load(e, true);
       return;
     }
     if (d->arity == 1) {
-      arith_run(arg_of(e, 0), chunk, temps, scratch);
+      arith_run(arg_of(e, 0), temps);
       if (d->insn != 0)
         b_.emit(d->insn);
       return;
     }
     TAGGED a = arg_of(e, 0), b = arg_of(e, 1);
     if (arith_leaf(b)) {
-      arith_run(a, chunk, temps, scratch);
-      arith_load(b, false, chunk, scratch);
+      arith_run(a, temps);
+      arith_load(b, false);
     } else if (temps.count(b) != 0) {
-      arith_run(a, chunk, temps, scratch);
+      arith_run(a, temps);
       b_.emit(LATER_X_VALUE, {cb::x(temps.at(b))});
     } else {
-      arith_run(b, chunk, temps, scratch);
-      arith_load(a, false, chunk, scratch);
+      arith_run(b, temps);
+      arith_load(a, false);
       b_.emit(BINOP_SWAP);
     }
     b_.emit(d->insn);
   }
 
-  void arith_sequence(TAGGED e, int chunk)
+  void arith_sequence(TAGGED e)
   {
     std::map<TAGGED, int> temps;
     std::vector<int> scratch;
-    arith_prepare(e, chunk, &temps, &scratch);
-    arith_run(e, chunk, temps, &scratch);
+    arith_prepare(e, &temps, &scratch);
+    arith_run(e, temps);
     for (int r : scratch)
       release_x(r);
   }
 
   /* long0 := left, long1 := right, for a comparison. */
-  void arith_pair(TAGGED left, TAGGED right, int chunk)
+  void arith_pair(TAGGED left, TAGGED right)
   {
     std::map<TAGGED, int> temps;
     std::vector<int> scratch;
     if (arith_leaf(right)) {
-      arith_prepare(left, chunk, &temps, &scratch);
-      arith_run(left, chunk, temps, &scratch);
-      arith_load(right, false, chunk, &scratch);
+      arith_prepare(left, &temps, &scratch);
+      arith_run(left, temps);
+      arith_load(right, false);
     } else {
-      arith_prepare(right, chunk, &temps, &scratch);
-      arith_run(right, chunk, temps, &scratch);
+      arith_prepare(right, &temps, &scratch);
+      arith_run(right, temps);
       int r = fresh_x();
       b_.emit(STORE_X_VARIABLE, {cb::x(r)});
       scratch.push_back(r);
       std::map<TAGGED, int> left_temps;
-      arith_prepare(left, chunk, &left_temps, &scratch);
-      arith_run(left, chunk, left_temps, &scratch);
+      arith_prepare(left, &left_temps, &scratch);
+      arith_run(left, left_temps);
       b_.emit(LATER_X_VALUE, {cb::x(r)});
     }
     for (int r : scratch)
       release_x(r);
   }
 
-  /* Ends an `is` sequence by storing into or matching the target. */
-  void arith_store(TAGGED target, int chunk)
+  /* Ends an `is` sequence by storing into or matching the target;
+     target_reg holds a target that is neither a variable nor a number. */
+  void arith_store(TAGGED target, int target_reg)
   {
     std::int32_t v;
     if (IsVar(target)) {
@@ -1216,11 +1275,7 @@ private:
       b_.emit(STORE_LARGE, {cb::large_term(target)});
     } else {
       /* Never a number: the store fails, after evaluating (errors first). */
-      bool sc;
-      int r = operand_reg(target, chunk, &sc);
-      b_.emit(STORE_X_VALUE, {cb::x(r)});
-      if (sc)
-        release_x(r);
+      b_.emit(STORE_X_VALUE, {cb::x(target_reg)});
     }
   }
 

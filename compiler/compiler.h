@@ -60,8 +60,9 @@ void consult_add_library_dir(const std::string &dir);
    runtime down and up again). */
 void consult_reset(void);
 
-/* Runs a goal once in module m, as an initialization directive does:
-   1 success, 0 failure, -1 exception (its text in *error). */
+/* Runs a goal once in module m, as a directive does: 1 success, 0
+   failure, -1 exception (its text in *error; its message is printed on
+   user_error as for any exception that nothing caught). */
 int run_goal_once(worker *w, TAGGED goal, mod_def *m, std::string *error);
 
 #endif

@@ -438,6 +438,19 @@ void directive(load_context &cx, TAGGED d)
     held->term = arg(d, 1);
     cx.init_goals.push_back({held, cx.module});
     cx.heap_floor = w->global_top - w->heap_start;
+  } else if (IsAtom(d) || IsComplex(d)) {
+    /* Any other directive of a defined predicate runs as a goal. */
+    definition *def = find_definition(cx.module, d, nullptr, 0);
+    if (def == nullptr || predtyp(def) == ENTER_UNDEFINED) {
+      cx.error("unknown directive: " + term_to_text(d));
+      return;
+    }
+    std::string message;
+    const int res = run_goal_once(w, d, cx.module, &message);
+    if (res == 0)
+      cx.error("directive failed: " + term_to_text(d));
+    else if (res < 0)
+      cx.error("directive raised an exception: " + message);
   } else {
     cx.error("unknown directive: " + term_to_text(d));
   }
@@ -681,6 +694,8 @@ int run_goal_once(worker *w, TAGGED goal, mod_def *m, std::string *error)
     if (error != nullptr)
       *error = ball != 0 ? term_to_text(ball) : std::string("unknown exception");
     erase_stored_exception();
+    if (ball != 0)
+      report_uncaught_exception(w, ball);
   }
   w->global_top = w->heap_start + heap_top;
   undefine_predicate(d);

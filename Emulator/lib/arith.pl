@@ -13,12 +13,16 @@ X >= Y :- X >= Y.
 % evaluate(Expr, Value, Caller, OpNo): Expr is the operand that was not a
 % number; Caller locates the source goal for error messages, OpNo is 1 for
 % the left and 2 for the right operand of the instruction that escaped.
+% evaluate1/2 fails exactly when Expr is no evaluable term (an atom other
+% than inf and nan, a compound term of another name or arity, a list of
+% other than one element): that is type_error(evaluable, Name/Arity).
 evaluate(Expr, Value, Caller, OpNo) :-
         prolog_catch(evaluate1(Expr, V), E, propagate_exception(E, Caller, OpNo)), !,
         Value = V.
 evaluate(Expr, _, Caller, OpNo) :-
         goal_and_argno(Caller, OpNo, Goal, ArgNo),
-        illarg(domain(term, expression), Goal, ArgNo, Expr).
+        functor(Expr, Name, Arity),
+        illarg(type(evaluable), Goal, ArgNo, Name/Arity).
 
 % The source goal of the sequence at Caller and the argument the faulty
 % operand belongs to.

@@ -175,19 +175,22 @@ call_illarg_pc(CallTerm, Caller) :-
 metacall(G, M, C) :- '$choice'(K), metacall(G, M, K, C).
 
 % undefined_goal(Goal, Module, Caller): an existence error for the
-% procedure, unless the unknown flag says to fail (a warning is to be
-% printed before failing once messages can be printed); the procedure is
-% named as ISO names it for a program's own (user) procedures and
-% qualified for those of other modules.
-undefined_goal(_, _, _) :-
-        '$unknown'(U, U), U \== error, !,
-        fail.
+% procedure, unless the unknown flag says to fail (after a warning when
+% it is warning); the procedure is named as ISO names it for a program's
+% own (user) procedures and qualified for those of other modules.
 undefined_goal(G, M, _) :-
+        undefined_procedure(G, M, P),
+        '$unknown'(U, U),
+        (   U == error -> raise_exception(error(existence_error(procedure, P), P))
+        ;   U == warning -> print_message(warning, error(existence_error(procedure, P), P)), fail
+        ;   fail
+        ).
+
+undefined_procedure(G, M, P) :-
         functor(G, N, A),
         (   M == user -> P = N/A
         ;   P = M:N/A
-        ),
-        raise_exception(error(existence_error(procedure, P), P)).
+        ).
 
 % call_internal(Goal): the entry of a query.
 call_internal(G) :- call(G).
@@ -315,12 +318,15 @@ prolog_catch(G, C, R) :- catch(G, C, R).
 % The reserved exception '$reserved'(N) asks whoever runs the query to end
 % the process: kind N /\ 255 = 4 exits with status N >> 8, kind 3 (an
 % abort) with status 1.  No catcher stops it ('$catch'/4 passes it on),
-% so that a catch-all cannot swallow halt/0,1 or abort/0.
+% so that a catch-all cannot swallow halt/0,1 or abort/0.  Whatever ends the
+% process afterwards, everything written to an output stream has reached
+% its device first.
 halt :- halt(0).
 halt(Code) :- var(Code), !,
         raise_exception(error(instantiation_error, context(halt(Code), 1))).
 halt(Code) :- integer(Code), !,
         N is (Code << 8) \/ 4,
+        flush_all_output,
         raise_exception('$reserved'(N)).
 halt(Code) :-
         raise_exception(error(type_error(integer, Code), context(halt(Code), 1))).

@@ -7,7 +7,7 @@
 % read or changed (dynamic1/4), and then calls the native built-ins: the
 % clause pair [Head|Body] is stored by '$insertz'/3 or '$inserta'/3 and
 % found again by '$current_instance'/4 under the logical update view.
-% Clauses are module-sensitive: a clause, head or specification names its
+% Clauses are module-sensitive: a clause, head or predicate indicator names its
 % module as M:X, and otherwise belongs to the module it is called from.
 %
 % Errors follow ISO: changing a static procedure (assert, retract,

@@ -18,6 +18,7 @@
         raise_exception(error(Formal, context(Goal, ArgNo))).
 
 error_formal(0, _, _, _, instantiation_error) :- !.
+error_formal(Class, Sub, _, Culprit, Formal) :- stream_formal(Class, Sub, Culprit, Formal), !.
 error_formal(1, 6, _, Culprit, uninstantiation_error(Culprit)) :- !.
 error_formal(1, Sub, Message, Culprit, type_error(Type, Culprit)) :- !,
         type_name(Sub, Message, Type).
@@ -34,6 +35,21 @@ error_formal(7, Sub, Message, _, evaluation_error(What)) :- !,
         evaluation_name(Sub, Message, What).
 error_formal(8, _, Message, _, system_error(Message)) :- !.
 error_formal(_, _, Message, _, system_error(Message)).
+
+% The stream layer's types (Emulator/stream_builtins.cpp): not a stream,
+% not an input or output stream, past the end of a stream, a bad character
+% code, a negative count, access to a file refused, a stream that cannot
+% be repositioned.
+stream_formal(2, 9, C, domain_error(stream_or_alias, C)).
+stream_formal(6, 1, C, permission_error(input, stream, C)).
+stream_formal(6, 2, C, permission_error(output, stream, C)).
+stream_formal(4, 1, C, permission_error(input, past_end_of_stream, C)).
+stream_formal(2, 2, C, representation_error(character_code)) :- integer(C), C < 0.
+stream_formal(2, 2, C, type_error(integer, C)).
+stream_formal(1, 5, C, domain_error(not_less_than_zero, C)).
+stream_formal(6, 3, C, permission_error(open, source_sink, C)).
+stream_formal(6, 4, C, permission_error(open, source_sink, C)).
+stream_formal(6, 5, C, permission_error(reposition, stream, C)).
 
 type_name(2, _, atom) :- !.
 type_name(3, _, integer) :- !.
@@ -93,6 +109,7 @@ illarg(Type, Goal, ArgNo, _) :-
         raise_exception(error(system_error(bad_error_type(Type)), context(Goal, ArgNo))).
 
 arg_error(var, _, instantiation_error).
+arg_error(uninstantiation, Culprit, uninstantiation_error(Culprit)).
 arg_error(type(T), Culprit, type_error(T, Culprit)).
 arg_error(domain(_, D), Culprit, domain_error(D, Culprit)).
 arg_error(representation(R), _, representation_error(R)).

@@ -17,7 +17,7 @@
         simple/1, compound/1, callable/1, ground/1, mutable/1, db_reference/1,
         is_list/1,
         arg/3, functor/3, (=..)/2, compare/3, (==)/2, (\==)/2,
-        (@<)/2, (@>)/2, (@=<)/2, (@>=)/2,
+        (@<)/2, (@>)/2, (@=<)/2, (@>=)/2, unify_with_occurs_check/2,
         length/2, append/3, create_mutable/2, get_mutable/2, update_mutable/2,
         must_be/4, illarg/3, illarg/4, get_module/3, must_be_callable/5,
         call_module/3,
@@ -25,7 +25,22 @@
         atom_length/2, sub_atom/5, atom_concat/3, char_code/2,
         atom_codes/2, atom_chars/2, number_codes/2, number_chars/2,
         atom_number/2, upcase_atom/2, copy_term/2, term_variables/2,
-        current_prolog_flag/2, set_prolog_flag/2, statistics/2,
+        current_prolog_flag/2, set_prolog_flag/2, statistics/2, statistics/0,
+        % term input and output, format, sorting, messages
+        read/1, read/2, read_term/2, read_term/3, term_to_atom/2,
+        write/1, write/2, print/1, print/2, writeq/1, writeq/2,
+        write_canonical/1, write_canonical/2, write_term/2, write_term/3,
+        op/3, current_op/3, format/1, format/2, format/3,
+        sort/2, msort/2, keysort/2, sort/4, predsort/3, print_message/2,
+        % streams
+        open/3, open/4, close/1, close/2, current_input/1, current_output/1,
+        set_input/1, set_output/1, flush_output/0, flush_output/1,
+        stream_property/2, at_end_of_stream/0, at_end_of_stream/1,
+        set_stream_position/2,
+        get_char/1, get_char/2, get_code/1, get_code/2, get_byte/1, get_byte/2,
+        peek_char/1, peek_char/2, peek_code/1, peek_code/2, peek_byte/1, peek_byte/2,
+        put_char/1, put_char/2, put_code/1, put_code/2, put_byte/1, put_byte/2,
+        nl/0, nl/1,
         % the dynamic database and all solutions
         assert/1, assert/2, asserta/1, asserta/2, assertz/1, assertz/2,
         retract/1, retractall/1, clause/2, clause/3, abolish/1, abolish/2,
@@ -42,5 +57,11 @@
 :- ensure_loaded(term_builtins).
 :- ensure_loaded(atom_text).
 :- ensure_loaded(flags).
+:- ensure_loaded(streams).
 :- ensure_loaded(database).
 :- ensure_loaded(all_solutions).
+:- ensure_loaded(read).
+:- ensure_loaded(write).
+:- ensure_loaded(format).
+:- ensure_loaded(sort).
+:- ensure_loaded(messages).

@@ -26,6 +26,10 @@ X @=< Y :- X @=< Y.
 X @>= Y :- X @>= Y.
 compare(O, X, Y) :- compare(O, X, Y).
 
+% The occurs check judges only the bindings this unification makes: a
+% cyclic term among the arguments is no fault in itself.
+unify_with_occurs_check(X, Y) :- '$unify_with_occurs_check'(X, Y).
+
 arg(N, T, A) :- arg(N, T, A).
 functor(T, N, A) :- functor(T, N, A).
 T =.. L :- T =.. L.

@@ -86,7 +86,7 @@ context_of(G, C) :- catch((G, C = none), error(_, C0), C = C0).
 
 expect(divide_by_zero, F, error_of(_ is 1 // 0, F), [domain_error(=\=(0), 0)]).
 expect(unbound_operand, F, error_of(_ is _ + 1, F), [instantiation_error]).
-expect(not_evaluable, F, error_of(_ is foo + 1, F), [domain_error(expression, foo)]).
+expect(not_evaluable, F, error_of(_ is foo + 1, F), [type_error(evaluable, foo/0)]).
 % The context is the goal as compiled: in a clause body, or the library's
 % is/2 when the goal is called through call/1.
 bad_is(X) :- X is foo + 1.
@@ -100,3 +100,127 @@ expect(msb_of_zero_bignum_path, F, error_of(_ is msb(4294967296 - 4294967296), F
 expect(inf_not_storable, F, error_of(_ is 1.0e308 * 10, F), [evaluation_error(float_overflow)]).
 expect(integer_only_op_on_float, F, error_of(_ is 1.5 mod 2, F), [type_error(integer, 1.5)]).
 expect(inf_as_expression, F, error_of(_ is inf, F), [domain_error(expression, inf)]).
+
+% ---- Operands that are no numbers, compiled in line ----
+
+% Each clause of in_line/1 is one goal compiled in line whose operand is an
+% atom, a list, a string, a compound term or an unbound variable, in every
+% position of a sequence: first, later (also after the sequence went
+% general), inside a function, and as the target of is/2.  Each gives its
+% ISO error, or its value where the operand is a one-element list.
+in_line(atom_later) :- _ is 2 + z.
+in_line(atom_after_general) :- X = 1, Y is X * 2 + z, Y > 0.
+in_line(atom_in_function) :- _ is max(1, a).
+in_line(atom_alone) :- _ is a.
+in_line(unbound_later) :- 0 < _.
+in_line(unbound_after_bound) :- X = 1, X < _.
+in_line(list_then_compound) :- _ is [1] + f(a).
+in_line(list_against_compound) :- [1] < f(_).
+in_line(list_equal_compound) :- [1] =:= f(a).
+in_line(float_against_list) :- 3.14 < [4].
+in_line(list_against_list) :- [1] < [2].
+in_line(float_against_unbound_list) :- 3.14 < [_].
+in_line(string_against_compound) :- "é" =:= type_error(a, b).
+in_line(long_list) :- [1, 2] < 3.
+in_line(long_string) :- _ is "ab" + 1.
+in_line(empty_list) :- _ is [] + 1.
+in_line(unknown_function) :- _ is foo(1).
+in_line(unknown_function_compared) :- floot(1) < 2.
+in_line(evaluable_name_wrong_arity) :- 1 < sin(1, 2).
+in_line(list_of_evaluable) :- X = 3, Y is [X] * 2, Y =:= 6.
+in_line(bad_operand_under_good_ones) :- _ is (1 + 2) * (3 - f(x)).
+
+expect(in_line_operands, N-F, (in_line_case(N), error_of(in_line(N), F)),
+       [atom_later-type_error(evaluable, z/0),
+        atom_after_general-type_error(evaluable, z/0),
+        atom_in_function-type_error(evaluable, a/0),
+        atom_alone-type_error(evaluable, a/0),
+        unbound_later-instantiation_error,
+        unbound_after_bound-instantiation_error,
+        list_then_compound-type_error(evaluable, f/1),
+        list_against_compound-type_error(evaluable, f/1),
+        list_equal_compound-type_error(evaluable, f/1),
+        float_against_list-none,
+        list_against_list-none,
+        float_against_unbound_list-instantiation_error,
+        string_against_compound-type_error(evaluable, type_error/2),
+        long_list-type_error(evaluable, '.'/2),
+        long_string-type_error(evaluable, '.'/2),
+        empty_list-type_error(evaluable, []/0),
+        unknown_function-type_error(evaluable, foo/1),
+        unknown_function_compared-type_error(evaluable, floot/1),
+        evaluable_name_wrong_arity-type_error(evaluable, sin/2),
+        list_of_evaluable-none,
+        bad_operand_under_good_ones-type_error(evaluable, f/1)]).
+in_line_case(N) :- clause_name(N).
+clause_name(atom_later). clause_name(atom_after_general). clause_name(atom_in_function).
+clause_name(atom_alone). clause_name(unbound_later). clause_name(unbound_after_bound).
+clause_name(list_then_compound). clause_name(list_against_compound).
+clause_name(list_equal_compound). clause_name(float_against_list).
+clause_name(list_against_list). clause_name(float_against_unbound_list).
+clause_name(string_against_compound). clause_name(long_list). clause_name(long_string).
+clause_name(empty_list). clause_name(unknown_function). clause_name(unknown_function_compared).
+clause_name(evaluable_name_wrong_arity). clause_name(list_of_evaluable).
+clause_name(bad_operand_under_good_ones).
+
+% The same goals called through call/1 run the library's is/2 and
+% comparisons, whose operands arrive in registers.
+expect(meta_called_operands, F,
+       ( ( G = (_ is [1] + f(a)) ; G = (floot(1) < 2) ; G = ([1, 2] < 3) ; G = (_ is a)
+         ; G = (3.14 < [4]) ; G = (0 < _) ),
+         error_of(call(G), F) ),
+       [type_error(evaluable, f/1), type_error(evaluable, floot/1),
+        type_error(evaluable, '.'/2), type_error(evaluable, a/0), none, instantiation_error]).
+
+% Left uncaught, the error reaches the query with the goal it came from.
+uncaught(uncaught_atom_operand, _ is 1 + a, error(type_error(evaluable, a/0), context(_ is 1 + _, 2))).
+uncaught(uncaught_unbound_operand, 0 < _, error(instantiation_error, context(0 < _, 2))).
+uncaught(uncaught_after_bound, (X = 1, X < _), error(instantiation_error, context(_ < _, 2))).
+uncaught(uncaught_in_function, _ is max(1, a), error(type_error(evaluable, a/0), context(_ is max(1, _), 2))).
+% A caught error can be thrown again.
+uncaught(rethrown_string_error, (catch(in_line(string_against_compound), E, true), throw(E)),
+         error(type_error(evaluable, type_error/2), context(_ =:= _, 2))).
+
+% A target that is no number never matches: the goal fails once its
+% expression is evaluated, whose errors still come first.
+test(non_number_targets_fail) :-
+        \+ a is 1, \+ f(a) is 1, \+ [] is 1, \+ [1] is 1, \+ "ab" is 1 + 1,
+        N = 2, \+ N-1 is N+1.
+expect(target_expression_evaluated_first, F, error_of(target_unbound(_), F), [instantiation_error]).
+target_unbound(N) :- N-1 is N+1.
+
+% ---- Integers beyond the double range against floats ----
+
+% Compared exactly: 2^1100 and -2^1024 lie outside every float, and
+% 2^53 + 1 is not the float 2^53 (nearest to it).
+big(B) :- B is 1 << 1100.
+test(big_integer_above_every_float) :-
+        big(X), X > 1.0e308, 1.0e308 < X, X > 1.7976931348623157e308, X =\= 1.0e308,
+        \+ X =< 1.0e308, \+ X =:= 1.0e308, X > -0.0.
+test(big_negative_integer_below_every_float) :-
+        X is -(1 << 1024), X < -1.7976931348623157e308, -1.7976931348623157e308 > X.
+test(integer_float_compared_exactly) :-
+        9007199254740993 > 9007199254740992.0, \+ 9007199254740993 =:= 9007199254740992.0,
+        9007199254740992 =:= 9007199254740992.0,
+        1499999999999999889089448902657 > 1.5e30, 1499999999999999889089448902656 =:= 1.5e30,
+        179769313486231570814527423731704356798070567525844996598917476803157260780028538760589558632766878171540458953514382464234321326889464182768467546703537516986049910576551282076245490090389328944075868508455133942304583236903222948165808559332123348274797826204144723168738177180919299881250404026184124858368
+        =:= 1.7976931348623157e308.
+% Converting such an integer to a float overflows.
+expect(big_integer_to_float, F,
+       ( big(X), ( G = float(X) ; G = X + 0.5 ; G = sqrt(X) ; G = max(1.0, X) ; G = X / 3 ),
+         error_of(_ is G, F) ),
+       [evaluation_error(float_overflow), evaluation_error(float_overflow),
+        evaluation_error(float_overflow), evaluation_error(float_overflow),
+        evaluation_error(float_overflow)]).
+big_float_in_line(X) :- _ is float(X).
+expect(big_integer_to_float_in_line, F, (big(X), error_of(big_float_in_line(X), F)),
+       [evaluation_error(float_overflow)]).
+
+% An infinite intermediate result that the compiled code keeps between two
+% sequences is stored, and storing it overflows; within one sequence it
+% only takes part in the comparison.
+expect(infinite_intermediate, F, (Y = 1.0e308, error_of(Y*10 - Y*10 =:= 0, F)),
+       [evaluation_error(float_overflow)]).
+infinite_intermediate_in_line(Y) :- Y*10 - Y*10 =:= 0.
+expect(infinite_intermediate_in_line, F, error_of(infinite_intermediate_in_line(1.0e308), F),
+       [evaluation_error(float_overflow)]).

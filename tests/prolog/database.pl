@@ -432,3 +432,22 @@ test(term_references) :-
         prolog:'$term_ref'(0, T), var(T),
         \+ prolog:'$term_ref'(5, _), \+ prolog:'$term_ref'(100000, _),
         \+ prolog:'$term_ref'(0, a), \+ prolog:'$term_ref'(x, _).
+% The file of a clause: [] once it is erased (an erased clause waiting to
+% be freed keeps no file), and only an atom may be given.
+:- dynamic(fl/1).
+fl(1). fl(2).
+expect(instance_file_of_an_erased_clause, Old,
+       ( fl(X), X == 1, clause(fl(2), true, R), retract(fl(2)), prolog:'$instance_file'(R, Old, x) ),
+       [[]]).
+test(instance_file_takes_atoms) :-
+        clause(fl(1), true, R),
+        \+ prolog:'$instance_file'(R, _, f(x)), \+ prolog:'$instance_file'(R, _, 3),
+        prolog:'$instance_file'(R, _, here), prolog:'$instance_file'(R, here, here).
+% Set-of roots are the ones made and not yet removed.
+test(forged_setof_roots) :-
+        \+ prolog:'$setof_inserta'(12345, [a|_], _), \+ prolog:'$remove_setof_root'(3),
+        \+ prolog:'$setof_list_instances'(11, _, []),
+        prolog:'$add_setof_root'(R), prolog:'$setof_inserta'(R, [a|_], _),
+        \+ prolog:'$setof_inserta'(R, notalist, _),
+        prolog:'$setof_list_instances'(R, L, []), L == [a],
+        prolog:'$remove_setof_root'(R), \+ prolog:'$remove_setof_root'(R).

@@ -108,3 +108,13 @@ test(occurs_check_fails_through_two_bindings) :-
 test(occurs_check_binds_beside_a_cycle) :-
         C = [a|C], prolog:'$unify_with_occurs_check'(p(C, V, W), p(_, W, h(_))), V == W, W = h(_).
 test(occurs_check_plain) :- \+ prolog:'$unify_with_occurs_check'(Z, f(Z)), prolog:'$unify_with_occurs_check'(f(A, B), f(B, g(c))), A == g(c).
+% The library predicate, called by name from user code, through call/N and
+% qualified: the same judgement as the native one.
+test(unify_with_occurs_check_cyclic_argument) :- X = f(X), unify_with_occurs_check(X, f(Y)), Y == X.
+test(unify_with_occurs_check_refuses_a_cycle) :- \+ unify_with_occurs_check(Z, f(Z)).
+test(unify_with_occurs_check_through_call) :-
+        G = unify_with_occurs_check(Z, g(Z)), \+ call(G),
+        call(unify_with_occurs_check, f(A, b), f(a, B)), A == a, B == b.
+expect(unify_with_occurs_check_bindings, T, (T = p(X, Y, Z), unify_with_occurs_check(f(X, g(Y)), f(h(Z), Z))),
+       [p(h(g(_)), _, g(_))]).
+test(unify_with_occurs_check_qualified) :- prolog:unify_with_occurs_check(V, [a|W]), V == [a|W].

@@ -302,6 +302,9 @@ int main(int argc, char **argv)
       w->global_top = w->heap_start + mark;
   }
   for_each_module(verify_module, nullptr);
+  // What the tests wrote to the runtime's streams reaches its devices
+  // before the runner's own summary.
+  runtime_instance_stop();
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 && passed > 0 ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <csetjmp>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "atoms.h"
 #include "errors.h"
 #include "memman.h"
+#include "streams.h"
 #include "support.h"
 #include "terms.h"
 #include "worker.h"
@@ -66,13 +69,13 @@ protected:
     hook_calls.clear();
     vr_push_error_choicepoint = record_push;
     vr_set_abort_env(nullptr);
-    errprintf_hook = nullptr;
+    VR_set_errprintf_hook(nullptr, nullptr);
   }
   void TearDown() override
   {
     vr_push_error_choicepoint = nullptr;
     vr_set_abort_env(nullptr);
-    errprintf_hook = nullptr;
+    VR_set_errprintf_hook(nullptr, nullptr);
     deinit_atoms();
     std::memcpy(static_cast<void *>(self), saved_self, sizeof(worker));
   }
@@ -371,24 +374,31 @@ TEST_F(ErrorsTest, AbortMessageWithoutAnEngineToRebuild)
 namespace {
 int hook_flags;
 std::string hook_text;
-void capture(int flags, const char *text)
+void *hook_data;
+int capture(void *user_data, int flags, const char *format, std::va_list args)
 {
+  hook_data = user_data;
   hook_flags = flags;
-  hook_text = text;
+  char buf[8192];
+  const int n = std::vsnprintf(buf, sizeof buf, format, args);
+  hook_text = buf;
+  return n;
 }
 } // namespace
 
 TEST_F(ErrorsTest, ErrprintfGoesToTheHookOrAfterANewlineToStderr)
 {
-  errprintf_hook = capture;
-  errprintf(3, "\n! %s %d\n", "x", 5);
+  int cookie = 0;
+  EXPECT_EQ(VR_set_errprintf_hook(capture, &cookie), nullptr);
+  EXPECT_EQ(errprintf(3, "\n! %s %d\n", "x", 5), 7);
+  EXPECT_EQ(hook_data, &cookie);
   EXPECT_EQ(hook_flags, 3);
   EXPECT_EQ(hook_text, "\n! x 5\n");
   std::string long_text(5000, 'z');
   errprintf(0, "%s", long_text.c_str());
   EXPECT_EQ(hook_text, long_text) << "long texts are not cut";
 
-  errprintf_hook = nullptr;
+  EXPECT_EQ(VR_set_errprintf_hook(nullptr, nullptr), capture) << "the previous hook comes back";
   ::testing::internal::CaptureStderr();
   errprintf(0, "warning %d", 7);
   vr_ttyprintf("[gc %s]", "done");

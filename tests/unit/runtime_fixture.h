@@ -32,6 +32,7 @@
 // got.
 inline void take_runtime_down()
 {
+  runtime_instance_stop();
   consult_reset();
   vr_prolog_initialized = 0;
   vr_set_abort_env(nullptr);

@@ -670,6 +670,40 @@ TEST_F(StackGrowth, TrailHolesStayHolesWhenTheHeapMoves)
   EXPECT_EQ(w->trail_start[0], 0u) << "the first trail word must stay 0";
 }
 
+// A trail entry for a cell of an environment that is gone (above
+// local_top: a deep recursion left it behind when its frames were
+// popped) must not follow the stack as an address: when the block is
+// re-divided the stack may no longer reach that far, and untrailing would
+// write past its end (found writing a deeply nested term twice, then
+// backtracking over the writes).  Such entries become holes; every other
+// entry still names a cell inside the stacks in use.
+class StackGrowthDeadEntries : public StackGrowth {
+protected:
+  void run_case(bool grow);
+};
+void StackGrowthDeadEntries::run_case(bool grow)
+{
+  build_world(5);
+  TAGGED *dead = w->local_top + (w->stack_end - w->local_top) * 3 / 4;
+  const std::ptrdiff_t at = w->trail_top - w->trail_start;
+  trail_push(PointerToTerm(dead));
+  TAGGED *s0 = w->stack_start;
+  if (grow)
+    heap_overflow(w, static_cast<int>(w->heap_end - w->heap_start) + 4000, 528);
+  else
+    heap_overflow(w, static_cast<int>(w->stack_start - w->global_top) + 200, 16);
+  ASSERT_NE(w->stack_start, s0) << "expected the local stack to move";
+  EXPECT_EQ(w->trail_start[at], TRAIL_HOLE);
+  for (TAGGED *p = w->trail_start + 1; p < w->trail_top; p++)
+    if (trail_is_binding(*p)) {
+      const TAGGED *cell = TagToRef(*p);
+      EXPECT_TRUE((cell >= w->heap_start && cell < w->global_top) || (cell >= w->stack_start && cell < w->local_top))
+          << "trail word " << (p - w->trail_start) << " names a cell outside the stacks in use";
+    }
+}
+TEST_F(StackGrowthDeadEntries, WhenTheBlockIsRedivided) { run_case(false); }
+TEST_F(StackGrowthDeadEntries, WhenTheBlockGrows) { run_case(true); }
+
 TEST_F(StackGrowth, CallOverflowKeepsArgumentRegisters)
 {
   build_world(7);

@@ -272,6 +272,35 @@ TEST_F(TermReader, HeapGrowsInTheMiddleOfAClause)
   EXPECT_EQ(display(r.singletons), "[=('Y',_)]");
 }
 
+// The name lists are built after the term and may need the heap to grow:
+// the term and the first list must come back moved with it.  Clauses of
+// many variables, of several sizes, so that some move happens there.
+TEST_F(TermReader, HeapGrowsWhileTheNameListsAreBuilt)
+{
+  for (int n = 250; n <= 3000; n += 250) {
+    std::string text = "f([";
+    for (int i = 0; i < n; ++i)
+      text += (i ? ",V" : "V") + std::to_string(i);
+    text += "]).";
+    open(text);
+    ASSERT_EQ(next(), READ_OK) << r.message;
+    const TAGGED *f = TagToSTR(deref(r.term));
+    ASSERT_EQ(f[0], MakeFunctor(atom("f"), 1)) << n << " variables";
+    TAGGED l = deref(f[1]), names = deref(r.variable_names), singles = deref(r.singletons);
+    int count = 0;
+    for (; IsList(l); l = deref(TagToLST(l)[1]), names = deref(TagToLST(names)[1]),
+                      singles = deref(TagToLST(singles)[1]), ++count) {
+      ASSERT_TRUE(IsList(names) && IsList(singles)) << n << " variables, at " << count;
+      const TAGGED v = deref(TagToLST(l)[0]);
+      ASSERT_TRUE(IsVar(v));
+      ASSERT_EQ(deref(TagToSTR(deref(TagToLST(names)[0]))[2]), v) << n << " variables, at " << count;
+      ASSERT_EQ(deref(TagToSTR(deref(TagToLST(singles)[0]))[2]), v) << n << " variables, at " << count;
+    }
+    EXPECT_EQ(count, n);
+    EXPECT_EQ(names, atom_nil);
+  }
+}
+
 // Garbage collection is off only while a clause is read, whatever the end.
 TEST_F(TermReader, CollectionModeIsRestored)
 {

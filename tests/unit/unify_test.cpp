@@ -135,6 +135,29 @@ TEST_F(Unify, TrailsOnlyBelowTheConditionalBoundaries)
   }
 }
 
+TEST_F(Unify, BindingBeforeTheFirstChoicepointOnlyPushes)
+{
+  // A worker being set up has its trail but no choicepoint yet, and an
+  // empty value trail.  Trail room is measured against the newest
+  // choicepoint, so a binding then must not compute it from a null one (the
+  // sanitizers caught that path through native built-ins): it pushes its
+  // entry and nothing else.
+  w.node_ = nullptr;
+  w.value_trail = VALUE_TRAIL_EMPTY;
+  TAGGED plain = heap_var(), constrained = constrained_var();
+  w.global_uncond = w.global_top; // both cells are older: their bindings are trailed
+  TAGGED *const top = w.trail_top;
+  const int wakes = w.wake_count;
+  ASSERT_TRUE(cunify(&w, plain, atom_a));
+  ASSERT_TRUE(cunify(&w, atom_b, constrained));
+  EXPECT_EQ(*TagToRef(plain), atom_a);
+  EXPECT_EQ(*TagToRef(constrained), atom_b);
+  ASSERT_EQ(w.trail_top, top + 2);
+  EXPECT_EQ(top[0], plain);
+  EXPECT_EQ(top[1], constrained);
+  EXPECT_EQ(w.wake_count, wakes + 1) << "binding a constrained variable still wakes it";
+}
+
 TEST_F(Unify, FirstHeapCellIsNeverReadBehind)
 {
   // The first heap cell's predecessor is the guard, which is never -1.

@@ -1,0 +1,45 @@
+# readme_layout.cmake: the layout table of README.md against the source
+# tree.  Every folder the table names must exist, and every top-level folder
+# of the tree (build directories and hidden ones aside) must be named, by
+# itself or through a folder inside it.
+# Run by CTest: cmake -DSOURCE_DIR=<tree> -P readme_layout.cmake
+file(READ "${SOURCE_DIR}/README.md" readme)
+string(FIND "${readme}" "\n## Layout" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "README.md has no Layout section")
+endif()
+string(SUBSTRING "${readme}" ${at} -1 layout)
+string(SUBSTRING "${layout}" 1 -1 rest)
+string(FIND "${rest}" "\n## " next)
+if(NOT next EQUAL -1)
+  string(SUBSTRING "${rest}" 0 ${next} rest)
+endif()
+
+# Rows of the table: | `folder/` | what it holds |
+string(REGEX MATCHALL "\n\\| `[^`]+/` \\|" rows "${rest}")
+set(listed "")
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "\n\\| `([^`]+)/` \\|" "\\1" folder "${row}")
+  list(APPEND listed "${folder}")
+  if(NOT IS_DIRECTORY "${SOURCE_DIR}/${folder}")
+    message(SEND_ERROR "README.md lists `${folder}/`, which does not exist")
+  endif()
+endforeach()
+if(NOT listed)
+  message(FATAL_ERROR "README.md's Layout section has no table of folders")
+endif()
+
+file(GLOB entries RELATIVE "${SOURCE_DIR}" "${SOURCE_DIR}/*")
+foreach(entry IN LISTS entries)
+  if(IS_DIRECTORY "${SOURCE_DIR}/${entry}" AND NOT entry MATCHES "^(\\.|build)")
+    set(found FALSE)
+    foreach(folder IN LISTS listed)
+      if(folder STREQUAL entry OR folder MATCHES "^${entry}/")
+        set(found TRUE)
+      endif()
+    endforeach()
+    if(NOT found)
+      message(SEND_ERROR "the folder `${entry}/` is missing from README.md's layout table")
+    endif()
+  endif()
+endforeach()
