@@ -454,7 +454,17 @@ inline INSN *resume_continuation(void)
 {
   return preds.resume != nullptr ? &preds.resume->proc.continuation : nullptr;
 }
-inline bool env_in_segment(const frame *e) { return e != nullptr && reinterpret_cast<const TAGGED *>(e) >= g.stack_lo; }
+/* Environment chains are walked to the bottom of the local stack, not only
+   down to gc_stack_start: an environment made before the segment
+   choicepoint gets its permanent variables initialised later, without a
+   trail entry, and such a slot may be the only reference to a cell of the
+   segment.  Chains shared by several choicepoints are walked once (each
+   walk stops at the first word already visited). */
+inline bool env_in_segment(const frame *e)
+{
+  const TAGGED *p = reinterpret_cast<const TAGGED *>(e);
+  return e != nullptr && p >= g.w->stack_start && p < g.aux->local_top;
+}
 /* The live words of e returned to at cp: from e plus cp[-1] bytes, less one
    word, down to the first Y word. */
 inline TAGGED *env_top(frame *e, INSN *cp)
@@ -735,10 +745,19 @@ void mark_trail(worker *w)
     if (cva)
       woken++;
     if (old_cell(w, c)) {
-      if (!marked(w, c) && is_pointer(*c) && in_segment(TagToPointer(*c))) {
+      /* An old local cell may also be a live word of an environment that
+         the environment walks mark and thread word by word, stopping at
+         the first word already done: it is flagged with R instead of M
+         (no local word carries R while marking), and threaded here only
+         when no environment walk reached it. */
+      const bool local = c >= w->stack_start;
+      if (!(local ? r_bit(w, c) : marked(w, c)) && is_pointer(*c) && in_segment(TagToPointer(*c))) {
         const std::int64_t before = total_found;
         mark_from(w, c);
-        set_mark(w, c);
+        if (local)
+          set_r(w, c);
+        else
+          set_mark(w, c);
         gcgrey += total_found - before;
       }
     } else if (pending) {
@@ -813,6 +832,12 @@ void thread_roots(worker *w)
       TAGGED *c = TagToRef(t);
       if (in_segment(c)) {
         intoRelocationChain(w, c, p);
+      } else if (old_cell(w, c) && c >= w->stack_start) {
+        if (r_bit(w, c)) {
+          clear_r(w, c);
+          if (!marked(w, c))
+            thread_if_into_segment(w, c); /* else its environment's walk does */
+        }
       } else if (old_cell(w, c) && marked(w, c)) {
         clear_mark(w, c);
         thread_if_into_segment(w, c);
@@ -830,10 +855,14 @@ void thread_roots(worker *w)
   while (!globref_iter_empty(&it))
     thread_if_into_segment(w, &globref_iter_next(&it)->term);
   call_fd_manager(3, g.heap_lo);
-  for (node *b = g.aux; b != g.segment; b = node_previous(b)) {
+  /* The same choicepoints as marking, the segment one included: its
+     environment chain reaches below gc_stack_start. */
+  for (node *b = g.aux;; b = node_previous(b)) {
     thread_envs(w, b->frame_, b->next_insn);
     for (int i = 0; i < saved_args(b); i++)
       thread_if_into_segment(w, &b->term[i]);
+    if (b == g.segment)
+      break;
   }
 }
 
@@ -1151,10 +1180,17 @@ void initChoicepoints(worker *w)
   if (!collecting)
     set_values(w);
   std::memset(cont_cache, 0, sizeof cont_cache);
-  for (node *b = g.aux; b != g.segment; b = node_previous(b))
+  /* The segment choicepoint's chain too: marking walks it. */
+  for (node *b = g.aux;; b = node_previous(b)) {
     init_walk(w, b->frame_, b->next_insn, true);
-  for (node *b = g.aux; b != g.segment; b = node_previous(b))
+    if (b == g.segment)
+      break;
+  }
+  for (node *b = g.aux;; b = node_previous(b)) {
     init_walk(w, b->frame_, b->next_insn, false);
+    if (b == g.segment)
+      break;
+  }
 }
 
 std::int64_t GarbageCollect(worker *w)
@@ -1223,21 +1259,6 @@ std::int64_t GarbageCollect(worker *w)
   }
 
   const std::int64_t before = g.heap_hi - g.heap_lo;
-  if (std::getenv("GCDBG")) {
-    std::int64_t n = 0;
-    for (TAGGED *p = g.heap_lo; p < g.heap_hi; p++) {
-      if (!marked(w, p)) continue;
-      if (is_box_header(*p)) { n += BoxWords(*p) + 1; p += BoxWords(*p); continue; }
-      n++;
-    }
-    if (n != total_found) {
-      std::fprintf(stderr, "DBG count %lld found %lld lo %p hi %p whole %d\n", (long long)n, (long long)total_found, (void*)g.heap_lo, (void*)g.heap_hi, (int)whole);
-      for (TAGGED *p = g.heap_lo; p < g.heap_hi; p++) {
-        unsigned s2; unsigned bits = (*hl_byte(w, p, &s2) >> s2) & 3;
-        std::fprintf(stderr, "  %p: %08x %u\n", (void*)p, *p, bits);
-      }
-    }
-  }
   thread_roots(w);
   sweep_down(w);
   TAGGED *new_top = sweep_up(w);
@@ -1288,15 +1309,24 @@ void gc_torture_collection_starts(worker *w)
 
 void gc_torture_check(worker *w)
 {
-  if (check_gc_bits(0) != 0 || gc_proofread(0) != 0) {
-    for (node *b = w->node_;; b = node_previous(b)) {
-      std::fprintf(stderr, "DBG cp %p alt %p gt %p tt %p args %d seg=%d\n", (void*)b, (void*)node_alt(b), (void*)b->global_top, (void*)b->trail_top, saved_args(b), b == g.segment);
+  (void)w;
+  if (check_gc_bits(1) != 0 || gc_proofread(1) != 0) {
+    gc_proofread(0);
+    for (TAGGED *q = w->stack_start; q < w->local_top + 8; q++) {
+      unsigned sh; unsigned bits = (*hl_byte(w, q, &sh) >> sh) & 3;
+      if (bits) std::fprintf(stderr, "BITS %p %u val %08x\n", (void *)q, bits, *q);
+    }
+    for (node *b = g.aux; b != nullptr; b = node_previous(b)) {
+      std::fprintf(stderr, "CP %p lt %p\n", (void *)b, (void *)b->local_top);
+      frame *e = b->frame_; INSN *cp = b->next_insn;
+      while (env_in_segment(e) && cp != nullptr) {
+        std::fprintf(stderr, "  E %p size %d\n", (void *)e, (int)static_cast<std::int16_t>(cp[-1]));
+        cp = e->next_insn; e = e->frame_;
+      }
       if (b == bottom_choicepoint(w)) break;
     }
-    std::fprintf(stderr, "DBG lo %p hi %p top %p aux %p\n", (void*)g.heap_lo, (void*)g.heap_hi, (void*)w->global_top, (void*)g.aux);
     VR_raise_fault("GC: the stacks are inconsistent after a collection");
   }
-  (void)w;
 }
 
 void install_gc_hooks(void)

@@ -19,12 +19,9 @@
 #include "enumeration.h"
 #include "errors.h"
 #include "exception_store.h"
-<<<<<<< HEAD
-#include "gc.h"
-=======
 #include "file_names.h"
 #include "format_numbers.h"
->>>>>>> main
+#include "gc.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
