@@ -1311,20 +1311,7 @@ void gc_torture_check(worker *w)
 {
   (void)w;
   if (check_gc_bits(1) != 0 || gc_proofread(1) != 0) {
-    gc_proofread(0);
-    for (TAGGED *q = w->stack_start; q < w->local_top + 8; q++) {
-      unsigned sh; unsigned bits = (*hl_byte(w, q, &sh) >> sh) & 3;
-      if (bits) std::fprintf(stderr, "BITS %p %u val %08x\n", (void *)q, bits, *q);
-    }
-    for (node *b = g.aux; b != nullptr; b = node_previous(b)) {
-      std::fprintf(stderr, "CP %p lt %p\n", (void *)b, (void *)b->local_top);
-      frame *e = b->frame_; INSN *cp = b->next_insn;
-      while (env_in_segment(e) && cp != nullptr) {
-        std::fprintf(stderr, "  E %p size %d\n", (void *)e, (int)static_cast<std::int16_t>(cp[-1]));
-        cp = e->next_insn; e = e->frame_;
-      }
-      if (b == bottom_choicepoint(w)) break;
-    }
+    gc_proofread(0); /* names the bad words */
     VR_raise_fault("GC: the stacks are inconsistent after a collection");
   }
 }

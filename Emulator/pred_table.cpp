@@ -167,6 +167,7 @@ const pred_row pred_table[] = {
     NATIVE("$nth_choicepoint", prolog_nth_choicepoint, 2),
     NATIVE("$clean_up", prolog_clean_up, 2),
     NATIVE("$undo_cleanup", prolog_undo_cleanup, 1),
+    NATIVE("$cleanup_done", prolog_cleanup_done, 1),
     {"$zap_chpt", prolog_zap_chpt, 1, ENTER_C, &preds.zap_chpt, "prolog"},
     NATIVE("$trail_undo", prolog_trail_undo, 1),
     NATIVE("$trail_cleanup", prolog_trail_cleanup, 1),
