@@ -116,7 +116,8 @@ inline unsigned char *hl_byte(const worker *w, const TAGGED *p, unsigned *shift)
 inline bool marked(const worker *w, const TAGGED *p)
 {
   unsigned s;
-  return (*hl_byte(w, p, &s) >> s) & 1;
+  const unsigned char *b = hl_byte(w, p, &s);
+  return (*b >> s) & 1;
 }
 inline void set_mark(const worker *w, const TAGGED *p)
 {
@@ -151,11 +152,14 @@ inline unsigned char *tc_byte(const worker *w, const TAGGED *p, unsigned *shift)
 inline bool r_bit(const worker *w, const TAGGED *p)
 {
   unsigned s;
+  const unsigned char *b;
   switch (area_of(w, p)) {
   case area::heap_local:
-    return (*hl_byte(w, p, &s) >> (s + 1)) & 1;
+    b = hl_byte(w, p, &s);
+    return (*b >> (s + 1)) & 1;
   case area::trail_choice:
-    return (*tc_byte(w, p, &s) >> s) & 1;
+    b = tc_byte(w, p, &s);
+    return (*b >> s) & 1;
   default:
     return p[1] & 1;
   }
