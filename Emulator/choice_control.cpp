@@ -171,6 +171,22 @@ int prolog_undo_cleanup(worker *w)
   return 1;
 }
 
+/* $cleanup_done(Flag): the clean-up record's flag, bound to 0 for good at a
+   deterministic exit.  The binding is not trailed: Flag is younger than
+   every choicepoint that was there when the record was pushed, so only
+   the garbage collector's temporary boundary choicepoints can lie between,
+   and undoing the binding when backtracking through one of them would make
+   the record look due and run the clean-up a second time.  A constant in
+   an older cell is no root the collector needs. */
+int prolog_cleanup_done(worker *w)
+{
+  const TAGGED f = deref(w->term[0]);
+  if (!IsVar(f))
+    return 0;
+  *TagToRef(f) = MakeSmall_checked(0);
+  return 1;
+}
+
 int prolog_zap_chpt(worker *w)
 {
   node *chpt = choicepoint_from_handle(w, w->term[0]);

@@ -28,6 +28,7 @@ struct node;
 int prolog_nth_choicepoint(worker *w); /* $nth_choicepoint/2 */
 int prolog_clean_up(worker *w);        /* $clean_up/2 */
 int prolog_undo_cleanup(worker *w);    /* $undo_cleanup/1 */
+int prolog_cleanup_done(worker *w);    /* $cleanup_done/1 */
 int prolog_zap_chpt(worker *w);        /* $zap_chpt/1 */
 int prolog_trail_undo(worker *w);      /* $trail_undo/1 */
 int prolog_trail_cleanup(worker *w);   /* $trail_cleanup/1 */

@@ -22,6 +22,7 @@
 #include "exception_store.h"
 #include "file_names.h"
 #include "format_numbers.h"
+#include "gc.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "instance.h"
@@ -136,6 +137,10 @@ const pred_row pred_table[] = {
     NATIVE("$trimcore", prolog_trimcore, 1),
     NATIVE("$reclaim_misc_usage", prolog_reclaim_misc_usage, 1),
     NATIVE("$minfo", prolog_minfo, 0),
+    NATIVE("$gc_mode", prolog_gc_mode, 2),
+    NATIVE("$gc_trace", prolog_gc_trace, 2),
+    NATIVE("$gc_margin", prolog_gc_margin, 2),
+    NATIVE("$garbage_collect", prolog_garbage_collect, 1),
     NATIVE("garbage_collect_atoms", prolog_garbage_collect_atoms, 0),
     NATIVE("$cerror_data", prolog_cerror_data, 2),
     NATIVE("$error_message", prolog_error_message, 2),
@@ -163,6 +168,7 @@ const pred_row pred_table[] = {
     NATIVE("$nth_choicepoint", prolog_nth_choicepoint, 2),
     NATIVE("$clean_up", prolog_clean_up, 2),
     NATIVE("$undo_cleanup", prolog_undo_cleanup, 1),
+    NATIVE("$cleanup_done", prolog_cleanup_done, 1),
     {"$zap_chpt", prolog_zap_chpt, 1, ENTER_C, &preds.zap_chpt, "prolog"},
     NATIVE("$trail_undo", prolog_trail_undo, 1),
     NATIVE("$trail_cleanup", prolog_trail_cleanup, 1),

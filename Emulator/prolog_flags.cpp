@@ -41,6 +41,7 @@ void mark_flag_atoms(worker *)
       eglobal->current_system_type_flag,  eglobal->current_version_flag,
       eglobal->current_window_title,      eglobal->current_source_info,
       eglobal->current_char_conversion,   eglobal->current_double_quotes,
+      eglobal->current_gcmode,            eglobal->current_gctrace,
   };
   for (TAGGED t : fields)
     agc_atom(t);
@@ -73,6 +74,9 @@ void init_prolog_flags(bool development)
   eglobal->current_double_quotes = A(atom_codes_enum);
   eglobal->current_unknown = A(atom_error_enum);
   eglobal->current_source_info = A(atom_off_enum);
+  eglobal->current_gcmargin = MakeSmall_checked(1000);
+  eglobal->current_gcmode = A(atom_on_enum);
+  eglobal->current_gctrace = A(atom_off_enum);
   eglobal->current_syntax = A(atom_error_enum);
   eglobal->current_compiling = A(atom_compactcode_enum);
   eglobal->current_quoted_charset_flag = A(atom_prolog_enum);

@@ -2,7 +2,9 @@
  *
  * The arguments are loaded twice: before the choicepoint is pushed (it
  * saves the registers as they stand, and a failed query restores them)
- * and again for the call itself.
+ * and again for the call itself.  Saved registers beyond the query's
+ * arity are set to [] in the choicepoint: they are roots of the garbage
+ * collector.
  */
 #include "query.h"
 
@@ -24,6 +26,13 @@ int query_open(worker *w, query *q, definition *d, const TAGGED *args)
     w->term[i] = args[i];
   q->base_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
   wam_push_choicepoint(w, termcode);
+  /* The choicepoint saves as many registers as termcode's alternative
+     has; those beyond the query's arity would otherwise keep whatever an
+     earlier query left there, words the garbage collector would follow.
+     The registers themselves stay as they are. */
+  const int saved = (termcode->node_offset - 24) / 4;
+  for (int i = arity; i < saved; i++)
+    w->node_->term[i] = atom_nil;
   w->next_insn = exitcode;
   for (int i = 0; i < arity; i++)
     w->term[i] = args[i];

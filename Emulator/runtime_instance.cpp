@@ -11,6 +11,7 @@
 #include "datadefs.h"
 #include "errors.h"
 #include "file_names.h"
+#include "gc.h"
 #include "indexing.h"
 #include "initial_atoms.h"
 #include "memman.h"
@@ -77,6 +78,7 @@ worker *start_steps(runtime_boot_fn boot, void *cookie)
   }
   vr_reinitialize_hook = reinitialize;
   mm_shrink_stacks_hook = shrink_stacks;
+  install_gc_hooks();
   if (init_once_file() != 1 || init_stream() != 1) {
     std::fprintf(stderr, "runtime: the file and stream layers could not be started\n");
     return nullptr;

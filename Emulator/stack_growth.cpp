@@ -30,6 +30,7 @@
 
 #include "code_records.h"
 #include "datadefs.h"
+#include "gc.h"
 #include "globref.h"
 #include "initial_atoms.h"
 #include "memman.h"
@@ -256,6 +257,12 @@ void heap_overflow(worker *w, int heap_margin, int stack_margin)
   }
   bool stack_only = stack_short && !heap_short;
 
+  /* A torture collection (gc.h) runs whatever the margin says. */
+  const bool torture = gc_torture.forced;
+  gc_torture.forced = false;
+  if (torture)
+    gc_torture_collection_starts(w);
+
   if (verbose_proofread)
     vr_ttyprintf("%% CALL heap_overflow\n");
   if ((verbose_proofread || assert_proofread) && gc_hooks.init_choicepoints != nullptr)
@@ -270,7 +277,7 @@ void heap_overflow(worker *w, int heap_margin, int stack_margin)
   long margin = static_cast<long>(GetSmall(eglobal->current_gcmargin)) * 1024;
   long heap_bytes = static_cast<long>((w->global_top - w->heap_start) * sizeof(TAGGED));
   bool gc = heap_margin == 0 ||
-            (eglobal->current_gcmode != MakeAtom(atom_off_enum) && heap_bytes >= margin && !stack_only);
+            (eglobal->current_gcmode != MakeAtom(atom_off_enum) && (heap_bytes >= margin || torture) && !stack_only);
   long slack = 528;
   if (gc && gc_hooks.garbage_collect != nullptr) {
     TAGGED *before = w->global_top;
@@ -287,6 +294,12 @@ void heap_overflow(worker *w, int heap_margin, int stack_margin)
     if (stack_only)
       c.stack_margin_only_overflow_gcs++;
     slack = margin / 4 + 528;
+  }
+
+  if (torture && !heap_short && !stack_short) {
+    /* Nothing was short: leave the stacks where they are. */
+    clear_soft_limits(w);
+    return;
   }
 
   long heap_used = static_cast<long>(w->global_top - w->heap_start);

@@ -22,6 +22,7 @@
 #include "stack_growth.h"
 #include "stack_walk.h"
 #include "terms.h"
+#include "wamsup.h"
 #include "worker.h"
 
 namespace {
@@ -140,11 +141,17 @@ void compress_trail(worker *w, TAGGED *from)
 definition *collect_cleanup_from_trail(worker *w, definition *pred)
 {
   node *b = w->node_;
+  /* A temporary fail_alt choicepoint (the garbage collector's segment
+     boundary) splits the trail segment of the choicepoint beneath it: the
+     records of both are due together. */
+  node *owner = b;
+  while (fail_alt != nullptr && node_alt(owner) == fail_alt)
+    owner = node_previous(owner);
   TAGGED *lowest = nullptr;
   TAGGED *newest = nullptr;
   int pending = 0;
   bool seen_any = false;
-  for (TAGGED *p = node_trail_top(b); p < w->trail_top;) {
+  for (TAGGED *p = node_trail_top(owner); p < w->trail_top;) {
     TAGGED t = *p;
     if (IsStructure(t)) {
       p += 3;
@@ -189,7 +196,11 @@ definition *collect_cleanup_from_trail(worker *w, definition *pred)
     pending--;
   }
   if (pending == 0 || !seen_any)
-    b->next_alt = node_alt(b);
+    for (node *c = b;; c = node_previous(c)) {
+      c->next_alt = node_alt(c);
+      if (c == owner)
+        break;
+    }
   if (lowest != nullptr)
     compress_trail(w, lowest);
   return pred;

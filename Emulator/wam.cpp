@@ -24,6 +24,7 @@
 #include "attributes.h"
 #include "datadefs.h"
 #include "errors.h"
+#include "gc.h"
 #include "eval_functions.h"
 #include "indexing.h"
 #include "initial_atoms.h"

@@ -214,7 +214,8 @@ call_user_def(Goal, M) :-
 % exit and undone by backtracking into Goal: Cleanup is due when the
 % choicepoints are cut, and the cut finds it because the choicepoints
 % under Goal's are marked then.  Flag = 0, bound for good at a
-% deterministic exit: Cleanup has run.  Nothing is due while Flag is
+% deterministic exit, by '$cleanup_done'/1 without a trail entry: Cleanup
+% has run.  Nothing is due while Flag is
 % unbound, so the record goes on unmarked ($trail_undo/1, not
 % $trail_cleanup/1): a mark would only make the next call scan the trail.
 call_cleanup(Goal, Cleanup) :-
@@ -223,7 +224,7 @@ call_cleanup(Goal, Cleanup) :-
         call(Goal),
         '$nth_choicepoint'(0, C),
         (   C == C0 ->
-            Flag = 0,
+            '$cleanup_done'(Flag),
             run_cleanup(Cleanup)
         ;   Flag = 1,
             '$undo_cleanup'(C)

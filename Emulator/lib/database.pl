@@ -361,6 +361,13 @@ bb_key(Key, K, M, Goal0) :-
             )
         ).
 
+% ---- The heap garbage collector ----
+
+% garbage_collect: collects the whole heap now, whatever the gc_mode flag
+% says.
+garbage_collect :-
+        '$garbage_collect'(1).
+
 % ---- Predicates and their properties ----
 
 % current_predicate(Name/Arity): a procedure visible in the module that is

@@ -35,6 +35,9 @@ flag_def(system_type, ro, [runtime, development]).
 flag_def(version, ro, atom).
 flag_def(version_data, ro, any).
 flag_def(os_data, ro, any).
+flag_def(gc_margin, rw, integer).
+flag_def(gc_mode, rw, [on, off]).
+flag_def(gc_trace, rw, [off, terse, verbose]).
 
 flag_get(bounded, false).
 flag_get(max_integer, V) :- '$tagged_integer_range'(_, V).
@@ -63,6 +66,9 @@ flag_get(system_type, V) :- '$system_type_flag'(V).
 flag_get(version, V) :- '$version_flag'(V).
 flag_get(version_data, vostrel(A, B, C, D)) :- '$version_data'(A, B, C, D).
 flag_get(os_data, os_data(F, N, E)) :- '$os_data'(1, F, N, E).
+flag_get(gc_margin, V) :- '$gc_margin'(V, V).
+flag_get(gc_mode, V) :- '$gc_mode'(V, V).
+flag_get(gc_trace, V) :- '$gc_trace'(V, V).
 
 flag_set(char_conversion, V) :- '$char_conversion'(_, V).
 flag_set(debug, V) :- '$bb_put'(prolog, '$debug_flag', V).
@@ -80,6 +86,9 @@ flag_set(discontiguous_warnings, V) :- '$discontiguous_flag'(_, V).
 flag_set(informational, V) :- '$informational_flag'(_, V).
 flag_set(legacy_char_classification, V) :- '$legacy_char_classification_flag'(_, V).
 flag_set(title, V) :- '$window_title'(_, V).
+flag_set(gc_margin, V) :- '$gc_margin'(_, V).
+flag_set(gc_mode, V) :- '$gc_mode'(_, V).
+flag_set(gc_trace, V) :- '$gc_trace'(_, V).
 
 current_prolog_flag(Flag, Value) :-
         (   var(Flag) -> true

@@ -47,7 +47,7 @@
         erase/1, instance/2, recorda/3, recordz/3, recorded/3, current_key/2,
         bb_put/2, bb_get/2, bb_delete/2, bb_update/3,
         current_atom/1, current_predicate/1, current_predicate/2,
-        predicate_property/2, garbage_collect_atoms/0,
+        predicate_property/2, garbage_collect/0, garbage_collect_atoms/0,
         findall/3, findall/4, bagof/3, setof/3,
         % coroutining and loading
         freeze/2, frozen/2, dif/2, when/2, prolog_load_context/2

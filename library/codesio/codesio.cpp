@@ -220,8 +220,15 @@ int prolog_stream_to_codes(worker *w)
   const VR_term_ref mark = VR_new_term_refs(0);
   const VR_term_ref head = VR_new_term_ref();
   const VR_term_ref tail = VR_new_term_ref();
+  /* Building the list may grow or collect the heap, which keeps no
+     argument register: Codes and Tail wait in term references. */
+  const VR_term_ref codes = VR_new_term_ref();
+  const VR_term_ref rest = VR_new_term_ref();
+  vr_get_globref_checked(codes, w)->term = w->term[1];
+  vr_get_globref_checked(rest, w)->term = w->term[2];
   stream_to_codes(s, head, tail);
   const TAGGED h = vr_ref_term(head), t = vr_ref_term(tail);
+  const TAGGED c = vr_ref_term(codes), r = vr_ref_term(rest);
   VR_reset_term_refs(mark);
-  return cunify(w, w->term[1], h) && cunify(w, w->term[2], t);
+  return cunify(w, c, h) && cunify(w, r, t);
 }

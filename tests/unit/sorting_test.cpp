@@ -132,6 +132,9 @@ TEST_F(Sorting, OrderedAndReversedInputIsOneRun)
     up[static_cast<std::size_t>(i)] = i;
   std::vector<VR_INTEGER> down(up.rbegin(), up.rend());
   double t_up, t_down, t_scrambled;
+  // The first sort of this size grows the heap (and collects it on the
+  // way); untimed, so that the timed runs compare sorting alone.
+  ASSERT_NE(sort(prolog_sort, list_of(up), &t_up), 0u);
   EXPECT_EQ(values_of(sort(prolog_sort, list_of(up), &t_up)), up);
   EXPECT_EQ(values_of(sort(prolog_sort, list_of(down), &t_down)), up);
   ASSERT_NE(sort(prolog_sort, list_of(scrambled(n, 3)), &t_scrambled), 0u);
