@@ -195,6 +195,19 @@ undefined_procedure(G, M, P) :-
 % call_internal(Goal): the entry of a query.
 call_internal(G) :- call(G).
 
+% retract_exception(E): the exception that ended a query run from native
+% code, taken out of the store (the interface's VR_exception_term).
+retract_exception(E) :-
+        '$load_exception'(E0),
+        '$erase_exception',
+        iso_ball(E0, E).
+
+% The interrupt key and break requests of the interface.  A runtime
+% without the development system has no break level: the interrupt key
+% aborts the running query, a break request does nothing.
+control_c_handler :- abort.
+control_break_handler.
+
 % call_goals(List): the woken goals, the rest of the list first.
 call_goals([]).
 call_goals([G|Gs]) :- call_goals(Gs), G.
