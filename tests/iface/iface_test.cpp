@@ -842,6 +842,73 @@ TEST(Mutexes, LockUnlockFromTwoThreads)
   EXPECT_EQ(m, nullptr);
 }
 
+// ---- Several runtime instances ----
+
+namespace {
+
+// A goal run once in the runtime of the given table.
+int run_in(DISPATCH_TABLE_STRUCT_VOSTREL_H *t, const char *goal_text)
+{
+  VR_term_ref g = t->pVR_new_term_ref();
+  const std::string clause = std::string(goal_text) + " .";
+  if (t->pVR_read_from_string(g, clause.c_str(), nullptr) != 1)
+    return -2;
+  return t->pVR_query(t->pVR_predicate("call", 1, "prolog"), g);
+}
+
+} // namespace
+
+TEST(Instances, TwoRuntimesFromTwoThreadsWithTheInterfaceMutexes)
+{
+  VR_get_dispatch_fn *getter = nullptr;
+  void *handle = nullptr;
+  ASSERT_EQ(VR(VR_load_vostrel_run_time)(&getter, &handle), 1) << "libvrrt4-1-3-instance-02.so beside the program";
+  ASSERT_NE(handle, nullptr);
+  VREnv *env2 = getter(nullptr);
+  ASSERT_NE(env2, env) << "a copy of the runtime of its own";
+  DISPATCH_TABLE_STRUCT_VOSTREL_H *api2 = env2->dispatch_API_VOSTREL_H;
+  EXPECT_EQ(api2->pVR_set_multi_vr_state(nullptr), 0) << "it adopted the shared record when loaded";
+  VR_get_dispatch_fn *getter3 = nullptr;
+  void *handle3 = nullptr;
+  ASSERT_EQ(VR(VR_load_vostrel_run_time)(&getter3, &handle3), 1) << "then -instance-03";
+  EXPECT_NE(handle3, handle);
+  EXPECT_NE(getter3(nullptr), env2);
+
+  // Instance 2 runs on a thread of its own, instance 1 on this one, at
+  // the same time; both count under one interface mutex, each through its
+  // own table.
+  VR_mutex m = nullptr;
+  long counter = 0;
+  constexpr int rounds = 3000;
+  std::atomic<int> second_ok{0};
+  std::thread second([&] {
+    if (api2->pvr_glue_initialize(0, nullptr, nullptr, nullptr, nullptr, 0, 1) != 1)
+      return;
+    if (run_in(api2, "assertz(user:where(two))") != 1)
+      return;
+    for (int i = 0; i < rounds; ++i) {
+      api2->pVR_mutex_lock(&m);
+      ++counter;
+      api2->pVR_mutex_unlock(&m);
+    }
+    if (run_in(api2, "findall(X, user:where(X), [two])") == 1 &&
+        run_in(api2, "length(L, 10000), msort(L, _)") == 1)
+      second_ok = 1;
+  });
+  ASSERT_EQ(run("(retractall(user:where(_)), assertz(user:where(one)))"), 1);
+  for (int i = 0; i < rounds; ++i) {
+    VR(VR_mutex_lock)(&m);
+    ++counter;
+    VR(VR_mutex_unlock)(&m);
+  }
+  EXPECT_EQ(run("length(L, 10000), msort(L, _)"), 1);
+  second.join();
+  EXPECT_EQ(second_ok, 1) << "instance 2 started, kept its own clauses and ran";
+  EXPECT_EQ(counter, 2 * rounds);
+  EXPECT_EQ(run("findall(X, user:where(X), [one])"), 1) << "instance 1 sees only its own clauses";
+  VR(VR_mutex_destroy)(&m);
+}
+
 int main(int argc, char **argv)
 {
   ::testing::InitGoogleTest(&argc, argv);
