@@ -52,6 +52,8 @@ typedef struct VR_globref_ *VR_globref;
 /* A mutex of the interface: a null pointer until its first lock. */
 typedef struct VR_mutex_impl *VR_mutex;
 struct VR_options;
+/* A Prolog stream. */
+typedef struct vr_t_vrio_stream_node_ VR_stream;
 
 /* ---- Interface error numbers (VR_get_errno) ---- */
 enum {

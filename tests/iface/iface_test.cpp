@@ -155,6 +155,19 @@ TEST(Dispatch, VersionHandshake)
     EXPECT_EQ(vr_dispatch_version_ok(c.version) != 0, c.ok) << std::hex << c.version;
 }
 
+TEST(Dispatch, StreamSlotsReachTheStreamLayer)
+{
+  VR_stream *s = nullptr;
+  ASSERT_EQ(VR(VR_stream_from_string)("aé", &s), 1);
+  EXPECT_EQ(VR(vr_get_code_helper)(s, 0), 'a');
+  EXPECT_EQ(VR(vr_get_code_helper)(s, 0), 0xE9);
+  EXPECT_EQ(VR(vr_get_code_helper)(s, 0), -1) << "end of file";
+  EXPECT_GE(VR(VR_fclose)(s, 0), 0) << "success codes are 0 or small positive numbers";
+  EXPECT_EQ(VR(VR_stream_from_string)("\xFF", &s), 0) << "not UTF-8";
+  EXPECT_NE(VR(VR_get_stdout)(), nullptr);
+  EXPECT_STREQ(VR(vr_vrio_error_name)(VRIO_E_OUT_OF_MEMORY), "VRIO_E_OUT_OF_MEMORY");
+}
+
 // ---- Terms ----
 
 TEST(Terms, IntegersAtTheLimits)
