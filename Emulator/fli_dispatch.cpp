@@ -12,16 +12,20 @@
 #include "fli.h"
 
 #include "atoms.h"
+#include "attributes.h"
 #include "chartype.h"
 #include "errors.h"
 #include "file_names.h"
+#include "indexing.h"
 #include "memman.h"
 #include "modules.h"
+#include "numstack.h"
 #include "predicates.h"
 #include "prolog_flags.h"
 #include "stack_growth.h"
 #include "streams.h"
 #include "support.h"
+#include "sw_on_key.h"
 #include "terms.h"
 #include "unify.h"
 #include "worker.h"
@@ -50,40 +54,40 @@ vr_api_fn support_find_module() { return untyped(&find_module); }
 vr_api_fn support_find_definition() { return untyped(&find_definition); }
 vr_api_fn support_call_overflow() { return untyped(&call_overflow); }
 vr_api_fn support_find_def_in_module() { return untyped(&find_def_in_module); }
-vr_api_fn support_numstack_overflow() { return nullptr; }
+vr_api_fn support_numstack_overflow() { return untyped(&numstack_overflow); }
 vr_api_fn support_vr_make_integer() { return untyped(&vr_make_integer); }
 vr_api_fn support_cunify() { return untyped(&cunify); }
 vr_api_fn support_vr_init_ds() { return nullptr; }
-vr_api_fn support_incore_gethash() { return nullptr; }
+vr_api_fn support_incore_gethash() { return untyped(&incore_gethash); }
 vr_api_fn support_choice_overflow() { return untyped(&choice_overflow); }
 vr_api_fn support_get_current_worker() { return untyped(&get_current_worker); }
 vr_api_fn support_vr_checkalloc() { return untyped(&vr_checkalloc); }
 vr_api_fn support_vr_checkdealloc() { return untyped(&vr_checkdealloc); }
 vr_api_fn support_vr_checkrealloc() { return untyped(&vr_checkrealloc); }
-vr_api_fn support_dyn_puthash() { return nullptr; }
-vr_api_fn support_new_switch_on_key() { return nullptr; }
-vr_api_fn support_dispose_switch_on_key() { return nullptr; }
+vr_api_fn support_dyn_puthash() { return untyped(&dyn_puthash); }
+vr_api_fn support_new_switch_on_key() { return untyped(&new_switch_on_key); }
+vr_api_fn support_dispose_switch_on_key() { return untyped(&dispose_switch_on_key); }
 vr_api_fn support_parse_definition() { return untyped(&parse_definition); }
 vr_api_fn support_VR_install_fd_hooks() { return nullptr; }
 vr_api_fn support_reinitialize() { return untyped(&reinitialize); }
 vr_api_fn support_intoRelocationChain() { return nullptr; }
-vr_api_fn support_update_exports() { return nullptr; }
-vr_api_fn support_large_insn_offset() { return nullptr; }
+vr_api_fn support_update_exports() { return untyped(&update_exports); }
+vr_api_fn support_large_insn_offset() { return untyped(&large_insn_offset); }
 vr_api_fn support_vr_exitmsg() { return untyped(&vr_exitmsg); }
-vr_api_fn support_vr_expand_file_name() { return nullptr; }
-vr_api_fn support_errprintf() { return nullptr; }
-vr_api_fn support_delete_attributes() { return nullptr; }
-vr_api_fn support_get_attributes() { return nullptr; }
-vr_api_fn support_put_attributes() { return nullptr; }
-vr_api_fn support_set_enter_instr() { return nullptr; }
+vr_api_fn support_vr_expand_file_name() { return untyped(&vr_expand_file_name); }
+vr_api_fn support_errprintf() { return untyped(&errprintf); }
+vr_api_fn support_delete_attributes() { return untyped(&delete_attributes); }
+vr_api_fn support_get_attributes() { return untyped(&get_attributes); }
+vr_api_fn support_put_attributes() { return untyped(&put_attributes); }
+vr_api_fn support_set_enter_instr() { return untyped(&set_enter_instr); }
 vr_api_fn support_markTerm() { return nullptr; }
 vr_api_fn support_VR_set_errprintf_hook() { return untyped(&VR_set_errprintf_hook); }
-vr_api_fn support_numstack_trim() { return nullptr; }
-vr_api_fn support_pure_attributes() { return nullptr; }
-vr_api_fn support_MakeSmall_checked() { return nullptr; }
+vr_api_fn support_numstack_trim() { return untyped(&numstack_trim); }
+vr_api_fn support_pure_attributes() { return untyped(&pure_attributes); }
+vr_api_fn support_MakeSmall_checked() { return untyped(&MakeSmall_checked); }
 vr_api_fn support_vr_get_globref_checked() { return untyped(&vr_get_globref_checked); }
 vr_api_fn support_vr_action() { return untyped(&vr_action); }
-vr_api_fn support_single_attribute() { return nullptr; }
+vr_api_fn support_single_attribute() { return untyped(&single_attribute); }
 } // namespace
 
 #define VR_SUPPORT(k, f) #f, support_##f(),

@@ -749,6 +749,21 @@ TEST(Events, SecondInterruptKeyBeforeTheFirstRanOnlyCounts)
   EXPECT_EQ(run("atom(a)"), 1) << "and only one";
 }
 
+TEST(Events, EveryBreakRequestPostsItsEventOnceTheLastOneRan)
+{
+  // The break request's event takes one of the 256 entries: with it queued,
+  // 255 more posts fit.  Taken by the engine, the next request posts again
+  // (a count never lowered would leave every later request unanswered).
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(VR(VR_ctrlbreak_action)(), 1);
+    int posted = 0;
+    while (posted < 300 && VR(VR_event)(count_event, nullptr) == 1)
+      ++posted;
+    EXPECT_EQ(posted, 255) << "round " << round << ": the break event holds an entry";
+    EXPECT_EQ(run("atom(a)"), 1) << "the break handler does nothing in a runtime";
+  }
+}
+
 namespace {
 
 std::atomic<int> signal_calls{0};

@@ -1,0 +1,67 @@
+// The interface before the runtime is up: what the functions answer when
+// there is no initialised runtime, no event queue or no memory manager yet.
+// (The interface with a running runtime is tests/iface.)
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "atoms.h"
+#include "datadefs.h"
+#include "fli.h"
+#include "memman.h"
+#include "predicates.h"
+#include "vostrel/vrio_props.h"
+
+TEST(FliBeforeStartUp, QueriesReportNotInitialised)
+{
+  ASSERT_EQ(vr_prolog_initialized, 0);
+  definition d{};
+  vr_errno = 0;
+  EXPECT_EQ(VR_query(&d), -1);
+  EXPECT_EQ(VR_get_errno(), VR_ERR_NOT_INITIALIZED);
+  vr_errno = 0;
+  EXPECT_EQ(VR_query_cut_fail(&d), -1);
+  EXPECT_EQ(VR_get_errno(), VR_ERR_NOT_INITIALIZED);
+  vr_errno = 0;
+  EXPECT_EQ(VR_open_query(&d), 0u);
+  EXPECT_EQ(VR_get_errno(), VR_ERR_NOT_INITIALIZED);
+}
+
+TEST(FliBeforeStartUp, NoEventQueueNoEvents)
+{
+  EXPECT_EQ(VR_event([](void *) { return 1; }, nullptr), 0);
+  EXPECT_EQ(vr_schedule_async_event(nullptr, 2), VRIO_E_INVALID_STATE);
+  EXPECT_EQ(VR_sigaction(10, nullptr, nullptr, 0), VRIO_E_INTERNAL_ERROR);
+  EXPECT_EQ(VR_sigaction(32, nullptr, nullptr, 0), VRIO_E_PARAMETER_ERROR);
+  EXPECT_EQ(VR_raise_signal(10, 4), 0) << "signals are not set up";
+  EXPECT_EQ(VR_async_event_DEPRECATED(), VRIO_E_NOT_SUPPORTED);
+}
+
+TEST(FliBeforeStartUp, PropertiesIntoACallersBuffer)
+{
+  setenv("TRELIX_FLI_UNIT_KEY", "0123456789", 1);
+  char buf[8];
+  std::size_t size = sizeof buf;
+  char *value = nullptr;
+  EXPECT_EQ(vr_get_system_property_internal("TRELIX_FLI_UNIT_KEY", buf, &size, &value, 0),
+            VRIO_E_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(size, 11u) << "the size needed, terminator included";
+  char big[16];
+  size = sizeof big;
+  EXPECT_EQ(vr_get_system_property_internal("TRELIX_FLI_UNIT_KEY", big, &size, &value, 0), 0);
+  EXPECT_EQ(value, big);
+  EXPECT_STREQ(big, "0123456789");
+  EXPECT_EQ(vr_get_system_property_internal("TRELIX_FLI_UNIT_KEY", big, &size, &value, VRIO_PROP_NOT_PROCESS),
+            VRIO_E_NOT_FOUND) << "only the process environment has it";
+  // Without a caller's buffer the value needs the memory manager.
+  if (!mem_initialized) {
+    EXPECT_EQ(vr_get_system_property_internal("TRELIX_FLI_UNIT_KEY", nullptr, nullptr, &value, 0),
+              VRIO_E_INTERNAL_ERROR);
+  }
+  EXPECT_EQ(vr_getenv_internal("TRELIX_FLI_UNIT_KEY", big, &size, 0), nullptr) << "options 0 read nothing";
+  size = sizeof big;
+  EXPECT_STREQ(vr_getenv_internal("TRELIX_FLI_UNIT_KEY", big, &size, 1), "0123456789");
+  EXPECT_EQ(vr_checkenv("TRELIX_FLI_UNIT_KEY"), 1);
+  EXPECT_EQ(vr_checkenv("TRELIX_FLI_UNIT_SURELY_UNSET"), 0);
+  unsetenv("TRELIX_FLI_UNIT_KEY");
+}
