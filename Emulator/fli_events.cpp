@@ -358,9 +358,10 @@ int VR_raise_signal(int signo, unsigned options)
 {
   if (signo < 0 || signo >= SIGNAL_SLOTS || !thread_safe_signals_inited.load())
     return 0;
-  int count = signal_has_happened[signo].load();
-  while (!signal_has_happened[signo].compare_exchange_weak(count, count == -1 ? 1 : count + 1)) {
-  }
+  /* A count of -1 becomes 1.  No local of the handler's frame has its
+     address taken: this runs inside signal handlers. */
+  if (signal_has_happened[signo].fetch_add(1) == -1)
+    signal_has_happened[signo].fetch_add(1);
   /* Who to wake: an interrupt breaks pending I/O waits, a soft wake-up
      goes through the interrupt thread, or only the engine's limits. */
   unsigned how;
