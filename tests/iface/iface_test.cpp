@@ -826,7 +826,6 @@ TEST(Environment, PropertiesAreTheRuntimesOwn)
   EXPECT_STREQ(v, "a value of twenty-five ch") << "longer than the first guess of 20 bytes";
   VR(VR_free)(v);
   EXPECT_EQ(std::getenv("TRELIX_IFACE_KEY"), nullptr) << "the process environment is unchanged";
-  setenv("TRELIX_IFACE_PROCESS_ONLY", "x", 1);
   char **block = VR(VR_copy_environ)();
   ASSERT_NE(block, nullptr);
   bool own = false, process = false;
@@ -837,6 +836,18 @@ TEST(Environment, PropertiesAreTheRuntimesOwn)
   EXPECT_TRUE(own);
   EXPECT_FALSE(process) << "only the runtime's own properties";
   VR(VR_free)(block);
+  // Option 1 separates key and value by a zero byte; option 2 adds the
+  // process environment.
+  ASSERT_EQ(VR(VR_system_properties)(&block, 1 | 2), 0);
+  own = process = false;
+  for (char **p = block; *p != nullptr; ++p) {
+    own = own || (std::strcmp(*p, "TRELIX_IFACE_KEY") == 0 && std::strcmp(*p + 17, "a value of twenty-five ch") == 0);
+    process = process || std::strcmp(*p, "PROLOGMAXSIZE") == 0;
+  }
+  EXPECT_TRUE(own);
+  EXPECT_TRUE(process) << "the process environment as it was at start-up";
+  VR(VR_free)(block);
+  EXPECT_EQ(VR(VR_system_properties)(nullptr, 0), 0) << "a null block only tests";
   EXPECT_EQ(VR(VR_getenv)("TRELIX_IFACE_SURELY_UNSET"), nullptr);
   EXPECT_EQ(run("'$getenv'('TRELIX_IFACE_KEY', 'a value of twenty-five ch')"), 1);
   EXPECT_EQ(run("'$getenv'('TRELIX_IFACE_SURELY_UNSET', _)"), 0);

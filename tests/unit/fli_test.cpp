@@ -65,3 +65,21 @@ TEST(FliBeforeStartUp, PropertiesIntoACallersBuffer)
   EXPECT_EQ(vr_checkenv("TRELIX_FLI_UNIT_SURELY_UNSET"), 0);
   unsetenv("TRELIX_FLI_UNIT_KEY");
 }
+
+TEST(FliBeforeStartUp, PerResourceStructures)
+{
+  // A resource's own structure: the default tables, its stash, and the
+  // worker's foreign-interface data; the default structure keeps neither.
+  vr_fli_info *data = nullptr;
+  VREnv own{};
+  int stash = 0;
+  EXPECT_EQ(init_vrenv(&data, &own, &stash), &data);
+  EXPECT_EQ(own.dispatch_API_VOSTREL_H, &dispatch_table_VOSTREL_H);
+  EXPECT_EQ(own.dispatch_API_SUPPORT_H, &dispatch_table_SUPPORT_H);
+  EXPECT_EQ(own.stash, &stash);
+  EXPECT_EQ(own.fli_data, &data);
+  VREnv *def = VR_get_dispatch_40103(nullptr);
+  EXPECT_EQ(def, &default_vostrel_api_struct);
+  EXPECT_EQ(def->stash, nullptr);
+  EXPECT_EQ(def->fli_data, nullptr);
+}
