@@ -98,6 +98,12 @@ void fli_place_arg(worker *w, TAGGED *cell, TAGGED value);
 /* $ref_term(Key, Value). */
 int prolog_ref_term(worker *w);
 
+/* Before start-up only: hints 0 with all four hooks, or hints 1 (the
+   system allocator) with no hook and no cookie; 1, else 0 with error
+   VR_ERR_UNKNOWN (fli_environ.cpp). */
+int VR_set_memalloc_hooks(int hints, VR_InitAllocHook init_hook, VR_DeinitAllocHook deinit_hook,
+                          VR_AllocHook alloc_hook, VR_FreeHook free_hook, void *cookie);
+
 /* ---- Queries, errors and exceptions (fli_query.cpp) ---- */
 VR_pred_ref VR_predicate(const char *name, int arity, const char *module);
 VR_pred_ref VR_pred(VR_atom name, int arity, VR_atom module);

@@ -14,6 +14,7 @@
 #include "atoms.h"
 #include "attributes.h"
 #include "chartype.h"
+#include "encodings.h"
 #include "errors.h"
 #include "file_names.h"
 #include "indexing.h"

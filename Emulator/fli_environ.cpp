@@ -1,6 +1,7 @@
 /* fli_environ.cpp: environment variables and system properties for the
  * runtime and the interface, and the built-ins $getenv/2 and
- * $platform_name/1.
+ * $platform_name/1; the memory hooks an embedding program installs before
+ * start-up.
  *
  * A key is looked up by the I/O library: first among its initialisation
  * options, then in its own property environment, then (unless the caller
@@ -174,4 +175,21 @@ int prolog_getenv(worker *w)
 int prolog_platform_name(worker *w)
 {
   return cunify(w, init_atom_check("x86-linux-glibc2.7", 0), w->term[0]);
+}
+
+/* ---- The engine's memory source ---- */
+
+int VR_set_memalloc_hooks(int hints, VR_InitAllocHook init_hook, VR_DeinitAllocHook deinit_hook,
+                          VR_AllocHook alloc_hook, VR_FreeHook free_hook, void *cookie)
+{
+  const bool all = init_hook != nullptr && deinit_hook != nullptr && alloc_hook != nullptr &&
+                   free_hook != nullptr;
+  const bool none = init_hook == nullptr && deinit_hook == nullptr && alloc_hook == nullptr &&
+                    free_hook == nullptr && cookie == nullptr;
+  if (mem_initialized || !((hints == 0 && all) || (hints == 1 && none))) {
+    vr_set_errno(VR_ERR_UNKNOWN);
+    return 0;
+  }
+  vr_memman_set_hooks(hints, init_hook, deinit_hook, alloc_hook, free_hook, cookie);
+  return 1;
 }

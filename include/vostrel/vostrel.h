@@ -28,7 +28,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "vostrel/vrio_device.h"
 #include "vostrel/vrio_errors.h"
+#include "vostrel/vrio_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -54,6 +56,29 @@ typedef struct VR_mutex_impl *VR_mutex;
 struct VR_options;
 /* A Prolog stream. */
 typedef struct vr_t_vrio_stream_node_ VR_stream;
+
+/* ---- Streams, encodings and memory: the hooks foreign code installs ---- */
+
+/* Makes standard stream `which` (0 input, 1 output, 2 error) at start-up,
+   or returns null for the runtime's own. */
+typedef VR_stream *(*VR_UserStreamHook)(void *user_data, int which);
+/* Called after standard stream `which` is made. */
+typedef void (*VR_UserStreamPostHook)(void *user_data, int which, VR_stream *s);
+/* Called while the runtime waits for input; nonzero: it did some work. */
+typedef int (*VR_idle_hook)(void *cookie);
+/* A named character encoding (VR_get_encoding), counted: every handle is
+   given back with VR_encoding_release. */
+typedef const struct vr_coder_kind *VR_encoding;
+/* An open conversion in one direction, keeping a partial character. */
+typedef struct vr_coder_state *VR_encoding_state;
+/* The memory source of the engine (VR_set_memalloc_hooks, before
+   start-up): initialise with the alignment wanted (nonzero: success), give
+   back everything, allocate at least `size` bytes (the size given in
+   *actual), release a block (force: even if in use). */
+typedef int (*VR_InitAllocHook)(size_t alignment, void *cookie);
+typedef void (*VR_DeinitAllocHook)(void *cookie);
+typedef void *(*VR_AllocHook)(size_t size, size_t *actual, void *cookie);
+typedef int (*VR_FreeHook)(void *mem, size_t size, int force, void *cookie);
 
 /* ---- Interface error numbers (VR_get_errno) ---- */
 enum {

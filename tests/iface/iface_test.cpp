@@ -5,6 +5,7 @@
 // for the whole program, through slot 0, with a memory ceiling low enough
 // for the out-of-memory case; every test leaves it usable for the next.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "vostrel/vostrel.h"
 
@@ -852,6 +854,220 @@ TEST(Environment, PropertiesAreTheRuntimesOwn)
   EXPECT_EQ(run("'$getenv'('TRELIX_IFACE_KEY', 'a value of twenty-five ch')"), 1);
   EXPECT_EQ(run("'$getenv'('TRELIX_IFACE_SURELY_UNSET', _)"), 0);
   EXPECT_EQ(run("'$platform_name'('x86-linux-glibc2.7')"), 1);
+}
+
+// ---- Streams foreign code makes, waiting, encodings, memory hooks ----
+
+namespace {
+
+// A character device over a string that has nothing to give until `ready`
+// is set (a non-blocking read would block, a blocking one cannot happen in
+// this test), counting its closes.
+struct text_device {
+  const char *text;
+  std::size_t pos = 0;
+  bool ready = true;
+  int closes = 0;
+};
+const int device_class = 0;
+
+vrio_t_error_code device_read(void *user_data, void *buf, size_t *size, vrio_t_bits options)
+{
+  auto *d = static_cast<text_device *>(user_data);
+  if (!d->ready) {
+    EXPECT_NE(options & VRIO_DEVICE_NONBLOCKING, 0u) << "a blocking read while no data can come";
+    *size = 0;
+    return VRIO_E_WOULD_BLOCK;
+  }
+  std::size_t n = 0;
+  auto *out = static_cast<int32_t *>(buf);
+  while (d->text[d->pos] != '\0' && (n + 1) * sizeof(int32_t) <= *size)
+    out[n++] = static_cast<unsigned char>(d->text[d->pos++]);
+  *size = n * sizeof(int32_t);
+  return n == 0 ? VRIO_E_END_OF_FILE : VRIO_S_NOERR;
+}
+
+vrio_t_error_code device_close(void **puser_data, vrio_t_bits)
+{
+  static_cast<text_device *>(*puser_data)->closes++;
+  return VRIO_S_NOERR;
+}
+
+int idle_calls = 0;
+int idle_until_ready(void *cookie)
+{
+  // The third call makes the data arrive.
+  if (++idle_calls == 3)
+    static_cast<text_device *>(cookie)->ready = true;
+  return 0;
+}
+
+VR_stream *never_called_hook(void *, int) { return nullptr; }
+void never_called_post_hook(void *, int, VR_stream *) {}
+
+} // namespace
+
+TEST(ForeignStreams, DeviceStreamReadsCountsAndCloses)
+{
+  text_device dev{"ab\ncd"};
+  VR_stream *s = nullptr;
+  EXPECT_EQ(VR(VR_create_stream)(&dev, &device_class, device_read, nullptr, nullptr, nullptr, device_close,
+                                 nullptr, nullptr, nullptr, 0x1 | 0x2, &s),
+            VRIO_E_PARAMETER_ERROR)
+      << "bytes and text at once";
+  EXPECT_EQ(VR(VR_create_stream)(&dev, &device_class, nullptr, nullptr, nullptr, nullptr, device_close,
+                                 nullptr, nullptr, nullptr, 0x2, &s),
+            VRIO_E_PARAMETER_ERROR)
+      << "neither read nor write";
+  ASSERT_EQ(VR(VR_create_stream)(&dev, &device_class, device_read, nullptr, nullptr, nullptr, device_close,
+                                 nullptr, nullptr, nullptr, 0x2, &s),
+            VRIO_S_NOERR);
+  void *data = nullptr;
+  ASSERT_EQ(VR(VR_get_stream_user_data)(s, &device_class, &data), VRIO_S_NOERR);
+  EXPECT_EQ(data, &dev);
+  std::string got;
+  for (int i = 0; i < 5; ++i)
+    got += static_cast<char>(VR(vr_get_code_helper)(s, 0));
+  EXPECT_EQ(got, "ab\ncd");
+  int64_t items = -1, lines = -1, length = -1;
+  ASSERT_EQ(VR(VR_get_stream_counts)(s, &items, &lines, &length, 0x1), VRIO_S_NOERR);
+  EXPECT_EQ(items, 5);
+  EXPECT_EQ(lines, 1);
+  EXPECT_EQ(length, 2) << "characters since the last newline";
+  EXPECT_EQ(VR(vr_get_code_helper)(s, 0), -1);
+  EXPECT_GE(VR(VR_fclose)(s, 0), 0);
+  EXPECT_EQ(dev.closes, 1);
+}
+
+TEST(ForeignStreams, IdleHooksRunWhileAnInteractiveReadWaits)
+{
+  text_device dev{"x"};
+  dev.ready = false;
+  idle_calls = 0;
+  VR_stream *s = nullptr;
+  ASSERT_EQ(VR(VR_create_stream)(&dev, &device_class, device_read, nullptr, nullptr, nullptr, device_close,
+                                 nullptr, nullptr, nullptr, 0x2 | 0x4, &s),
+            VRIO_S_NOERR);
+  EXPECT_EQ(VR(VR_install_idle_hook)(nullptr, nullptr, 0), VRIO_E_PARAMETER_ERROR);
+  EXPECT_EQ(VR(VR_install_idle_hook)(idle_until_ready, &dev, 0x1), VRIO_E_NOT_FOUND) << "removing a stranger";
+  ASSERT_EQ(VR(VR_install_idle_hook)(idle_until_ready, &dev, 0), VRIO_S_NOERR);
+  EXPECT_EQ(VR(vr_get_code_helper)(s, 0), 'x');
+  EXPECT_EQ(idle_calls, 3) << "the hook ran until the data came, then no more";
+  ASSERT_EQ(VR(VR_install_idle_hook)(idle_until_ready, &dev, 0x1), VRIO_S_NOERR);
+  EXPECT_EQ(VR(VR_install_idle_hook)(idle_until_ready, &dev, 0x1), VRIO_E_NOT_FOUND) << "removed once";
+  EXPECT_GE(VR(VR_fclose)(s, 0), 0);
+}
+
+TEST(ForeignStreams, OsHandleStreamAndSelect)
+{
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  VR_stream *in = nullptr;
+  EXPECT_EQ(VR(VR_create_os_stream)(fds[0], &in, 0, 0x1 | 0x4 | 0x8), VRIO_E_PARAMETER_ERROR)
+      << "binary and text at once";
+  ASSERT_EQ(VR(VR_create_os_stream)(fds[0], &in, 0, 0x1 | 0x8), VRIO_S_NOERR);
+  // Nothing written yet: neither the stream nor its descriptor is ready.
+  const vrio_t_timespec now = {0, 0};
+  VR_stream *rs[1] = {in};
+  unsigned nrs = 1, nrf = 1;
+  int rf[1] = {fds[0]};
+  EXPECT_EQ(VR(VR_select)(rf, &nrf, nullptr, nullptr, rs, &nrs, nullptr, nullptr, &now, 0), VRIO_E_TIMEOUT);
+  ASSERT_EQ(write(fds[1], "\xE9z", 2), 2);
+  nrs = 1;
+  nrf = 0;
+  const vrio_t_timespec second = {1, 0};
+  ASSERT_EQ(VR(VR_select)(nullptr, &nrf, nullptr, nullptr, rs, &nrs, nullptr, nullptr, &second, 0), VRIO_S_NOERR);
+  EXPECT_EQ(nrs, 1u);
+  EXPECT_EQ(rs[0], in);
+  EXPECT_EQ(VR(vr_get_code_helper)(in, 0), 0xE9) << "Latin-1 unless an encoding is given";
+  EXPECT_EQ(VR(vr_get_code_helper)(in, 0), 'z');
+  close(fds[1]);
+  EXPECT_EQ(VR(vr_get_code_helper)(in, 0), -1);
+  EXPECT_GE(VR(VR_fclose)(in, 0), 0);
+}
+
+TEST(ForeignStreams, StandardStreamHooksAnswerThePreviousHook)
+{
+  // Installed after start-up they take no effect, but the previous hook
+  // comes back so that a program can put it back.
+  VR_UserStreamHook old = VR(VR_set_user_stream_hook)(never_called_hook, nullptr);
+  EXPECT_EQ(VR(VR_set_user_stream_hook)(old, nullptr), never_called_hook);
+  VR_UserStreamPostHook old_post = VR(VR_set_user_stream_post_hook)(never_called_post_hook, nullptr);
+  EXPECT_EQ(VR(VR_set_user_stream_post_hook)(old_post, nullptr), never_called_post_hook);
+  EXPECT_NE(VR(VR_get_stdout)(), nullptr);
+}
+
+TEST(Encodings, ConvertAcrossCallsAndCountReferences)
+{
+  VR_encoding utf8 = nullptr, latin1 = nullptr, none = nullptr;
+  ASSERT_GE(VR(VR_get_encoding)("utf_8", &utf8, 0), 0) << "names are matched loosely";
+  ASSERT_GE(VR(VR_get_encoding)("latin1", &latin1, 0), 0);
+  EXPECT_EQ(VR(VR_get_encoding)("no-such-charset", &none, 0), VRIO_E_CHARSET_NOT_FOUND);
+  EXPECT_EQ(none, nullptr);
+
+  // "é€" in UTF-8, fed a byte at a time through one decoding state: a
+  // character split over calls comes out whole.
+  const unsigned char bytes[] = {0xC3, 0xA9, 0xE2, 0x82, 0xAC};
+  VR_encoding_state st = nullptr;
+  ASSERT_GE(VR(VR_encoding_open)(utf8, &st, nullptr, 2), 0);
+  std::vector<int32_t> codes;
+  for (std::size_t i = 0; i < sizeof bytes; ++i) {
+    int32_t out[2];
+    size_t read = 0, wrote = 0;
+    const unsigned final_part = i + 1 == sizeof bytes ? 2 : 0;
+    const int rc = VR(VR_encode_to_codes)(utf8, bytes + i, 1, &st, out, sizeof out, &read, &wrote, final_part);
+    ASSERT_GE(rc, 0) << "byte " << i;
+    EXPECT_EQ(read, 1u);
+    codes.insert(codes.end(), out, out + wrote / sizeof(int32_t));
+  }
+  EXPECT_EQ(codes, (std::vector<int32_t>{0xE9, 0x20AC}));
+  if (st != nullptr)
+    VR(VR_encode_to_codes)(utf8, nullptr, 0, &st, nullptr, 0, nullptr, nullptr, 4);
+
+  // Codes to Latin-1 with a fresh state for the call.
+  const int32_t word[] = {'c', 0xE9};
+  unsigned char out[4] = {};
+  size_t read = 0, wrote = 0;
+  VR_encoding_state once = nullptr;
+  ASSERT_GE(VR(VR_encode_from_codes)(latin1, word, sizeof word, &once, out, sizeof out, &read, &wrote, 1 | 2), 0);
+  EXPECT_EQ(read, sizeof word);
+  ASSERT_EQ(wrote, 2u);
+  EXPECT_EQ(out[0], 'c');
+  EXPECT_EQ(out[1], 0xE9);
+  VR(VR_encoding_release)(utf8);
+  VR(VR_encoding_release)(latin1);
+}
+
+namespace {
+int hook_init(size_t, void *) { return 1; }
+void hook_deinit(void *) {}
+void *hook_alloc(size_t, size_t *, void *) { return nullptr; }
+int hook_free(void *, size_t, int, void *) { return 1; }
+} // namespace
+
+TEST(Memory, AllocatorHooksAreRefusedAfterStartUp)
+{
+  int cookie = 0;
+  struct row {
+    int hints;
+    VR_InitAllocHook init;
+    VR_DeinitAllocHook deinit;
+    VR_AllocHook alloc;
+    VR_FreeHook free;
+    void *cookie;
+  };
+  // Well-formed requests first: once the runtime is up they are refused too.
+  for (const row &r : {row{0, hook_init, hook_deinit, hook_alloc, hook_free, &cookie},
+                       row{1, nullptr, nullptr, nullptr, nullptr, nullptr},
+                       row{0, nullptr, hook_deinit, hook_alloc, hook_free, nullptr},
+                       row{1, hook_init, nullptr, nullptr, nullptr, nullptr},
+                       row{1, nullptr, nullptr, nullptr, nullptr, &cookie},
+                       row{2, hook_init, hook_deinit, hook_alloc, hook_free, nullptr}}) {
+    EXPECT_EQ(VR(VR_set_memalloc_hooks)(r.hints, r.init, r.deinit, r.alloc, r.free, r.cookie), 0) << r.hints;
+    EXPECT_EQ(VR(VR_get_errno)(), VR_ERR_UNKNOWN);
+  }
+  EXPECT_EQ(run("atom_length(still_running, 13)"), 1);
+  EXPECT_NE(api->pvr_memory_fault, nullptr);
 }
 
 // ---- Interface mutexes ----

@@ -66,6 +66,44 @@ TEST(FliBeforeStartUp, PropertiesIntoACallersBuffer)
   unsetenv("TRELIX_FLI_UNIT_KEY");
 }
 
+namespace {
+int test_init_hook(std::size_t, void *) { return 1; }
+void test_deinit_hook(void *) {}
+void *test_alloc_hook(std::size_t, std::size_t *, void *) { return nullptr; }
+int test_free_hook(void *, std::size_t, int, void *) { return 1; }
+} // namespace
+
+TEST(FliBeforeStartUp, MemoryHooksOnlyWhole)
+{
+  if (mem_initialized)
+    GTEST_SKIP() << "the memory manager is already up in this process";
+  const memman_hooks saved = memman_get_hooks();
+  const int saved_set = memman_user_hooks_set, saved_malloc = vr_use_malloc_option;
+  int cookie = 0;
+  // A partial set is refused and leaves the hooks as they were.
+  vr_errno = 0;
+  EXPECT_EQ(VR_set_memalloc_hooks(0, test_init_hook, nullptr, test_alloc_hook, test_free_hook, &cookie), 0);
+  EXPECT_EQ(VR_get_errno(), VR_ERR_UNKNOWN);
+  EXPECT_EQ(VR_set_memalloc_hooks(1, test_init_hook, nullptr, nullptr, nullptr, nullptr), 0)
+      << "the system allocator takes no hooks";
+  EXPECT_EQ(memman_get_hooks().init, saved.init);
+  // Four hooks: recorded, with their cookie.
+  ASSERT_EQ(VR_set_memalloc_hooks(0, test_init_hook, test_deinit_hook, test_alloc_hook, test_free_hook, &cookie), 1);
+  memman_hooks h = memman_get_hooks();
+  EXPECT_EQ(h.init, test_init_hook);
+  EXPECT_EQ(h.free_, test_free_hook);
+  EXPECT_EQ(h.cookie, &cookie);
+  EXPECT_EQ(memman_user_hooks_set, 1) << "start-up must not put its default back";
+  // The system allocator: no hooks at all.
+  ASSERT_EQ(VR_set_memalloc_hooks(1, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  h = memman_get_hooks();
+  EXPECT_EQ(h.hints, 1);
+  EXPECT_EQ(h.alloc, nullptr);
+  memman_set_hooks_raw(saved.hints, saved.init, saved.deinit, saved.alloc, saved.free_, saved.cookie);
+  memman_user_hooks_set = saved_set;
+  vr_use_malloc_option = saved_malloc;
+}
+
 TEST(FliBeforeStartUp, PerResourceStructures)
 {
   // A resource's own structure: the default tables, its stash, and the
