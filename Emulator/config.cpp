@@ -1,12 +1,15 @@
 /* config.cpp: parsing of the engine's boolean and size settings.
  *
  * Every setting goes through config_lookup, the one place that knows where
- * settings live; today that is the process environment.  The parsers never
+ * settings live: the system properties of the I/O library (its start-up
+ * options, its own properties, then the process environment).  The parsers never
  * fail: a value they cannot read gives the caller's default, so a typo in
  * the environment cannot stop the engine from starting.  Used by the memory
  * manager, the memory source and the stack set-up.
  */
 #include "config.h"
+
+#include "fli.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,14 +18,10 @@
 
 const char *config_lookup(const char *name, char *buf)
 {
-  const char *value = std::getenv(name);
-  if (value == nullptr)
-    return nullptr;
-  std::size_t len = std::strlen(value);
-  if (len > CONFIG_VALUE_MAX)   /* a truncated value would be a different one */
-    return nullptr;
-  std::memcpy(buf, value, len + 1);
-  return buf;
+  /* A value too long for the buffer is not read at all: a truncated value
+     would be a different one. */
+  std::size_t size = CONFIG_VALUE_MAX + 1;
+  return vr_getenv_internal(name, buf, &size, 2);
 }
 
 int get_boolean(const char *name, int dflt)

@@ -1,8 +1,8 @@
 /* config.h: readers of engine settings.
  *
- * Settings come from the process environment; once the I/O library's system
- * properties exist they are consulted by the same single lookup in config.cpp,
- * so every reader sees both.  Values longer than CONFIG_VALUE_MAX bytes are
+ * Settings are system properties (the I/O library's start-up options, its
+ * own property environment, then the process environment), read by the one
+ * lookup in config.cpp, so every reader sees all three.  Values longer than CONFIG_VALUE_MAX bytes are
  * treated as absent.  Called during start-up (memory source, stack sizes,
  * allocator switches); engine thread only.
  */

@@ -22,6 +22,8 @@
 #ifndef VOSTREL_GLOBREF_H
 #define VOSTREL_GLOBREF_H
 
+#include "vostrel/vostrel.h"
+
 #include "datadefs.h"
 #include "termdefs.h"
 #include "worker.h"
@@ -34,7 +36,6 @@ constexpr int FLI_PREDEFINED_HEAP_WORDS = 18;
 /* The mutable slots reachable from Prolog by name. */
 constexpr VR_term_ref FLI_SLOT_CLPFD = 5, FLI_SLOT_TESSIK = 6, FLI_SLOT_GLOBAL = 7,
                       FLI_SLOT_RESERVED = 8;
-constexpr int VR_ERR_DOMAIN = 12;
 
 /* Makes the term-reference stack and its predefined slots, points fli_data
    at the worker's own flidata, and makes sure the global-reference list

@@ -289,7 +289,7 @@ static void *exhausted(int code)
 {
   if (code & MM_MAYFAIL)
     return nullptr;
-  vr_memory_fault(mm_code_bin(code));
+  vr_memory_fault(mm_code_bin(code), -1);
 }
 
 void *checkalloc(std::size_t size, int code)
@@ -390,10 +390,10 @@ void *vr_checkrealloc(void *block, std::size_t old_size, std::size_t new_size, i
   return checkrealloc(block, old_size, new_size, mm_code(gc ? MM_BIN_FLI_STACK : MM_BIN_MISC));
 }
 
-[[noreturn]] void vr_memory_fault(int bin)
+[[noreturn]] void vr_memory_fault(int culprit, int /*category*/)
 {
   /* Restarts the running emulator activation, or is fatal without one. */
-  do_memory_fault(nullptr, bin);
+  do_memory_fault(nullptr, culprit);
 }
 
 /* ---------------------------------------------------------------------- */
@@ -443,7 +443,7 @@ void VR_free(void *block)
      corrupt the free lists (a double free lands here too, since a freed
      block's second word holds its size). */
   if (h[1] != VR_MALLOC_MARKER)
-    vr_memory_fault(MM_BIN_VR_MALLOC);
+    vr_memory_fault(MM_BIN_VR_MALLOC, -1);
   checkdealloc(h, h[0], mm_code(MM_BIN_VR_MALLOC));
 }
 
@@ -457,7 +457,7 @@ void *VR_realloc(void *block, std::size_t size)
     return nullptr;
   std::uint32_t *h = interface_header(block);
   if (h[1] != VR_MALLOC_MARKER)
-    vr_memory_fault(MM_BIN_VR_MALLOC);
+    vr_memory_fault(MM_BIN_VR_MALLOC, -1);
   std::size_t total = interface_total(size);
   if (total == 0)
     return nullptr;
@@ -520,7 +520,7 @@ std::size_t adjust_stack_size(std::size_t size)
   const std::uint32_t *end = begin + nvalid_stack_sizes;
   const std::uint32_t *p = std::lower_bound(begin, end, static_cast<std::uint32_t>(size));
   if (p == end)
-    vr_memory_fault(MM_BIN_STACK);
+    vr_memory_fault(MM_BIN_STACK, -1);
   return *p;
 }
 
@@ -555,7 +555,7 @@ void *stackalloc(std::size_t size, std::size_t *actual, int area)
   }
   void *p = stack_bigmem(s, &mm->link[area]);
   if (p == nullptr)
-    vr_memory_fault(MM_BIN_STACK);
+    vr_memory_fault(MM_BIN_STACK, -1);
   mm->total_in_use += s;
   mm->mm_bins[MM_BIN_STACK] += s;
   *actual = s;
@@ -578,7 +578,7 @@ void *stackrealloc(void *area, std::size_t old_size, std::size_t new_size, std::
   void *p = stack_bigmem(s, &l);
   if (p == nullptr) {
     if (s > old_size)
-      vr_memory_fault(MM_BIN_STACK);
+      vr_memory_fault(MM_BIN_STACK, -1);
     *actual = old_size;
     return area;
   }

@@ -119,9 +119,10 @@ void defragment_memory(mm_record *mm);
 void trimcore(worker *w, int level);
 TAGGED mm_statistics(worker *w);
 int minfo_guts(int quiet);
-/* Exhaustion that may not fail: records the bin as culprit and raises the
-   memory fault.  Does not return. */
-[[noreturn]] void vr_memory_fault(int bin);
+/* Exhaustion that may not fail: records culprit (a statistics bin) and
+   raises the memory fault.  category says what ran out (-1 unspecified);
+   the fault is the same for every category.  Does not return. */
+[[noreturn]] void vr_memory_fault(int culprit, int category);
 /* Caches that keep engine memory in statics register a function that drops
    them; memman_deinit runs each before the memory goes back to the source,
    so no static is left pointing into returned memory.  Registering twice

@@ -1,5 +1,8 @@
 /* native_stack.cpp: the running thread's stack bounds, found once per
- * thread (see native_stack.h). */
+ * thread (see native_stack.h).  The thread-local words use the
+ * initial-exec model: the runtime is also linked into a shared library
+ * (a further runtime instance), where the executable's own model cannot
+ * be used. */
 #include "native_stack.h"
 
 #include <cstdint>
@@ -7,8 +10,8 @@
 
 namespace {
 
-thread_local std::uintptr_t stack_floor = 0; /* lowest usable address + reserve; 0: unknown yet */
-thread_local bool known = false;
+__attribute__((tls_model("initial-exec"))) thread_local std::uintptr_t stack_floor = 0; /* lowest usable address + reserve; 0: unknown yet */
+__attribute__((tls_model("initial-exec"))) thread_local bool known = false;
 
 void find_bounds()
 {

@@ -1,8 +1,7 @@
 /* pred_table.cpp: the rows of the built-in table and their installation.
  *
  * Order matters only for readers: a row either names its `preds` slot or
- * saves nothing.  The event queue does not exist yet, so $user_event/0
- * has a native body that finds nothing to run.
+ * saves nothing.
  */
 #include "pred_table.h"
 
@@ -21,6 +20,7 @@
 #include "errors.h"
 #include "exception_store.h"
 #include "file_names.h"
+#include "fli.h"
 #include "format_numbers.h"
 #include "gc.h"
 #include "indexing.h"
@@ -48,12 +48,6 @@
 int prolog_decompile_arith(worker *w); /* arith_decompile.cpp */
 int prolog_soft_cut(worker *w);        /* soft_cut.cpp */
 
-namespace {
-
-int no_events(worker *) { return 1; }
-
-} // namespace
-
 #define ESCAPE(name, arity, slot) {name, nullptr, arity, ENTER_UNDEFINED, &preds.slot, "prolog"}
 #define NATIVE(name, fn, arity) {name, fn, arity, ENTER_C, nullptr, "prolog"}
 
@@ -71,7 +65,7 @@ const pred_row pred_table[] = {
     {":", nullptr, 2, BUILTIN_COLON, nullptr, "prolog"},
 
     /* Native built-ins the engine enters itself. */
-    {"$user_event", no_events, 0, ENTER_C, &preds.user_event, "prolog"},
+    {"$user_event", run_event, 0, ENTER_C, &preds.user_event, "prolog"},
     {"$read_token", prolog_read_token, 6, ENTER_C, &preds.rdtok, "prolog"},
 
     /* Escape predicates: clauses from the runtime library. */
@@ -106,6 +100,9 @@ const pred_row pred_table[] = {
     {"fd_unify", nullptr, 2, ENTER_UNDEFINED, &preds.fd_unify, "clpfd"},
 
     /* Native built-ins. */
+    NATIVE("$ref_term", prolog_ref_term, 2),
+    NATIVE("$getenv", prolog_getenv, 2),
+    NATIVE("$platform_name", prolog_platform_name, 1),
     NATIVE("$atom_mode", prolog_atom_mode, 3),
     NATIVE("$replace_suffix", prolog_replace_suffix, 4),
     NATIVE("$bb_put", prolog_bb_put, 3),

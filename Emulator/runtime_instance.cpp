@@ -11,6 +11,7 @@
 #include "datadefs.h"
 #include "errors.h"
 #include "file_names.h"
+#include "fli.h"
 #include "gc.h"
 #include "indexing.h"
 #include "initial_atoms.h"
@@ -51,10 +52,16 @@ worker *start_steps(runtime_boot_fn boot, void *cookie)
     return nullptr;
   }
   std::memset(&preds, 0, sizeof preds);
+  if (!multi_vr_init()) {
+    std::fprintf(stderr, "runtime: the shared record of runtime instances could not be made\n");
+    return nullptr;
+  }
   if (init_wamsup() != 1) {
     std::fprintf(stderr, "runtime: canned code start-up failed\n");
     return nullptr;
   }
+  worker_hooks.event_queue_init = event_queue_init;
+  worker_hooks.event_queue_free = event_queue_remove;
   worker *w = create_worker();
   if (w == nullptr) {
     std::fprintf(stderr, "runtime: cannot create the worker\n");

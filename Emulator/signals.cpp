@@ -1,16 +1,11 @@
-/* signals.cpp: signal set-up and the interface's signal installer.
+/* signals.cpp: signal set-up for an embedding program.
  *
- * Handlers here run asynchronously, in whichever thread gets the signal, so
- * they only touch async-signal-safe state: the pending-interrupt counter and
- * the worker's two volatile limit words, whose clearing makes the emulator
- * stop at its next predicate call.  abortmsg does not return: it leaves
- * through VR_raise_fault, either to the embedding layer's abort point or
- * out of the process.
- *
- * VR_signal is the least version of the foreign interface's installer: it
- * records (handler, user data) per signal and calls the handler straight
- * from a trampoline; deferring handlers to the engine thread comes with the
- * interface's event queue.
+ * The interrupt key goes through the interface's VR_signal (fli_events.cpp),
+ * whose operating-system handler only counts the signal and wakes the
+ * engine; vr_sigint_h then runs on the engine thread.  abortmsg runs in the
+ * signal handler itself and does not return: it leaves through
+ * VR_raise_fault, either to the embedding layer's abort point or out of the
+ * process.
  */
 #include "signals.h"
 
@@ -18,9 +13,8 @@
 #include <cstring>
 
 #include "errors.h"
+#include "fli.h"
 #include "worker.h"
-
-volatile std::sig_atomic_t vr_pending_ctrlc = 0;
 
 namespace {
 
@@ -41,19 +35,6 @@ static_assert(SIGINT == 2 && SIGILL == 4 && SIGTRAP == 5 && SIGBUS == 7 && SIGFP
               SIGSEGV == 11 && SIGSYS == 31, "Linux i386 signal numbers");
 
 constexpr int fatal_signals[] = {SIGSEGV, SIGTRAP, SIGILL, SIGBUS, SIGSYS};
-
-struct vr_signal_slot {
-  VR_SigFun *fun;
-  void *user_data;
-};
-vr_signal_slot vr_signal_slots[NSIG];
-
-void vr_signal_trampoline(int sig)
-{
-  const vr_signal_slot slot = vr_signal_slots[sig];
-  if (slot.fun != nullptr)
-    slot.fun(sig, slot.user_data);
-}
 
 } // namespace
 
@@ -106,28 +87,4 @@ void signals_disable_most(void)
   os_signal(SIGFPE, SIG_DFL);
   for (int sig : fatal_signals)
     os_signal(sig, SIG_DFL);
-}
-
-VR_SigFun *VR_signal(int sig, VR_SigFun *fun, void *user_data)
-{
-  if (sig <= 0 || sig >= NSIG)
-    return nullptr;
-  VR_SigFun *previous = vr_signal_slots[sig].fun;
-  /* Clear the slot first so that a signal arriving in between never sees a
-     new handler with the old data. */
-  vr_signal_slots[sig].fun = nullptr;
-  vr_signal_slots[sig].user_data = user_data;
-  vr_signal_slots[sig].fun = fun;
-  os_signal(sig, fun != nullptr ? vr_signal_trampoline : SIG_DFL);
-  return previous;
-}
-
-void VR_ctrlc_action(void)
-{
-  vr_pending_ctrlc = vr_pending_ctrlc + 1;
-  worker *w = self;
-  if (w != nullptr) {
-    w->heap_warn_soft = nullptr;
-    w->int_heap_warn = nullptr;
-  }
 }

@@ -23,11 +23,11 @@
 #include "config.h"
 #include "datadefs.h"
 #include "errors.h"
+#include "fli.h"
 #include "initial_atoms.h"
 #include "memman.h"
 #include "modules.h"
 #include "predicates.h"
-#include "query.h"
 #include "streams.h"
 #include "terms.h"
 #include "tokenizer.h"
@@ -120,10 +120,8 @@ void notify_deallocated(VR_stream *s)
   }
 }
 
-/* close_cleanup/2 of module prolog, once, when the library defines it.
-   Until the interface's VR_query_cut_fail exists the query runs through
-   query.h; nothing calls it from inside a running query (the library's
-   own streams never carry the close-cleanup flag). */
+/* close_cleanup/2 of module prolog, once, when the library defines it, as
+   VR_query_cut_fail runs a goal (bindings undone), with events disabled. */
 void call_close_cleanup(VR_stream *s, TAGGED how)
 {
   worker *w = self;
@@ -135,12 +133,8 @@ void call_close_cleanup(VR_stream *s, TAGGED how)
   definition *d = insert_definition(eglobal->prolog_module, name, 2, 0);
   if (d == nullptr || predtyp(d) == ENTER_UNDEFINED)
     return;
-  TAGGED args[2] = {stream_address_term(w, s), how};
-  w->events_disabled++;
-  query q;
-  query_open(w, &q, d, args);
-  query_close(w, &q);
-  w->events_disabled--;
+  const TAGGED args[2] = {stream_address_term(w, s), how};
+  vr_query_once(d, args, false, true);
 }
 
 } // namespace

@@ -203,6 +203,19 @@ call_user_def(Goal, M) :-
         '$predicate_property'(Goal, _, _, M, _),
         M:Goal.
 
+% retract_exception(E): the exception that ended a query run from native
+% code, taken out of the store (the interface's VR_exception_term).
+retract_exception(E) :-
+        '$load_exception'(E0),
+        '$erase_exception',
+        iso_ball(E0, E).
+
+% The interrupt key and break requests of the interface.  A runtime
+% without the development system has no break level: the interrupt key
+% aborts the running query, a break request does nothing.
+control_c_handler :- abort.
+control_break_handler.
+
 % call_cleanup(Goal, Cleanup): Goal as call/1; Cleanup runs once, as
 % soon as Goal is finished: at its deterministic exit, its failure, an
 % exception out of it, or the cut of the choicepoints it left.  Cleanup's

@@ -123,3 +123,13 @@ stream_codes(M, Codes) :-
                 stream_codes(M, T)
             )
         ).
+
+% read_from_string_helper(Address, Values, Term): the interface's reading
+% of a term from a string (VR_read_from_string): Term from the stream at
+% Address; Values, in order, are the values of its first variables.
+read_from_string_helper(Address, Values, Term) :-
+        read_term('$stream'(Address), Term, [variables(Vars)]),
+        values_of_variables(Values, Vars).
+
+values_of_variables([], _).
+values_of_variables([V|Vs], [V|Xs]) :- values_of_variables(Vs, Xs).

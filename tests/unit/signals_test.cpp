@@ -1,6 +1,9 @@
 // Signal set-up: which handlers ds_signals_init and signals_disable_most
 // leave in place, the messages of abortmsg, and the interrupt key's path
-// to the engine.  The fixture restores every signal action it may change.
+// to the engine (up to the engine: its handler runs inside Prolog, which
+// tests/iface covers).  The fixture makes the interface's event queue,
+// through which signals are installed, and restores every signal action it
+// may change.
 #include <gtest/gtest.h>
 
 #include <csetjmp>
@@ -9,6 +12,7 @@
 #include <string>
 
 #include "errors.h"
+#include "fli.h"
 #include "signals.h"
 #include "worker.h"
 
@@ -40,18 +44,17 @@ protected:
     saved_self_fields.heap_warn_soft = self->heap_warn_soft;
     saved_self_fields.int_heap_warn = self->int_heap_warn;
     vr_set_abort_env(nullptr);
-    vr_pending_ctrlc = 0;
+    ASSERT_EQ(event_queue_init(), 0);
   }
   void TearDown() override
   {
-    VR_signal(SIGINT, nullptr, nullptr);
+    event_queue_remove();
     for (std::size_t i = 0; i < std::size(touched_signals); ++i)
       sigaction(touched_signals[i], &saved[i], nullptr);
     pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
     self->heap_warn_soft = saved_self_fields.heap_warn_soft;
     self->int_heap_warn = saved_self_fields.int_heap_warn;
     vr_set_abort_env(nullptr);
-    vr_pending_ctrlc = 0;
   }
 };
 
@@ -114,7 +117,7 @@ TEST_F(Signals, DisableMostRestoresDefaultsOfSixSignals)
   EXPECT_EQ(current_handler(SIGPIPE), SIG_IGN);
 }
 
-TEST_F(Signals, InterruptKeyCountsAndStopsTheEmulator)
+TEST_F(Signals, InterruptKeyIsCountedThenPostedToTheEngine)
 {
   TAGGED cell[2];
   self->heap_warn_soft = cell;
@@ -122,32 +125,45 @@ TEST_F(Signals, InterruptKeyCountsAndStopsTheEmulator)
   ds_signals_init(1);
   std::raise(SIGINT);
   std::raise(SIGINT);
-  EXPECT_EQ(vr_pending_ctrlc, 2);
+  // The operating system's handler only counted the signal: the interrupt
+  // key's own handler runs later, on the engine thread.
+  EXPECT_EQ(vr_get_ctrlc_pending_DEPRECATED(), 0);
+  // What that handler does: post the interrupt event, which stops the
+  // emulator at its next call; a second request before it ran only counts.
+  vr_sigint_h(SIGINT, nullptr);
   EXPECT_EQ(self->heap_warn_soft, nullptr);
   EXPECT_EQ(self->int_heap_warn, nullptr);
+  vr_sigint_h(SIGINT, nullptr);
+  EXPECT_EQ(vr_get_ctrlc_pending_DEPRECATED(), 2);
+  vr_reset_ctrlc_pending();
+  EXPECT_EQ(vr_get_ctrlc_pending_DEPRECATED(), 0);
 }
 
 namespace {
 int seen_sig;
-void *seen_data;
-void recording_handler(int sig, void *data)
-{
-  seen_sig = sig;
-  seen_data = data;
-}
+void recording_handler(int sig, void *) { seen_sig = sig; }
 } // namespace
 
-TEST_F(Signals, VrSignalPassesUserDataAndReturnsPreviousHandler)
+TEST_F(Signals, VrSignalDefersTheHandlerAndRefusesBadNumbers)
 {
-  int data = 0;
-  EXPECT_EQ(VR_signal(SIGINT, recording_handler, &data), nullptr);
+  seen_sig = 0;
+  VR_SigFun *const error = reinterpret_cast<VR_SigFun *>(-1);
+  EXPECT_NE(VR_signal(SIGINT, recording_handler, nullptr), error);
+  EXPECT_NE(current_handler(SIGINT), SIG_DFL);
   std::raise(SIGINT);
-  EXPECT_EQ(seen_sig, SIGINT);
-  EXPECT_EQ(seen_data, &data);
-  EXPECT_EQ(VR_signal(SIGINT, nullptr, nullptr), &recording_handler);
-  EXPECT_EQ(current_handler(SIGINT), SIG_DFL);
-  EXPECT_EQ(VR_signal(0, recording_handler, nullptr), nullptr);
-  EXPECT_EQ(VR_signal(100000, recording_handler, nullptr), nullptr);
+  EXPECT_EQ(seen_sig, 0) << "the handler runs on the engine thread, not in the signal";
+  EXPECT_EQ(VR_signal(0, recording_handler, nullptr), error) << "the system refuses signal 0";
+  EXPECT_EQ(VR_signal(32, recording_handler, nullptr), error);
+  EXPECT_EQ(VR_sigaction(32, recording_handler, nullptr, 0), VRIO_E_PARAMETER_ERROR);
+  // Resetting keeps the system's handler and drops the user's.
+  EXPECT_EQ(VR_sigaction(SIGINT, nullptr, nullptr, 0), 0);
+  EXPECT_NE(current_handler(SIGINT), SIG_DFL);
+  EXPECT_EQ(VR_sigaction(SIGUSR2, nullptr, nullptr, 0), VRIO_E_NOT_SUPPORTED);
+  // Without the queue nothing can be installed.
+  event_queue_remove();
+  EXPECT_EQ(VR_sigaction(SIGINT, recording_handler, nullptr, 0), VRIO_E_INTERNAL_ERROR);
+  EXPECT_EQ(current_handler(SIGINT), SIG_DFL) << "removing the queue restored the default";
+  ASSERT_EQ(event_queue_init(), 0);
 }
 
 // One fault through an abort point, in a frame of its own so that no loop
