@@ -17,6 +17,7 @@
 #include "encodings.h"
 #include "errors.h"
 #include "file_names.h"
+#include "gc.h"
 #include "indexing.h"
 #include "memman.h"
 #include "modules.h"
@@ -71,7 +72,7 @@ vr_api_fn support_dispose_switch_on_key() { return untyped(&dispose_switch_on_ke
 vr_api_fn support_parse_definition() { return untyped(&parse_definition); }
 vr_api_fn support_VR_install_fd_hooks() { return nullptr; }
 vr_api_fn support_reinitialize() { return untyped(&reinitialize); }
-vr_api_fn support_intoRelocationChain() { return nullptr; }
+vr_api_fn support_intoRelocationChain() { return untyped(&intoRelocationChain); }
 vr_api_fn support_update_exports() { return untyped(&update_exports); }
 vr_api_fn support_large_insn_offset() { return untyped(&large_insn_offset); }
 vr_api_fn support_vr_exitmsg() { return untyped(&vr_exitmsg); }
@@ -81,7 +82,7 @@ vr_api_fn support_delete_attributes() { return untyped(&delete_attributes); }
 vr_api_fn support_get_attributes() { return untyped(&get_attributes); }
 vr_api_fn support_put_attributes() { return untyped(&put_attributes); }
 vr_api_fn support_set_enter_instr() { return untyped(&set_enter_instr); }
-vr_api_fn support_markTerm() { return nullptr; }
+vr_api_fn support_markTerm() { return untyped(&markTerm); }
 vr_api_fn support_VR_set_errprintf_hook() { return untyped(&VR_set_errprintf_hook); }
 vr_api_fn support_numstack_trim() { return untyped(&numstack_trim); }
 vr_api_fn support_pure_attributes() { return untyped(&pure_attributes); }

@@ -140,8 +140,10 @@ TEST(Dispatch, TablesHaveTheirFixedShape)
   }
   for (int k = 0; k < 199; ++k)
     EXPECT_NE(main_name(k), nullptr) << "slot " << k;
-  EXPECT_STREQ(sup_name(10), "get_current_worker");
-  EXPECT_NE(sup_fn(10), nullptr);
+  for (const slot &s : {slot{10, "get_current_worker"}, {20, "intoRelocationChain"}, {30, "markTerm"}}) {
+    EXPECT_STREQ(sup_name(s.k), s.name);
+    EXPECT_NE(sup_fn(s.k), nullptr) << s.name;
+  }
 }
 
 TEST(Dispatch, VersionHandshake)
