@@ -227,11 +227,13 @@ void load_directive(load_context &cx, TAGGED spec, TAGGED imports, bool reload_n
     module_name = it->second;
   } else {
     /* imports may sit on the heap above what the nested load reuses:
-       keep it in a global reference while the file loads. */
+       keep it in a global reference while the file loads.  A global
+       reference holds a term, never the 0 that means "all exports". */
+    const bool all = imports == 0;
     VR_globref held = VR_alloc_globrefs(1);
-    held->term = imports;
+    held->term = all ? atom_nil : imports;
     int n = load_file(cx.w, path, cx.module, cx.errors);
-    imports = held->term;
+    imports = all ? 0 : held->term;
     VR_free_globrefs(held);
     if (n < 0) {
       cx.error("cannot read " + path);

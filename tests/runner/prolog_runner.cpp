@@ -289,8 +289,13 @@ int main(int argc, char **argv)
   for (const item &it : collect_items(argv[1])) {
     // What an item leaves on the heap is garbage; give it back at once
     // unless a collection has moved the heap meanwhile (the collector
-    // reclaims it then).
+    // reclaims it then).  The trail entries the item left (its query is
+    // closed, not undone) go with it: they name the cells given back, and
+    // the next query's choicepoint would otherwise keep them as entries
+    // older than its heap mark, for the collector and the clean-up
+    // collector to follow into whatever the heap holds there next.
     std::ptrdiff_t mark = w->global_top - w->heap_start;
+    std::ptrdiff_t trail_mark = w->trail_top - w->trail_start;
     std::int64_t collections = eglobal->stats.gc_count;
     if (it.kind == item::TEST)
       run_test(it);
@@ -298,8 +303,10 @@ int main(int argc, char **argv)
       run_expect(it);
     else
       run_uncaught(it);
-    if (eglobal->stats.gc_count == collections)
+    if (eglobal->stats.gc_count == collections) {
       w->global_top = w->heap_start + mark;
+      w->trail_top = w->trail_start + trail_mark;
+    }
   }
   for_each_module(verify_module, nullptr);
   // What the tests wrote to the runtime's streams reaches its devices
