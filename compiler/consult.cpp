@@ -721,6 +721,17 @@ int load_text(load_context &cx, const char *text, std::size_t length)
   for (;;) {
     /* Offsets: reading may move the heap to grow it. */
     std::ptrdiff_t heap_mark = w->global_top - w->heap_start;
+    const std::int64_t collections = eglobal->stats.gc_count;
+    /* What the clause left on the heap is garbage, unless an initialization
+       goal lies above the mark.  After a collection the offsets mean
+       nothing (the heap may now be compacted below the mark): the heap is
+       kept as the collector left it and becomes the new floor. */
+    auto give_back = [&] {
+      if (eglobal->stats.gc_count != collections)
+        cx.heap_floor = w->global_top - w->heap_start;
+      else
+        w->global_top = w->heap_start + std::max(cx.heap_floor, heap_mark);
+    };
     read_result r{};
     int status = read_clause_term(w, &src.base, 0, &r);
     if (src.bad_byte >= 0) {
@@ -741,7 +752,7 @@ int load_text(load_context &cx, const char *text, std::size_t length)
       if (at_end)
         break;
       if (!before_clause) {
-        w->global_top = w->heap_start + std::max(cx.heap_floor, heap_mark);
+        give_back();
         continue;
       }
     }
@@ -776,9 +787,7 @@ int load_text(load_context &cx, const char *text, std::size_t length)
       VR_free_globrefs(rest);
     }
     cx.first_term = false;
-    /* The term is in the code now; it is garbage, unless an
-       initialization goal lies above the mark. */
-    w->global_top = w->heap_start + std::max(cx.heap_floor, heap_mark);
+    give_back(); /* the term is in the code now */
   }
   for (auto &[goal, m] : cx.init_goals) {
     std::string message;
