@@ -15,8 +15,8 @@
 % in declaration order.  Every call of get_atts/2 and put_atts/2 in M is
 % replaced, while M is compiled, by code over M's three built-ins, with
 % the masks and v-term templates worked out from the tables
-% (goal_expansion/5); errors in a specification (a clash of + and -, an
-% attribute that M did not declare, an unbound put_atts specification) are
+% (goal_expansion/5); errors in an access list (a clash of + and -, an
+% attribute that M did not declare, an unbound put_atts access list) are
 % raised then, as errors of the clause being loaded.  get_atts/2 and
 % put_atts/2 themselves have no clauses.
 
@@ -138,7 +138,7 @@ put_exp(Var, Spec, M, Exp) :-
         ).
 
 % partition_spec(Spec, Module, Goal, Positive, Negative): the items of a
-% specification (one item or a list) as Term-Bit pairs, checked against
+% access list (one item or a list of them) as Term-Bit pairs, checked against
 % the module's declaration.
 partition_spec(Spec, M, Goal, Ps, Ns) :-
         (   nonvar(Spec), Spec = [_|_] ->

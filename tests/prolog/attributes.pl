@@ -17,7 +17,7 @@ expect(get_positive_and_negative, V, (put_a(X, 1), has_a_not_b(X, V)), [1]).
 expect(get_negative_fails_when_present, no, (put_both(X, 1, 2), \+ a_only(X, _)), [no]).
 expect(get_on_plain_variable_fails, no, \+ a_only(_, _), [no]).
 
-% An unbound specification lists what is present.
+% An unbound access list gives what is present.
 expect(get_unbound_lists_present, L, (put_a(X, 1), attrs(X, L)), [[a(1)]]).
 expect(get_unbound_lists_all, L, (put_both(X, 1, 2), attrs(X, L)), [[a(1), b(2, 2)]]).
 expect(get_unbound_plain_variable, L, attrs(_, L), [[]]).

@@ -1,4 +1,4 @@
-// The attribute declarations library at load time: specifications that
+// The attribute declarations library at load time: access lists that
 // get_atts/2 and put_atts/2 cannot accept are errors of the clause being
 // loaded (the clause is not installed, the rest of the file is), raised by
 // the library's goal expansion while the module is compiled.  Loaded
@@ -35,7 +35,7 @@ struct BadSpec {
   const char *error; // a part of the one load error expected
 };
 
-TEST_F(AttributeDeclarations, BadSpecificationsAreLoadErrors)
+TEST_F(AttributeDeclarations, BadAccessListsAreLoadErrors)
 {
   const BadSpec cases[] = {
       {"get: + and - of one attribute", "bad(X) :- get_atts(X, [+a(1), -a(_)]).",
@@ -46,7 +46,7 @@ TEST_F(AttributeDeclarations, BadSpecificationsAreLoadErrors)
        "consistency_error(+b(1,2),-b("},
       {"get: an attribute not declared", "bad(X) :- get_atts(X, c(1)).", "domain_error(one_of([a(_"},
       {"get: wrong arity is another attribute", "bad(X) :- get_atts(X, +a(1, 2)).", ",a(1,2))"},
-      {"put: specification unbound", "bad(X, S) :- put_atts(X, S).", "instantiation_error"},
+      {"put: access list unbound", "bad(X, S) :- put_atts(X, S).", "instantiation_error"},
       {"get: an unbound item", "bad(X, I) :- get_atts(X, [a(1), I]).", "instantiation_error"},
   };
   for (const BadSpec &c : cases) {
@@ -60,7 +60,7 @@ TEST_F(AttributeDeclarations, BadSpecificationsAreLoadErrors)
   }
 }
 
-TEST_F(AttributeDeclarations, GoodSpecificationsCompileToNoCallOfTheLibrary)
+TEST_F(AttributeDeclarations, GoodAccessListsCompileToNoCallOfTheLibrary)
 {
   std::vector<std::string> errors = load("ok(X) :- get_atts(X, [a(1), -b]), put_atts(X, [-a, b(1, 2)]).\n");
   for (const std::string &e : errors)
