@@ -45,6 +45,10 @@ constexpr unsigned SOCKET_STREAM_TEXT = 0x2;
 constexpr unsigned SOCKET_STREAM_ENCODING = 0x4;
 constexpr unsigned SOCKET_STREAM_UNIX = 0x8;
 
+/* The mode bits set on a stream after it is made; a connected one may
+   also be a standard stream. */
+constexpr std::uint32_t ACCEPTED_STREAM_BITS = SM_EOF_CODE | SM_EOF_RESET | SM_CLOSE_CLEANUP | SM_LINE_FLUSHED;
+
 /* The listeners $socket_listen made and $socket_close has not closed. */
 std::vector<int> listeners;
 
@@ -54,22 +58,6 @@ bool is_listener(std::int64_t fd)
 }
 
 unsigned family_of(std::int64_t bits) { return static_cast<unsigned>(bits >> FAMILY_SHIFT) & 3; }
-
-/* The stream flags a Bits word asks for after the stream is made. */
-void add_stream_bits(VR_stream *s, std::int64_t bits, bool standard_allowed)
-{
-  if (bits & SM_EOF_CODE)
-    s->flags |= SF_EOF_CODE;
-  if (bits & SM_EOF_RESET)
-    s->flags |= SF_EOF_RESET;
-  if (bits & SM_CLOSE_CLEANUP)
-    s->flags |= SF_CLOSE_CLEANUP;
-  if (bits & SM_LINE_FLUSHED)
-    s->flags |= SF_LINE_FLUSHED;
-  if (standard_allowed && (bits & SM_STANDARD))
-    s->flags |= SF_STANDARD;
-  resync_stream_mode(s);
-}
 
 /* A service given as an atom or an integer, into buf (32 bytes). */
 vrio_t_error_code service_text(TAGGED port, char *buf, vrio_t_error_code too_long_atom)
@@ -176,7 +164,7 @@ int prolog_socket_open_fail_on_interrupt(worker *w)
   rc = vr_socket_connect_stream(atom_name(host), service, encoding, &s, options);
   if (rc < 0)
     return socket_failure(rc, 1, name, 5);
-  add_stream_bits(s, bits, true);
+  add_stream_mode_bits(s, static_cast<std::uint32_t>(bits) & (ACCEPTED_STREAM_BITS | SM_STANDARD));
   if (!cunify(w, w->term[4], stream_address_term(w, s))) {
     vr_fclose_internal(s, VR_CLOSE_FORCE);
     return 0;
@@ -260,7 +248,7 @@ int prolog_socket_accept_fail_on_interrupt(worker *w)
     vrio_socket_close(sock, VRIO_SOCKET_CLOSE_ABORTIVE);
     return socket_failure(rc, 0, name, 6);
   }
-  add_stream_bits(s, bits, false);
+  add_stream_mode_bits(s, static_cast<std::uint32_t>(bits) & ACCEPTED_STREAM_BITS);
   if (host == 0 || service == 0 || !cunify(w, w->term[3], host) || !cunify(w, w->term[4], service) ||
       !cunify(w, w->term[5], stream_address_term(w, s))) {
     vr_fclose_internal(s, VR_CLOSE_FORCE);

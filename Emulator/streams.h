@@ -343,6 +343,10 @@ constexpr unsigned VR_FOPEN_HIDDEN = 0x10000;
 vrio_t_error_code vr_fopen_internal(const char *path, unsigned options, TAGGED encoding,
                                     VR_stream **pstream);
 vrio_t_error_code VR_fopen(const char *path, TAGGED encoding, unsigned options, VR_stream **pstream);
+/* Sets the flags of the mode bits SM_EOF_CODE, SM_EOF_RESET,
+   SM_CLOSE_CLEANUP, SM_LINE_FLUSHED and SM_STANDARD found in `bits` on a
+   new stream, and recomputes its mode. */
+void add_stream_mode_bits(VR_stream *s, std::uint32_t bits);
 vrio_t_error_code VR_create_os_stream(int handle, VR_stream **pstream, TAGGED encoding,
                                       unsigned options);
 vrio_t_error_code VR_create_stream(void *user_data, const void *user_class,

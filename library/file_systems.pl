@@ -30,22 +30,18 @@ access_bits(search, 0x10).
 % write, execute, exist, or a list of them).
 file_exists(File) :- file_exists(File, exist).
 
-file_exists(File, Mode) :-
-        G = file_exists(File, Mode),
-        path(File, G, 1, Path),
-        access_mode(Mode, G, 2, Bits),
-        B is Bits \/ 0x40,
-        prolog:'$test_file_access'(Path, B, 0, _).
+file_exists(File, Mode) :- exists(File, Mode, file_exists(File, Mode), 0x40).
 
 % directory_exists(+Dir), directory_exists(+Dir, +Mode): the same for a
 % directory (mode search for entering it).
 directory_exists(Dir) :- directory_exists(Dir, exist).
 
-directory_exists(Dir, Mode) :-
-        G = directory_exists(Dir, Mode),
-        path(Dir, G, 1, Path),
+directory_exists(Dir, Mode) :- exists(Dir, Mode, directory_exists(Dir, Mode), 0x20).
+
+exists(Name, Mode, G, KindBits) :-
+        path(Name, G, 1, Path),
         access_mode(Mode, G, 2, Bits),
-        B is Bits \/ 0x20,
+        B is Bits \/ KindBits,
         prolog:'$test_file_access'(Path, B, 0, _).
 
 access_mode(M, G, N, _) :- var(M), !, illarg(var, G, N).

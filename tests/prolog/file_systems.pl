@@ -7,19 +7,12 @@
 % removes what it made.
 
 :- use_module(library(file_systems)).
+:- use_module('os_services/own_directory').
 :- use_module(library(system)).
 
 error_of(G, F) :- catch((G, F = none), error(F0, _), F = F0).
 
-own_directory(Dir) :- own_directory(1, Dir).
-
-own_directory(N, Dir) :-
-        number_codes(N, Cs),
-        atom_codes(A, Cs),
-        atom_concat(fs_test_, A, D),
-        (   catch(make_directory(D), error(permission_error(_, _, _), _), fail) -> Dir = D
-        ;   N1 is N + 1, own_directory(N1, Dir)
-        ).
+own_directory(Dir) :- own_directory('fs_test_', Dir).
 
 in(Dir, Name, Path) :- atom_concat(Dir, '/', D1), atom_concat(D1, Name, Path).
 

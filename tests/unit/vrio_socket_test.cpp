@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -140,26 +141,37 @@ TEST_F(VrioSockets, ShutdownOfAGonePeerIsNoError)
 
 // Closing the write half of a two-way stream over a socket shuts that half
 // down: the peer reads end of file, and the stream's read half still works.
-TEST_F(VrioSockets, StreamWriteHalfCloseIsEndOfFileForThePeer)
+// Both descriptor layers (threaddevice, the default, and async).
+TEST(VrioSocketStreams, WriteHalfCloseIsEndOfFileForThePeer)
 {
-  connection c;
-  connect_pair(&c);
-  VRIO s = nullptr;
-  ASSERT_EQ(vrio_layer_async_unix_open_file_handle(&s, c.server, VRIO_FD_READ | VRIO_FD_WRITE),
-            VRIO_S_NOERR);
-  c.server = -1; // the stream owns it now
-  ASSERT_EQ(vrio_close(&s, VRIO_CLOSE_WRITE), VRIO_S_NOERR);
-  ASSERT_NE(s, nullptr) << "the read half stays open";
-  char buf[4];
-  EXPECT_EQ(read(c.client, buf, sizeof buf), 0) << "end of file after the shutdown";
-  ASSERT_EQ(write(c.client, "ok", 2), 2);
-  vrio_t_buf *in = nullptr;
-  EXPECT_EQ(vrio_read(&s, &in, 1), VRIO_S_NOERR);
-  ASSERT_NE(in, nullptr);
-  EXPECT_EQ(std::string(reinterpret_cast<char *>(in->buf), in->extent), "ok");
-  vrio_buf_free(in);
-  EXPECT_EQ(vrio_close(&s, VRIO_CLOSE_READ), VRIO_S_NOERR);
-  close_pair(&c);
+  for (const char *threaddevice : {"true", "false"}) {
+    SCOPED_TRACE(std::string("VRIO_USE_LAYER_THREADDEVICE=") + threaddevice);
+    setenv("VRIO_USE_LAYER_THREADDEVICE", threaddevice, 1);
+    ASSERT_EQ(vrio_init(nullptr, nullptr, nullptr, 0), VRIO_S_NOERR);
+    connection c;
+    connect_pair(&c);
+    VRIO s = nullptr;
+    ASSERT_EQ(vrio_layer_async_unix_open_file_handle(&s, c.server, VRIO_FD_READ | VRIO_FD_WRITE),
+              VRIO_S_NOERR);
+    c.server = -1; // the stream owns it now
+    ASSERT_EQ(vrio_close(&s, VRIO_CLOSE_WRITE), VRIO_S_NOERR);
+    ASSERT_NE(s, nullptr) << "the read half stays open";
+    char buf[4];
+    EXPECT_EQ(read(c.client, buf, sizeof buf), 0) << "end of file after the shutdown";
+    ASSERT_EQ(write(c.client, "ok", 2), 2);
+    vrio_t_buf *in = nullptr;
+    EXPECT_EQ(vrio_read(&s, &in, 1), VRIO_S_NOERR);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(in->buf), in->extent), "ok");
+    vrio_buf_free(in);
+    // The peer has gone when the read half closes: no error for that.
+    EXPECT_EQ(vrio_socket_close(c.client, 0), VRIO_S_NOERR);
+    c.client = -1;
+    EXPECT_EQ(vrio_close(&s, VRIO_CLOSE_READ), VRIO_S_NOERR);
+    close_pair(&c);
+    EXPECT_EQ(vrio_init(nullptr, nullptr, nullptr, 1), VRIO_S_NOERR);
+    unsetenv("VRIO_USE_LAYER_THREADDEVICE");
+  }
 }
 
 TEST_F(VrioSockets, AddressComparison)
