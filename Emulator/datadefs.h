@@ -180,6 +180,18 @@ struct engine_global {
   vr_t_vrio_stream_node_ *stream_user_error_orig;
   void *embedded_resources;
   char *cwd_ienc;
+
+  /* What start-up keeps across re-initialisation: the program arguments
+     (argc copies in internal text, owned here; $argv/1 reads them,
+     $set_argv/1 replaces them), the boot directory and the tables of
+     statically linked resources. */
+  struct {
+    char **argv_ienc;
+    int argc;
+    char *boot_path_ienc;
+    char **fli_pre_map;
+    void **fli_pre_linkage;
+  } persistent;
 };
 
 extern engine_global eglobal_storage;

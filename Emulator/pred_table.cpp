@@ -19,6 +19,7 @@
 #include "enumeration.h"
 #include "errors.h"
 #include "exception_store.h"
+#include "file_builtins.h"
 #include "file_names.h"
 #include "fli.h"
 #include "format_numbers.h"
@@ -37,6 +38,7 @@
 #include "source_positions.h"
 #include "statistics.h"
 #include "streams.h"
+#include "system_builtins.h"
 #include "term_hash.h"
 #include "term_reader.h"
 #include "term_walkers.h"
@@ -285,6 +287,30 @@ const pred_row pred_table[] = {
     NATIVE("$directory_path", prolog_directory_path, 2),
     NATIVE("$file_type", prolog_file_type, 3),
     NATIVE("$split_env_path", prolog_split_env_path, 3),
+
+    /* Operating-system services: sockets, files and directories, the
+       clock, program arguments and system properties. */
+    NATIVE("$socket_open_fail_on_interrupt", prolog_socket_open_fail_on_interrupt, 5),
+    NATIVE("$socket_listen_fail_on_interrupt", prolog_socket_listen_fail_on_interrupt, 5),
+    NATIVE("$socket_close", prolog_socket_close, 1),
+    NATIVE("$socket_accept_fail_on_interrupt", prolog_socket_accept_fail_on_interrupt, 6),
+    NATIVE("$hostname", prolog_hostname, 2),
+    NATIVE("$create_directory", prolog_create_directory, 3),
+    NATIVE("$list_directory", prolog_list_directory, 4),
+    NATIVE("$delete_file", prolog_delete_file, 3),
+    NATIVE("$rename_file", prolog_rename_file, 4),
+    NATIVE("$file_property", prolog_file_property, 4),
+    NATIVE("$test_file_access", prolog_test_file_access, 4),
+    NATIVE("$argv", prolog_argv, 1),
+    NATIVE("$set_argv", prolog_set_argv, 1),
+    NATIVE("$unix_exit", prolog_unix_exit, 1),
+    NATIVE("$get_system_property", prolog_get_system_property, 3),
+    NATIVE("$get_system_properties", prolog_get_system_properties, 2),
+    NATIVE("$set_system_property", prolog_set_system_property, 2),
+    NATIVE("$datime", prolog_datime6, 6),
+    NATIVE("$datime", prolog_datime7, 7),
+    NATIVE("$time", prolog_time, 1),
+    NATIVE("$mktime", prolog_mktime, 7),
 
     /* Term input and output, format's numbers, sorting. */
     NATIVE("$read_term", prolog_read_term, 5),

@@ -542,14 +542,21 @@ int prolog_open(worker *w)
     save_vrio_error(rc, writing, name);
     return 0;
   }
-  if (bits & SM_EOF_CODE)
-    s->flags |= SF_EOF_CODE;
-  if (bits & SM_EOF_RESET)
-    s->flags |= SF_EOF_RESET;
-  if (bits & SM_CLOSE_CLEANUP)
-    s->flags |= SF_CLOSE_CLEANUP;
-  resync_stream_mode(s);
+  add_stream_mode_bits(s, bits & (SM_EOF_CODE | SM_EOF_RESET | SM_CLOSE_CLEANUP));
   return cunify(w, w->term[4], stream_address_term(w, s));
+}
+
+void add_stream_mode_bits(VR_stream *s, std::uint32_t bits)
+{
+  static constexpr struct {
+    std::uint32_t mode, flag;
+  } map[] = {{SM_EOF_CODE, SF_EOF_CODE},           {SM_EOF_RESET, SF_EOF_RESET},
+             {SM_CLOSE_CLEANUP, SF_CLOSE_CLEANUP}, {SM_LINE_FLUSHED, SF_LINE_FLUSHED},
+             {SM_STANDARD, SF_STANDARD}};
+  for (const auto &m : map)
+    if (bits & m.mode)
+      s->flags |= m.flag;
+  resync_stream_mode(s);
 }
 
 /* ---- Operating-system handles ---- */

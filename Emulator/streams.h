@@ -343,6 +343,10 @@ constexpr unsigned VR_FOPEN_HIDDEN = 0x10000;
 vrio_t_error_code vr_fopen_internal(const char *path, unsigned options, TAGGED encoding,
                                     VR_stream **pstream);
 vrio_t_error_code VR_fopen(const char *path, TAGGED encoding, unsigned options, VR_stream **pstream);
+/* Sets the flags of the mode bits SM_EOF_CODE, SM_EOF_RESET,
+   SM_CLOSE_CLEANUP, SM_LINE_FLUSHED and SM_STANDARD found in `bits` on a
+   new stream, and recomputes its mode. */
+void add_stream_mode_bits(VR_stream *s, std::uint32_t bits);
 vrio_t_error_code VR_create_os_stream(int handle, VR_stream **pstream, TAGGED encoding,
                                       unsigned options);
 vrio_t_error_code VR_create_stream(void *user_data, const void *user_class,
@@ -389,6 +393,24 @@ vrio_t_error_code VR_select(int *read_fds, unsigned *nread_fds, int *write_fds,
                             unsigned *nwrite_fds, VR_stream **read_streams, unsigned *nread_streams,
                             VR_stream **write_streams, unsigned *nwrite_streams,
                             const vrio_t_timespec *timeout, unsigned options);
+
+/* ---- Socket streams (socket_streams.cpp) ---- */
+
+/* A two-way stream over a connected socket, which it then owns: options
+   0x2 text (else binary), 0x4 with the encoding/3 term. */
+vrio_t_error_code vr_open_socket_stream(int sock, TAGGED encoding, VR_stream **pstream,
+                                        unsigned options);
+/* Connects (0x8: a Unix-domain socket at the path host) and makes the
+   stream; the socket is closed on failure. */
+vrio_t_error_code vr_socket_connect_stream(const char *host, const char *service, TAGGED encoding,
+                                           VR_stream **pstream, unsigned options);
+vrio_t_error_code VR_open_socket_stream(const char *host, const char *service, TAGGED encoding,
+                                        VR_stream **pstream, unsigned options);
+int prolog_hostname(worker *w);
+int prolog_socket_open_fail_on_interrupt(worker *w);
+int prolog_socket_listen_fail_on_interrupt(worker *w);
+int prolog_socket_accept_fail_on_interrupt(worker *w);
+int prolog_socket_close(worker *w);
 
 /* ---- Built-ins (module prolog) ---- */
 

@@ -38,6 +38,7 @@ flag_def(os_data, ro, any).
 flag_def(gc_margin, rw, integer).
 flag_def(gc_mode, rw, [on, off]).
 flag_def(gc_trace, rw, [off, terse, verbose]).
+flag_def(argv, rw, atom_list).
 
 flag_get(bounded, false).
 flag_get(max_integer, V) :- '$tagged_integer_range'(_, V).
@@ -69,6 +70,7 @@ flag_get(os_data, os_data(F, N, E)) :- '$os_data'(1, F, N, E).
 flag_get(gc_margin, V) :- '$gc_margin'(V, V).
 flag_get(gc_mode, V) :- '$gc_mode'(V, V).
 flag_get(gc_trace, V) :- '$gc_trace'(V, V).
+flag_get(argv, V) :- '$argv'(V).
 
 flag_set(char_conversion, V) :- '$char_conversion'(_, V).
 flag_set(debug, V) :- '$bb_put'(prolog, '$debug_flag', V).
@@ -89,6 +91,7 @@ flag_set(title, V) :- '$window_title'(_, V).
 flag_set(gc_margin, V) :- '$gc_margin'(_, V).
 flag_set(gc_mode, V) :- '$gc_mode'(_, V).
 flag_set(gc_trace, V) :- '$gc_trace'(_, V).
+flag_set(argv, V) :- '$set_argv'(V).
 
 current_prolog_flag(Flag, Value) :-
         (   var(Flag) -> true
@@ -120,6 +123,7 @@ set_prolog_flag(Flag, Value) :-
 flag_value(integer, V) :- !, integer(V).
 flag_value(atom, V) :- !, atom(V).
 flag_value(any, _) :- !.
+flag_value(atom_list, V) :- !, proper_list(V), all_of(V, atom).
 flag_value(Values, V) :- atom(V), flag_member(V, Values), !.
 
 flag_member(X, [X|_]).

@@ -36,7 +36,7 @@
         open/3, open/4, close/1, close/2, current_input/1, current_output/1,
         set_input/1, set_output/1, flush_output/0, flush_output/1,
         stream_property/2, at_end_of_stream/0, at_end_of_stream/1,
-        set_stream_position/2,
+        set_stream_position/2, absolute_file_name/2,
         get_char/1, get_char/2, get_code/1, get_code/2, get_byte/1, get_byte/2,
         peek_char/1, peek_char/2, peek_code/1, peek_code/2, peek_byte/1, peek_byte/2,
         put_char/1, put_char/2, put_code/1, put_code/2, put_byte/1, put_byte/2,
@@ -60,6 +60,7 @@
 :- ensure_loaded(atom_text).
 :- ensure_loaded(flags).
 :- ensure_loaded(streams).
+:- ensure_loaded(os_services).
 :- ensure_loaded(database).
 :- ensure_loaded(all_solutions).
 :- ensure_loaded(read).

@@ -155,6 +155,11 @@ open_option(alias(N), o(B, A, E, R), o(B, [N|A], E, R)) :-
         atom(N).
 open_option(encoding(E), o(B, A, _, R), o(B, A, E, R)) :-
         atom(E).
+% A file that exists already is left alone: the stream gets a new file
+% whose name has a unique number before the extension (the name is the
+% stream's file_name property), as temporary files want.
+open_option(if_exists(generate_unique_name), o(B0, A, E, R), o(B, A, E, R)) :-
+        B is B0 \/ 0x30000.
 
 type_bit(text, 0).
 type_bit(binary, 0x800).

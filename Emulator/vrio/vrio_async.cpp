@@ -678,9 +678,11 @@ vrio_t_error_code asynk_close(VRIO *s, vrio_t_bits options)
     halves &= flags_of(l);
     if (halves != 0 && l->layer_asynk.device_type == VRIO_DEVICE_TYPE_SOCKET &&
         !(flags_of(l) & fd_not_owned)) {
-      int how = halves == read_half_open ? SHUT_RD : halves == write_half_open ? SHUT_WR : SHUT_RDWR;
-      if (shutdown(hFile, how) == -1 && !abortive && errno != ENOTCONN)
-        return vrio_map_unix_error(errno, VRIO_E_CLOSE_ERROR);
+      vrio_t_error_code rc = vrio_socket_shutdown(
+          hFile, ((halves & read_half_open) ? VRIO_SOCKET_SHUT_READ : 0) |
+                     ((halves & write_half_open) ? VRIO_SOCKET_SHUT_WRITE : 0));
+      if (rc < 0 && !abortive)
+        return rc;
     }
     l->layer_asynk.layer.flags &= ~halves;
     if (!(flags_of(l) & (read_half_open | write_half_open))) {

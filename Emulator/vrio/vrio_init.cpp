@@ -16,7 +16,6 @@ struct module {
   vrio_t_error_code (*init)(vrio_t_bits options); /* 0 start, 1 stop */
 };
 
-/* Sockets start between files and the async layer once they exist. */
 const module modules[] = {
     {"buffers", vrio_init_buf},
     {"tracing", vrio_init_debug},
@@ -27,6 +26,7 @@ const module modules[] = {
     {"work items", vrio_init_work_items},
     {"character coders", vrio_init_char_coder},
     {"files", vrio_init_file},
+    {"sockets", vrio_init_socket},
     {"async layer", vrio_init_layer_async},
     {"threaddevice layer", vrio_init_layer_threaddevice},
     {"seek layer", vrio_init_layer_seek},

@@ -248,11 +248,10 @@ int simple_do_unix_fsync(vrio_t_io_request *r)
 int simple_do_unix_shutdown(vrio_t_io_request *r)
 {
   vrio_t_bits halves = r->flags & (VRIO_IO_REQUEST_SHUT_READ | VRIO_IO_REQUEST_SHUT_WRITE);
-  int how = halves == VRIO_IO_REQUEST_SHUT_READ    ? SHUT_RD
-            : halves == VRIO_IO_REQUEST_SHUT_WRITE ? SHUT_WR
-                                                   : SHUT_RDWR;
-  while (shutdown(r->hFile, how) == -1 && errno == EINTR) {
-  }
+  vrio_socket_shutdown(r->hFile, halves == VRIO_IO_REQUEST_SHUT_READ    ? VRIO_SOCKET_SHUT_READ
+                                  : halves == VRIO_IO_REQUEST_SHUT_WRITE ? VRIO_SOCKET_SHUT_WRITE
+                                                                         : VRIO_SOCKET_SHUT_READ |
+                                                                               VRIO_SOCKET_SHUT_WRITE);
   return VRIO_WORKER_REQUEST_RESULT_OK;
 }
 

@@ -26,6 +26,7 @@
 #include "vostrel/vrio_event.h"
 #include "vostrel/vrio_file.h"
 #include "vostrel/vrio_props.h"
+#include "vostrel/vrio_socket.h"
 #include "vostrel/vrio_thread.h"
 #include "vostrel/vrio_trace.h"
 #include "vostrel/vrio_types.h"

@@ -5,6 +5,8 @@
 // for the whole program, through slot 0, with a memory ceiling low enough
 // for the out-of-memory case; every test leaves it usable for the next.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -986,6 +988,43 @@ TEST(ForeignStreams, OsHandleStreamAndSelect)
   close(fds[1]);
   EXPECT_EQ(VR(vr_get_code_helper)(in, 0), -1);
   EXPECT_GE(VR(VR_fclose)(in, 0), 0);
+}
+
+// The socket stream of the interface: a client connected to a listener on
+// 127.0.0.1 that the test made itself, one stream both ways; a port where
+// nothing listens is refused and hands out no stream.
+TEST(ForeignStreams, SocketStreamConnectsBothWays)
+{
+  int l = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(l, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(l, 1), 0);
+  ASSERT_EQ(getsockname(l, reinterpret_cast<sockaddr *>(&a), &len), 0);
+  const std::string port = std::to_string(ntohs(a.sin_port));
+  VR_stream *s = nullptr;
+  ASSERT_EQ(VR(VR_open_socket_stream)("127.0.0.1", port.c_str(), 0, &s, 0x2), VRIO_S_NOERR);
+  int peer = accept(l, nullptr, nullptr);
+  ASSERT_GE(peer, 0);
+  ASSERT_EQ(write(peer, "\xE9\n", 2), 2);
+  EXPECT_EQ(VR(vr_get_code_helper)(s, 0), 0xE9) << "Latin-1 without an encoding";
+  EXPECT_EQ(VR(vr_get_code_helper)(s, 0), '\n');
+  EXPECT_GE(VR(VR_put_codes)(s, std::vector<int>{'o', 'k'}.data(), 2, 0), 0);
+  EXPECT_GE(VR(VR_flush_output)(s, 0), 0);
+  char buf[4] = {};
+  EXPECT_EQ(read(peer, buf, sizeof buf), 2);
+  EXPECT_STREQ(buf, "ok");
+  EXPECT_GE(VR(VR_fclose)(s, 0), 0);
+  EXPECT_EQ(read(peer, buf, sizeof buf), 0) << "closing the stream closes the connection";
+  close(peer);
+  close(l);
+  VR_stream *none = nullptr;
+  EXPECT_EQ(VR(VR_open_socket_stream)("127.0.0.1", port.c_str(), 0, &none, 0),
+            VRIO_E_NET_CONNREFUSED);
+  EXPECT_EQ(none, nullptr);
 }
 
 TEST(ForeignStreams, StandardStreamHooksAnswerThePreviousHook)
