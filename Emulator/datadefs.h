@@ -180,6 +180,22 @@ struct engine_global {
   vr_t_vrio_stream_node_ *stream_user_error_orig;
   void *embedded_resources;
   char *cwd_ienc;
+
+  /* Start-up's record (startup.cpp): the program's arguments as set by
+     VR_set_argv (copies of atom texts, internal encoding, owned here), the
+     boot directory (ending in "bin/", owned here) and the caller's two
+     parallel tables of statically linked resources, names and entry
+     functions, each ending with a null name (the caller's storage, never
+     freed here).  Set by vr_glue_initialize, released by VR_deinitialize;
+     $argv/1 and $set_argv/1 read and write argv_ienc and argc, the
+     embedded-resource lookup reads fli_pre_map. */
+  struct persistent_record {
+    char **argv_ienc;
+    int argc;
+    char *boot_path_ienc;
+    char **fli_pre_map;
+    void **fli_pre_linkage;
+  } persistent;
 };
 
 extern engine_global eglobal_storage;
