@@ -202,6 +202,6 @@ extern engine_global eglobal_storage;
 #define eglobal (&eglobal_storage)
 
 /* The runtime's initialised flag: non-zero once start-up has finished. */
-extern int vr_prolog_initialized;
+extern int VR_prolog_initialized;
 
 #endif
