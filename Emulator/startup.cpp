@@ -126,12 +126,15 @@ void engine_teardown()
   VR_prolog_initialized = 0;
   worker *w = self;
   if (engine_started) {
+    /* The streams go first (everything written reaches its device), then
+       the text layer, the event queue, this file's own state and the
+       tables. */
+    deinit_once();
     deinit_wcx();
     event_queue_remove();
     VR_free(eglobal->persistent.boot_path_ienc);
     free_argv(eglobal->persistent.argv_ienc, eglobal->persistent.argc);
     eglobal->persistent = engine_global::persistent_record{};
-    deinit_once();
     if (!self_storage_free)
       dealloc_worker(w != nullptr ? w : &self_storage);
     atom_buffer_remove();

@@ -311,6 +311,38 @@ TEST(StartUp, RestoringWhatIsNotThereFailsWithoutACrash)
   runtime_stop();
 }
 
+TEST(StartUp, TheBuiltInTableFillsPredsInItsOrderAndTheFlagsHaveTheirDefaults)
+{
+  ASSERT_NE(start_runtime_without_library(), nullptr);
+  struct { definition *d; const char *name; int arity; const char *module; } saved[] = {
+      {preds.user_event, "$user_event", 0, "prolog"}, {preds.rdtok, "$read_token", 6, "prolog"},
+      {preds.zap_chpt, "$zap_chpt", 1, "prolog"},     {preds.true0, "true", 0, "prolog"},
+      {preds.call_int, "call_internal", 1, "prolog"}, {preds.call, "$nodebug_call", 3, "prolog"},
+      {preds.evaluate, "evaluate", 4, "prolog"},      {preds.fd_unify, "fd_unify", 2, "clpfd"},
+  };
+  for (const auto &e : saved) {
+    ASSERT_NE(e.d, nullptr) << e.name;
+    EXPECT_STREQ(atom_name(e.d->proc.printname), e.name);
+    EXPECT_EQ(e.d->proc.arity, e.arity) << e.name;
+    EXPECT_STREQ(atom_name(e.d->module->name), e.module) << e.name;
+    EXPECT_NE(e.d->proc.properties & PROP_LOCKED, 0u) << e.name << " may be dropped as a dead predicate";
+  }
+  EXPECT_NE(preds.fail->proc.properties & PROP_HIDDEN, 0u);
+  for (try_node *n : {preds.nd_current_atom, preds.nd_current_module, preds.nd_current_instance,
+                      preds.nd_predicate_property, preds.nd_cerror, preds.nd_raise_excp})
+    EXPECT_NE(n, nullptr);
+  for (const char *m : {"prolog", "user", "clpfd", "alignments", "structs"})
+    EXPECT_NE(find_module(init_atom_check(m, 0), 0), nullptr) << m;
+  EXPECT_EQ(eglobal->current_system_type_flag, init_atom_check("runtime", 0));
+  EXPECT_EQ(eglobal->current_redefine_flag, MakeAtom(atom_off_enum)) << "off in a runtime system";
+  EXPECT_EQ(eglobal->current_informational_flag, MakeAtom(atom_off_enum));
+  EXPECT_EQ(eglobal->current_gcmargin, MakeSmall_checked(1000));
+  EXPECT_EQ(eglobal->current_compiling, MakeAtom(atom_compactcode_enum));
+  EXPECT_STREQ(atom_name(eglobal->current_version_flag), VR_get_emulator_version());
+  EXPECT_EQ(eglobal->current_window_title, 0u);
+  take_runtime_down();
+}
+
 int title_set_calls = 0;
 int set_title(const char *title, void *cookie)
 {
