@@ -74,7 +74,6 @@ constexpr const char *EMULATOR_DIR = "vostrel-4.1.3";
 constexpr int OPT_RESTORE = 1 << 0;
 constexpr int OPT_ARGV_IENC = 1 << 8;
 constexpr int OPT_DEVSYS = 1 << 12;
-constexpr int OPT_DEVSYS_QUIET = 1 << 13;
 constexpr int OPT_ATTACH = 1 << 14;
 constexpr int OPT_CONSULT_ENV = 1 << 15;
 
@@ -307,9 +306,8 @@ int start_steps(int argc, char **argv, VR_options *options, void **pre_linkage, 
     return 0;
   }
   if (option_word & OPT_DEVSYS) {
-    /* The development system's set-up belongs to its own support, which
-       this runtime does not include. */
-    (void)OPT_DEVSYS_QUIET;
+    /* The development system's set-up (quiet with option bit 13) belongs
+       to its own support, which this runtime does not include. */
     vr_set_errno(VR_ERR_BOOT_FAILED);
     return 0;
   }

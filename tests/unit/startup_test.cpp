@@ -343,6 +343,29 @@ TEST(StartUp, TheBuiltInTableFillsPredsInItsOrderAndTheFlagsHaveTheirDefaults)
   take_runtime_down();
 }
 
+TEST(StartUp, TheShutdownRunsTheLibrarysLastGoalAndFlushesItsOutput)
+{
+  char path[] = "/tmp/startup_last_goal_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(runtime_start(0, nullptr), 1);
+  const std::string clause = std::string("assertz(prolog:(vr_deinitialize :- open('") + path +
+                             "', write, S), write(S, bye), nl(S)))";
+  VR_term_ref g = VR_new_term_ref();
+  ASSERT_EQ(VR_read_from_string(g, (clause + " .").c_str(), nullptr), 1);
+  ASSERT_EQ(VR_query(VR_predicate("call", 1, "prolog"), g), 1);
+  runtime_stop();
+  // The stream was left open: the shutdown closed it after the goal ran.
+  std::FILE *f = std::fopen(path, "r");
+  ASSERT_NE(f, nullptr);
+  char buf[16] = {0};
+  EXPECT_NE(std::fgets(buf, sizeof buf, f), nullptr);
+  std::fclose(f);
+  unlink(path);
+  EXPECT_STREQ(buf, "bye\n");
+}
+
 int title_set_calls = 0;
 int set_title(const char *title, void *cookie)
 {
