@@ -236,7 +236,7 @@ TAGGED init_atom_check(const char *text, int mode)
      overwrite atom 0.  The collection may free the atom whose text `text`
      points into, so the text is copied first. */
   if (!slot_is_free(slot(eglobal->atom_free >> 3))) {
-    if (vr_prolog_initialized) {
+    if (VR_prolog_initialized) {
       const std::string kept(text, length);
       prolog_garbage_collect_atoms(self);
       if (slot_is_free(slot(eglobal->atom_free >> 3)))
@@ -270,7 +270,7 @@ TAGGED init_atom_check(const char *text, int mode)
   while (d.buckets <= MAX_BUCKET_ROUND && 5 * (d.buckets + d.splits) < d.pop)
     split_bucket();
 
-  if (eglobal->atom_count >= eglobal->atom_count_limit && vr_prolog_initialized) {
+  if (eglobal->atom_count >= eglobal->atom_count_limit && VR_prolog_initialized) {
     a->refcount = 1;
     prolog_garbage_collect_atoms(self);
     a->refcount = 0;
@@ -402,6 +402,11 @@ int init_atoms_once(void)
       return 0;
     VR_register_atom(t);
   }
+  /* The operating system's name follows the predefined atoms. */
+  const TAGGED os = init_atom_check("linux", 2);
+  if (os == 0)
+    return 0;
+  VR_register_atom(os);
   for (unsigned c = 0; c < 256; ++c) {
     char text[3] = {0, 0, 0};
     if (c >= 1 && c <= 127) {

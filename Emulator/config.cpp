@@ -1,11 +1,12 @@
 /* config.cpp: parsing of the engine's boolean and size settings.
  *
- * Every setting goes through config_lookup, the one place that knows where
- * settings live: the system properties of the I/O library (its start-up
- * options, its own properties, then the process environment).  The parsers never
- * fail: a value they cannot read gives the caller's default, so a typo in
- * the environment cannot stop the engine from starting.  Used by the memory
- * manager, the memory source and the stack set-up.
+ * Every setting goes through the I/O library's system properties (its
+ * start-up options, its own properties, then, unless a reader says
+ * otherwise, the process environment).  The readers never fail: a value
+ * the parsers reject gives the caller's default, so a typo in the
+ * environment cannot stop the engine from starting.  Used by start-up
+ * (the data-segment limit, the development-system switches), the memory
+ * manager, the memory source, the stack set-up and the stream layer.
  */
 #include "config.h"
 
@@ -24,62 +25,79 @@ const char *config_lookup(const char *name, char *buf)
   return vr_getenv_internal(name, buf, &size, 2);
 }
 
-int get_boolean(const char *name, int dflt)
+int str_to_boolean(const char *text, int *value)
 {
-  char buf[CONFIG_VALUE_MAX + 1];
-  const char *v = config_lookup(name, buf);
-  if (v == nullptr)
-    return dflt;
-  if (strcasecmp(v, "yes") == 0 || strcasecmp(v, "true") == 0)
-    return 1;
-  if (strcasecmp(v, "no") == 0 || strcasecmp(v, "false") == 0)
+  if (strcasecmp(text, "yes") == 0) {
+    *value = 1;
     return 0;
-  return dflt;
+  }
+  if (strcasecmp(text, "no") == 0) {
+    *value = 0;
+    return 0;
+  }
+  return STR_TO_BOOLEAN_ERROR;
 }
 
-static bool is_blank(char c)
+int str_to_size(const char *text, unsigned *size)
 {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-/* Parses "<blanks><digits><blanks>[K|M|G]" into *out; false when malformed
-   or when the value does not fit in 32 bits. */
-static bool parse_size(const char *p, unsigned *out)
-{
-  while (is_blank(*p))
+  const char *p = text;
+  while (*p == ' ' || *p == '\t')
     p++;
-  if (*p < '0' || *p > '9')
-    return false;
   std::uint64_t value = 0;
   for (; *p >= '0' && *p <= '9'; p++) {
     value = value * 10 + static_cast<unsigned>(*p - '0');
     if (value > 0xFFFFFFFFull)
-      return false;
+      return STR_TO_SIZE_ERROR;
   }
-  while (is_blank(*p))
+  while (*p == ' ' || *p == '\t')
     p++;
-  unsigned shift = 0;
+  /* The largest count each unit allows without passing 32 bits. */
   switch (*p) {
-  case 'K': shift = 10; p++; break;
-  case 'M': shift = 20; p++; break;
-  case 'G': shift = 30; p++; break;
-  default: break;
+  case 'K': case 'k':
+    if (value > 4194303)
+      return STR_TO_SIZE_ERROR;
+    value <<= 10;
+    break;
+  case 'M': case 'm':
+    if (value > 4095)
+      return STR_TO_SIZE_ERROR;
+    value <<= 20;
+    break;
+  case 'G': case 'g':
+    if (value > 3)
+      return STR_TO_SIZE_ERROR;
+    value <<= 30;
+    break;
+  default:
+    break;
   }
-  if (*p != '\0')
-    return false;
-  value <<= shift;
-  if (value > 0xFFFFFFFFull)
-    return false;
-  *out = static_cast<unsigned>(value);
-  return true;
+  *size = static_cast<unsigned>(value);
+  return 0;
 }
+
+static int boolean_setting(const char *name, int dflt, unsigned where)
+{
+  char buf[CONFIG_VALUE_MAX + 1];
+  std::size_t size = sizeof buf;
+  const char *v = vr_getenv_internal(name, buf, &size, where);
+  int value = 0;
+  if (v == nullptr || str_to_boolean(v, &value) != 0)
+    return dflt;
+  return value;
+}
+
+int get_boolean(const char *name, int dflt) { return boolean_setting(name, dflt, 2); }
+
+/* 2 | 4: the options and the library's own properties, not the process
+   environment. */
+int get_boolean_property(const char *name, int dflt) { return boolean_setting(name, dflt, 2 | 4); }
 
 unsigned get_stack_size(const char *name, unsigned dflt, unsigned minimum)
 {
   char buf[CONFIG_VALUE_MAX + 1];
   const char *v = config_lookup(name, buf);
   unsigned size = dflt;
-  if (v == nullptr || !parse_size(v, &size))
+  if (v == nullptr || str_to_size(v, &size) != 0)
     size = dflt;
   return size < minimum ? minimum : size;
 }

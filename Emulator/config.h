@@ -13,12 +13,24 @@
 
 constexpr std::size_t CONFIG_VALUE_MAX = 100;
 
-/* 1 for yes/true, 0 for no/false (any letter case); `dflt` when absent or
-   unparsable. */
+/* "yes" or "no", each letter in either case, exactly: 0 and *value 1 or
+   0; else STR_TO_BOOLEAN_ERROR. */
+constexpr int STR_TO_BOOLEAN_ERROR = -10001; /* VRIO_E_ERROR */
+int str_to_boolean(const char *text, int *value);
+/* Blanks and tabs, decimal digits (none: 0), blanks and tabs, then an
+   optional K, M or G (either case) multiplying by 2^10, 2^20 or 2^30; any
+   text after that is ignored.  0 and *size, or STR_TO_SIZE_ERROR when the
+   value passes 32 bits. */
+constexpr int STR_TO_SIZE_ERROR = -20001; /* VRIO_E_MISC_ERROR_1 */
+int str_to_size(const char *text, unsigned *size);
+
+/* The setting parsed by str_to_boolean; `dflt` when absent, too long or
+   rejected.  get_boolean_property does not look in the process
+   environment. */
 int get_boolean(const char *name, int dflt);
-/* A decimal size with optional K, M or G; blanks may precede the number and
-   the suffix.  `dflt` when absent, malformed or overflowing 32 bits; never
-   below `minimum`. */
+int get_boolean_property(const char *name, int dflt);
+/* The setting parsed by str_to_size; `dflt` when absent, too long or
+   rejected; never below `minimum` (unsigned comparison). */
 unsigned get_stack_size(const char *name, unsigned dflt, unsigned minimum);
 /* The raw setting copied into buf (CONFIG_VALUE_MAX + 1 bytes), or null when
    absent or too long. */

@@ -181,11 +181,15 @@ struct engine_global {
   void *embedded_resources;
   char *cwd_ienc;
 
-  /* What start-up keeps across re-initialisation: the program arguments
-     (argc copies in internal text, owned here; $argv/1 reads them,
-     $set_argv/1 replaces them), the boot directory and the tables of
-     statically linked resources. */
-  struct {
+  /* Start-up's record (startup.cpp): the program's arguments as set by
+     VR_set_argv (copies of atom texts, internal encoding, owned here), the
+     boot directory (ending in "bin/", owned here) and the caller's two
+     parallel tables of statically linked resources, names and entry
+     functions, each ending with a null name (the caller's storage, never
+     freed here).  Set by vr_glue_initialize, released by VR_deinitialize;
+     $argv/1 and $set_argv/1 read and write argv_ienc and argc, the
+     embedded-resource lookup reads fli_pre_map. */
+  struct persistent_record {
     char **argv_ienc;
     int argc;
     char *boot_path_ienc;
@@ -198,6 +202,6 @@ extern engine_global eglobal_storage;
 #define eglobal (&eglobal_storage)
 
 /* The runtime's initialised flag: non-zero once start-up has finished. */
-extern int vr_prolog_initialized;
+extern int VR_prolog_initialized;
 
 #endif

@@ -25,7 +25,7 @@
 #include "worker.h"
 
 engine_global eglobal_storage;
-int vr_prolog_initialized = 0;
+int VR_prolog_initialized = 0;
 
 worker self_storage;
 int self_storage_free = 1;
@@ -133,7 +133,7 @@ void reinitialize(worker *w)
 {
   /* Before start-up has finished there is no engine to rebuild: the abort
      ends the start-up itself. */
-  if (!vr_prolog_initialized)
+  if (!VR_prolog_initialized)
     return;
   if (w == nullptr)
     w = self;

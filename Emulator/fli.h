@@ -31,10 +31,8 @@ extern VREnv default_vostrel_api_struct;
 /* Fills out with the default tables, stash and fli; returns fli. */
 vr_fli_info **init_vrenv(vr_fli_info **fli, VREnv *out, void *stash);
 
-/* ---- Start-up (stand-ins until the start-up layer; runtime_instance.cpp) ---- */
-int vr_glue_initialize(int argc, char **argv, VR_options *options, void **pre_linkage, char **pre_map,
-                       int kind_word, int option_word);
-int VR_deinitialize(void);
+/* ---- Start-up, the boot state, the program's arguments ---- */
+#include "startup.h"
 
 /* ---- Term references and term access (fli_terms.cpp) ---- */
 int VR_put_variable(VR_term_ref t);

@@ -180,7 +180,7 @@ VR_pred_ref VR_predicate(const char *name, int arity, const char *module)
 
 VR_qid VR_open_query_array(VR_pred_ref pred, VR_term_ref *args)
 {
-  if (!vr_prolog_initialized)
+  if (!VR_prolog_initialized)
     return fail_with(VR_ERR_NOT_INITIALIZED);
   if (pred == nullptr)
     return fail_with(VR_ERR_INVALID_PREDICATE);
@@ -280,7 +280,7 @@ int VR_cut_query(VR_qid q)
 
 int vr_query_once(definition *d, const TAGGED *args, bool keep, bool no_events)
 {
-  if (!vr_prolog_initialized) {
+  if (!VR_prolog_initialized) {
     vr_errno = VR_ERR_NOT_INITIALIZED;
     return -1;
   }
@@ -310,7 +310,7 @@ namespace {
 
 int query_va(VR_pred_ref pred, std::va_list ap, bool keep)
 {
-  if (!vr_prolog_initialized) {
+  if (!VR_prolog_initialized) {
     vr_errno = VR_ERR_NOT_INITIALIZED;
     return -1;
   }

@@ -4,11 +4,14 @@
  * entry kind, the `preds` slot that records it (escape predicates and the
  * predicates the engine enters by itself) and its module.  Escape
  * predicates are rows of kind ENTER_UNDEFINED: the runtime library gives
- * them their clauses.  install_builtins defines every row, then makes the
- * canned alternatives of `preds` (nd_cerror, nd_raise_excp).  Rows are
- * added as the layers that own the functions land.
- * Called once by start-up, after the module table and before any code is
- * loaded.
+ * them their clauses.  The saved rows fill `preds` in table order
+ * (install_builtins refuses a table whose saved rows are out of the slots'
+ * order), and are locked against being dropped as dead predicates.
+ * install_builtins defines every row, then makes the canned alternatives
+ * of `preds` (nd_cerror, nd_raise_excp).  Rows are added as the layers
+ * that own the functions land.
+ * Called once per start by init_once, after the module table and before
+ * any code is loaded.
  */
 #ifndef VOSTREL_PRED_TABLE_H
 #define VOSTREL_PRED_TABLE_H

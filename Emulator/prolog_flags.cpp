@@ -22,9 +22,10 @@
 #include "unify.h"
 #include "worker.h"
 
-window_title_set_hook set_window_title_hook = nullptr;
-window_title_get_hook get_window_title_hook = nullptr;
-void *window_title_cookie = nullptr;
+VR_SetWindowTitleHook set_window_title_hook = nullptr;
+VR_GetWindowTitleHook get_window_title_hook = nullptr;
+void *set_window_title_cookie = nullptr;
+void *get_window_title_cookie = nullptr;
 
 namespace {
 
@@ -98,10 +99,26 @@ void init_prolog_flags(bool development)
 
 /* ---- Window title ---- */
 
+VR_SetWindowTitleHook VR_set_set_window_title_hook(VR_SetWindowTitleHook hook, void *cookie)
+{
+  const VR_SetWindowTitleHook old = set_window_title_hook;
+  set_window_title_hook = hook;
+  set_window_title_cookie = cookie;
+  return old;
+}
+
+VR_GetWindowTitleHook VR_set_get_window_title_hook(VR_GetWindowTitleHook hook, void *cookie)
+{
+  const VR_GetWindowTitleHook old = get_window_title_hook;
+  get_window_title_hook = hook;
+  get_window_title_cookie = cookie;
+  return old;
+}
+
 int set_window_title(const char *title)
 {
   if (set_window_title_hook != nullptr)
-    return set_window_title_hook(title, window_title_cookie);
+    return set_window_title_hook(title, set_window_title_cookie);
   const TAGGED t = init_atom_check(title, 0);
   if (t == 0)
     return 0;
@@ -117,7 +134,7 @@ int set_window_title(const char *title)
 const char *get_window_title(void)
 {
   if (get_window_title_hook != nullptr)
-    return get_window_title_hook(window_title_cookie);
+    return get_window_title_hook(get_window_title_cookie);
   if (eglobal->current_window_title != 0)
     return atom_name(eglobal->current_window_title);
   return VR_get_emulator_version();

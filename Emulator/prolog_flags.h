@@ -12,6 +12,7 @@
 #define VOSTREL_PROLOG_FLAGS_H
 
 #include "termdefs.h"
+#include "vostrel/vostrel.h"
 
 struct worker;
 
@@ -24,14 +25,17 @@ const char *VR_get_emulator_version(void);
 void init_prolog_flags(bool development);
 
 /* The console window title: the hooks' (installed by an embedding
-   program), else the title set last, else the version banner. */
-typedef int (*window_title_set_hook)(const char *title, void *cookie);
-typedef const char *(*window_title_get_hook)(void *cookie);
-extern window_title_set_hook set_window_title_hook;
-extern window_title_get_hook get_window_title_hook;
-extern void *window_title_cookie;
-/* 1 when a previous title was replaced, 0 otherwise or for text that
-   cannot be an atom. */
+   program, each with its cookie), else the title set last, else the
+   version banner. */
+extern VR_SetWindowTitleHook set_window_title_hook;
+extern VR_GetWindowTitleHook get_window_title_hook;
+extern void *set_window_title_cookie;
+extern void *get_window_title_cookie;
+/* Install a hook and its cookie; the previous hook. */
+VR_SetWindowTitleHook VR_set_set_window_title_hook(VR_SetWindowTitleHook hook, void *cookie);
+VR_GetWindowTitleHook VR_set_get_window_title_hook(VR_GetWindowTitleHook hook, void *cookie);
+/* The set hook's result; else 1 when a previous title was replaced, 0
+   otherwise or for text that cannot be an atom. */
 int set_window_title(const char *title);
 const char *get_window_title(void);
 

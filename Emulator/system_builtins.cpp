@@ -21,6 +21,7 @@
 #include "fli.h"
 #include "memman.h"
 #include "stack_growth.h"
+#include "startup.h"
 #include "streams.h"
 #include "system_builtins.h"
 #include "terms.h"
@@ -56,36 +57,6 @@ int unify_calendar(worker *w, std::time_t clock, int first)
     if (!cunify(w, w->term[first + i], MakeSmall_checked(fields[i])))
       return 0;
   return 1;
-}
-
-void free_arguments(char **argv, int argc)
-{
-  for (int i = 0; i < argc; i++)
-    VR_free(argv[i]);
-  VR_free(argv);
-}
-
-/* Replaces the program arguments by copies of `texts`; false (the old ones
-   kept) when memory runs out. */
-bool set_program_arguments(const std::vector<const char *> &texts)
-{
-  const int n = static_cast<int>(texts.size());
-  char **argv = static_cast<char **>(VR_malloc(sizeof(char *) * (n > 0 ? n : 1)));
-  if (argv == nullptr)
-    return false;
-  for (int i = 0; i < n; i++) {
-    const std::size_t len = std::strlen(texts[i]) + 1;
-    argv[i] = static_cast<char *>(VR_malloc(len));
-    if (argv[i] == nullptr) {
-      free_arguments(argv, i);
-      return false;
-    }
-    std::memcpy(argv[i], texts[i], len);
-  }
-  free_arguments(eglobal->persistent.argv_ienc, eglobal->persistent.argc);
-  eglobal->persistent.argv_ienc = argv;
-  eglobal->persistent.argc = n;
-  return true;
 }
 
 } // namespace
@@ -170,7 +141,9 @@ int prolog_set_argv(worker *w)
     texts.push_back(atom_name(a));
     t = deref(TagToLST(t)[1]);
   }
-  return t == atom_nil && set_program_arguments(texts);
+  /* The texts are atom names, already in the internal encoding. */
+  return t == atom_nil &&
+         VR_set_argv(static_cast<int>(texts.size()), const_cast<char **>(texts.data()), 0) == 1;
 }
 
 /* $get_system_property(+Key, +Source, -Value) */

@@ -269,7 +269,7 @@ void dealloc_worker(worker *w);
 int init_each_time(worker *w);
 /* After an abort: releases the per-run state and replaces the worker (w,
    or the current one when null) by a fresh one, which becomes current.
-   Does nothing before vr_prolog_initialized is set. */
+   Does nothing before VR_prolog_initialized is set. */
 void reinitialize(worker *w);
 
 /* Layers built later plug into the worker's set-up here; each hook is

@@ -53,7 +53,26 @@ typedef uint32_t VR_qid;
 typedef struct VR_globref_ *VR_globref;
 /* A mutex of the interface: a null pointer until its first lock. */
 typedef struct VR_mutex_impl *VR_mutex;
-struct VR_options;
+/* Start-up options (vr_glue_initialize, VR_set_initial_options): version
+   VR_OPTIONS_VERSION and noptions entries, each of type 1 (ignored) or 2
+   (a system property: key and value).  The layout is the I/O library's
+   initialisation-options record. */
+#define VR_OPTIONS_VERSION 0x40100
+#define VR_OPTION_TYPE_INVALID 0
+#define VR_OPTION_TYPE_NULL 1
+#define VR_OPTION_TYPE_SYSTEM_PROPERTY 2
+typedef struct VR_option {
+  int type;
+  union {
+    void *reserved;
+    struct { const char *key; const char *value; } prop;
+  } u;
+} VR_option;
+typedef struct VR_options {
+  unsigned version;
+  unsigned noptions;
+  VR_option *options;
+} VR_options;
 /* A Prolog stream. */
 typedef struct vr_t_vrio_stream_node_ VR_stream;
 
@@ -79,6 +98,11 @@ typedef int (*VR_InitAllocHook)(size_t alignment, void *cookie);
 typedef void (*VR_DeinitAllocHook)(void *cookie);
 typedef void *(*VR_AllocHook)(size_t size, size_t *actual, void *cookie);
 typedef int (*VR_FreeHook)(void *mem, size_t size, int force, void *cookie);
+
+/* The console window title of an embedding program (set: nonzero when a
+   title was replaced; get: the title text). */
+typedef int (*VR_SetWindowTitleHook)(const char *title, void *cookie);
+typedef const char *(*VR_GetWindowTitleHook)(void *cookie);
 
 /* ---- Interface error numbers (VR_get_errno) ---- */
 enum {

@@ -21,7 +21,7 @@
 #include "modules.h"
 #include "predicates.h"
 #include "query.h"
-#include "runtime_instance.h"
+#include "runtime_boot.h"
 #include "terms.h"
 #include "worker.h"
 #include "run_mode.h"
@@ -78,13 +78,10 @@ int main(int argc, char **argv)
   const double seconds = argc > 1 ? std::atof(argv[1]) : 1.0;
   print_run_mode();
   setenv("GLOBALSTKSIZE", "16M", 0);
-  std::vector<std::string> errors;
-  w = runtime_instance_start(runtime_library_boot, &errors);
-  if (w == nullptr) {
-    for (const std::string &e : errors)
-      std::fprintf(stderr, "%s\n", e.c_str());
+  if (runtime_start(0, nullptr) != 1)
     return 1;
-  }
+  w = self;
+  std::vector<std::string> errors;
   std::vector<std::filesystem::path> files;
   for (const auto &entry : std::filesystem::directory_iterator(TRELIX_BENCH_DIR))
     if (entry.path().extension() == ".pl")
@@ -119,5 +116,6 @@ int main(int argc, char **argv)
     else
       std::printf("%-8s %9ld iterations  %10.3f us each\n", name.c_str(), n, per * 1e6);
   }
+  runtime_stop();
   return 0;
 }

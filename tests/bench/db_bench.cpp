@@ -30,7 +30,7 @@
 #include "modules.h"
 #include "predicates.h"
 #include "query.h"
-#include "runtime_instance.h"
+#include "runtime_boot.h"
 #include "run_mode.h"
 #include "terms.h"
 #include "worker.h"
@@ -108,13 +108,10 @@ int main(int argc, char **argv)
   const long rounds = argc > 2 ? std::atol(argv[2]) : 1000000;
   print_run_mode();
   setenv("GLOBALSTKSIZE", "16M", 0);
-  std::vector<std::string> errors;
-  w = runtime_instance_start(runtime_library_boot, &errors);
-  if (w == nullptr) {
-    for (const std::string &e : errors)
-      std::fprintf(stderr, "%s\n", e.c_str());
+  if (runtime_start(0, nullptr) != 1)
     return 1;
-  }
+  w = self;
+  std::vector<std::string> errors;
   user = find_module(init_atom_check("user", 0), 1);
   consult_text(w, program, user, &errors);
   for (const std::string &e : errors)
@@ -138,5 +135,6 @@ int main(int argc, char **argv)
 
   report_churn("assert/retract, no other call open", "churn", rounds);
   report_churn("assert/retract under an open call of the same predicate", "open_churn", rounds);
+  runtime_stop();
   return 0;
 }

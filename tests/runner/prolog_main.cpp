@@ -7,7 +7,7 @@
 // The exit status is 0 when main succeeds, 1 when it fails, raises an
 // uncaught exception (whose message goes to user_error) or the file does
 // not load, and N when main calls halt(N).  Whatever way the query ends, the runtime's shutdown
-// (runtime_instance_stop) runs before the process exits, as the real
+// (runtime_stop, VR_deinitialize) runs before the process exits, as the real
 // shutdown will: every output stream is flushed whatever kind of
 // descriptor it writes to.
 #include <cstdio>
@@ -22,7 +22,7 @@
 #include "modules.h"
 #include "predicates.h"
 #include "query.h"
-#include "runtime_instance.h"
+#include "runtime_boot.h"
 #include "terms.h"
 #include "worker.h"
 
@@ -77,15 +77,9 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "usage: prolog_main FILE.pl\n");
     return 2;
   }
-  std::vector<std::string> errors;
-  worker *w = runtime_instance_start(runtime_library_boot, &errors);
-  if (w == nullptr) {
-    for (const std::string &e : errors)
-      std::fprintf(stderr, "prolog_main: %s\n", e.c_str());
-    runtime_instance_stop();
+  if (runtime_start(argc - 1, argv + 1) != 1)
     return 1;
-  }
-  const int status = run(w, argv[1]);
-  runtime_instance_stop();
+  const int status = run(self, argv[1]);
+  runtime_stop();
   return status;
 }

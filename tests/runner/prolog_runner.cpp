@@ -38,7 +38,7 @@
 #include "predicates.h"
 #include "query.h"
 #include "library.h"
-#include "runtime_instance.h"
+#include "runtime_boot.h"
 #include "exception_store.h"
 #include "term_reader.h"
 #include "term_text.h"
@@ -269,16 +269,13 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "usage: prolog_tests FILE.pl\n");
     return 2;
   }
-  std::vector<std::string> errors;
-  w = runtime_instance_start(runtime_library_boot, &errors);
-  if (w == nullptr) {
-    if (errors.empty())
-      return 2;
-    for (const std::string &e : errors)
-      fail_test("library", e);
+  if (runtime_start(argc - 1, argv + 1) != 1) {
+    fail_test("start-up", "the runtime with its library did not start");
     std::printf("%d passed, %d failed\n", passed, failed);
     return 1;
   }
+  w = self;
+  std::vector<std::string> errors;
   int n = consult_file(w, argv[1], find_module(init_atom_check("user", 0), 1), &errors);
   if (n < 0) {
     std::printf("cannot read %s\n", argv[1]);
@@ -311,7 +308,7 @@ int main(int argc, char **argv)
   for_each_module(verify_module, nullptr);
   // What the tests wrote to the runtime's streams reaches its devices
   // before the runner's own summary.
-  runtime_instance_stop();
+  runtime_stop();
   std::printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 && passed > 0 ? 0 : 1;
 }

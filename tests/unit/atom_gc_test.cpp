@@ -32,7 +32,7 @@ struct AtomGc : ::testing::Test {
   }
   void TearDown() override
   {
-    vr_prolog_initialized = 0;
+    VR_prolog_initialized = 0;
     eglobal->current_prompt = 0;
     deinit_atoms();
     memman_deinit();
@@ -247,7 +247,7 @@ TEST_F(AtomGc, AgcMarginMovesTheLimit)
 
 TEST_F(AtomGc, CreationCollectsOnceInitialized)
 {
-  vr_prolog_initialized = 1;
+  VR_prolog_initialized = 1;
   for (auto &t : self->term)
     t = 0;
   // Leave room for three more atoms before the limit.

@@ -29,7 +29,7 @@ struct DatabaseFixture : WorkerFixture {
   void TearDown() override
   {
     deinit_modules();
-    vr_prolog_initialized = 0;
+    VR_prolog_initialized = 0;
     eglobal->current_prompt = 0;
     deinit_atoms();
     WorkerFixture::TearDown();

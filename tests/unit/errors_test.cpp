@@ -362,7 +362,7 @@ TEST_F(ErrorsTest, FaultReturnsToTheAbortPointOnce)
 }
 
 // vr_get_abort_err_ienc with the engine rebuilt by start-up's hook:
-// runtime_instance_test.cpp (AnAbortAfterStartUpRebuildsTheWorker...).
+// startup_test.cpp (AnAbortAfterStartUpRebuildsTheWorker...).
 TEST_F(ErrorsTest, AbortMessageWithoutAnEngineToRebuild)
 {
   save_error(-1, "memman_reinit: internal error", atom_nil);

@@ -14,7 +14,7 @@
 
 TEST(FliBeforeStartUp, QueriesReportNotInitialised)
 {
-  ASSERT_EQ(vr_prolog_initialized, 0);
+  ASSERT_EQ(VR_prolog_initialized, 0);
   definition d{};
   vr_errno = 0;
   EXPECT_EQ(VR_query(&d), -1);

@@ -499,7 +499,7 @@ TEST_F(Memman, TrimcoreStopsWhenTheSourceRefuses)
 }
 
 // Level 2's stack shrinking is start-up's hook, tested on a real worker in
-// runtime_instance_test.cpp (TrimLevelTwoGivesBackTheStackSpaceNotInUse);
+// startup_test.cpp (TrimLevelTwoGivesBackTheStackSpaceNotInUse);
 // without a choicepoint there are no stacks to shrink, hook or not.
 TEST_F(Memman, TrimcoreLevelsCallTheLayersAboveInOrder)
 {
@@ -729,7 +729,7 @@ TEST_F(Memman, SystemAllocatorSwitches)
     {nullptr, nullptr, nullptr, 0, 0, 0},
     {"yes", nullptr, nullptr, 0, 1, 1},
     {"yes", "no", nullptr, 0, 0, 1},
-    {"no", nullptr, "true", 0, 0, 1},
+    {"no", nullptr, "Yes", 0, 0, 1},
     {nullptr, "YES", nullptr, 0, 1, 0},
     {nullptr, nullptr, nullptr, 1, 1, 1},  // hints 1 forces the system allocator
     {"no", nullptr, nullptr, 1, 1, 1},     // ... whatever VR_USE_MALLOC says

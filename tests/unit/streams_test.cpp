@@ -41,7 +41,7 @@ struct Streams : ::testing::Test {
 
   void SetUp() override
   {
-    w = runtime_instance_start();
+    w = start_runtime_without_library();
     ASSERT_NE(w, nullptr);
     const char *tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/streams_test_XXXXXX";

@@ -74,7 +74,7 @@ TEST(ThreadIdentity, NoThreadIsTheMainOneBeforeStartUp)
 
 TEST(ThreadIdentity, StartUpRecordsItsThreadAsTheMainOne)
 {
-  ASSERT_NE(runtime_instance_start(), nullptr);
+  ASSERT_NE(start_runtime_without_library(), nullptr);
   const vr_thread_id here = vr_get_current_thread();
   EXPECT_EQ(vr_thread_id_equal(vr_get_main_thread(), here), 1);
   EXPECT_EQ(is_in_main_thread(), 1);

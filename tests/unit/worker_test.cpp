@@ -183,13 +183,13 @@ TEST_F(Worker, CreateDoesNotChangeSelfAndReinitializeReplacesTheWorker)
   VR_new_term_refs(300);
   // Before start-up has finished, an abort ends the start-up: nothing is
   // rebuilt.
-  ASSERT_EQ(vr_prolog_initialized, 0);
+  ASSERT_EQ(VR_prolog_initialized, 0);
   reinitialize(w);
   EXPECT_EQ(w->term[0], MakeSmall_checked(5)) << "reinitialised before start-up finished";
   EXPECT_EQ(w->fli_stack_index, 310);
-  vr_prolog_initialized = 1;
+  VR_prolog_initialized = 1;
   reinitialize(nullptr);  // null: the current worker
-  vr_prolog_initialized = 0;
+  VR_prolog_initialized = 0;
   ASSERT_EQ(get_current_worker(), &self_storage);
   w = get_current_worker();
   EXPECT_EQ(w->term[0], atom_nil);
