@@ -21,6 +21,7 @@
 #include "pred_table.h"
 #include "prolog_flags.h"
 #include "predicates.h"
+#include "process_builtins.h"
 #include "preds.h"
 #include "stack_growth.h"
 #include "stacks.h"
@@ -62,6 +63,8 @@ worker *start_steps(runtime_boot_fn boot, void *cookie)
   }
   worker_hooks.event_queue_init = event_queue_init;
   worker_hooks.event_queue_free = event_queue_remove;
+  /* The process built-ins' per-worker state. */
+  worker_hooks.init_each_time_file = init_each_time_file;
   worker *w = create_worker();
   if (w == nullptr) {
     std::fprintf(stderr, "runtime: cannot create the worker\n");
