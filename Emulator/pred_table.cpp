@@ -30,6 +30,7 @@
 #include "meta_decls.h"
 #include "modules.h"
 #include "operators.h"
+#include "pipes.h"
 #include "preds.h"
 #include "process_builtins.h"
 #include "prolog_flags.h"
@@ -302,6 +303,9 @@ const pred_row pred_table[] = {
     NATIVE("$codes_to_stream", prolog_codes_to_stream, 2),
     NATIVE("$open_buf_stream", prolog_open_buf_stream, 1),
     NATIVE("$stream_to_codes", prolog_stream_to_codes, 3),
+
+    /* Output tunnels over a control stream. */
+    NATIVE("$open_tunnel_stream", prolog_open_tunnel_stream, 4),
 
     /* Child processes. */
     NATIVE("$process_create", prolog_process_create, 10),
