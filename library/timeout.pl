@@ -16,7 +16,8 @@ time_out(Goal, Time, Result) :-
         must_be(Goal, callable, G, 1),
         must_be(Time, integer(>=(0)), G, 2),
         prolog:'$stop_timer_a'(Outer),
-        catch(run(Goal, Outer, Time, Result0), E, true),
+        % The clean-up also disarms the timer when an abort passes through.
+        catch(call_cleanup(run(Goal, Outer, Time, Result0), prolog:'$stop_timer_a'(_)), E, true),
         (   var(E) -> true
         ;   prolog:'$stop_timer_a'(_)
         ),

@@ -114,21 +114,6 @@ vrio_t_error_code make_argv(const char *program, const char *cmd, bool shell,
   return VRIO_S_NOERR;
 }
 
-/* A compact environment whose entries are turned into "key=value" in
-   place; a key that holds "=" cannot be written so and is left out. */
-void join_entries(char **env)
-{
-  size_t kept = 0;
-  for (size_t i = 0; env[i] != nullptr; ++i) {
-    char *e = env[i];
-    if (std::strchr(e, '=') != nullptr)
-      continue;
-    e[std::strlen(e)] = '=';
-    env[kept++] = e;
-  }
-  env[kept] = nullptr;
-}
-
 /* The explicit environment: the entries over the snapshot without the
    library's own properties (or over nothing), in key order.  The
    library's properties never reach a child. */
@@ -163,7 +148,7 @@ vrio_t_error_code make_envp(const char *const *entries, vrio_t_bits options, cha
     vrio_free(base);
   if (rc < 0)
     return rc;
-  join_entries(merged);
+  vrio_join_compact_env_entries(merged);
   *penvp = merged;
   return VRIO_S_NOERR;
 }

@@ -55,3 +55,9 @@ test(argument_errors) :-
         catch(time_out(true, -1, _), error(E3, _), true), E3 == domain_error(not_less_than_zero, -1),
         catch(time_out(_, 10, _), error(E4, _), true), E4 == instantiation_error,
         disarmed.
+
+% An abort inside a limited goal leaves no timer armed (its signal would
+% otherwise reach the process with no handler after the abort).
+uncaught(abort_disarms, time_out(abort, 5000, _), '$reserved'(3)).
+test(after_the_abort) :-
+        disarmed.
