@@ -45,7 +45,7 @@ TEST_F(Pipes, TextReadEndAndAWriterWhoseReaderHasGone)
   const unsigned char utf8[] = {'a', 0xC3, 0xA9, 0xE2, 0x82, 0xAC, '\n'};
   ASSERT_EQ(VR_put_bytes(wr, utf8, sizeof utf8, 0), VRIO_S_NOERR);
   ASSERT_GE(VR_flush_output(wr, 0), 0);
-  for (int code : {'a', 0xE9, 0x20AC, '\n'})
+  for (int code : {int{'a'}, 0xE9, 0x20AC, int{'\n'}})
     EXPECT_EQ(vr_get_code_helper(r, 0), code);
   ASSERT_GE(vr_fclose_internal(r, 0), 0);
   ASSERT_EQ(VR_put_bytes(wr, "lost", 4, 0), VRIO_S_NOERR);
