@@ -16,6 +16,11 @@ time_out(Goal, Time, Result) :-
         must_be(Goal, callable, G, 1),
         must_be(Time, integer(>=(0)), G, 2),
         prolog:'$stop_timer_a'(Outer),
+        % Whose limit passes first decides whose a time_out is.
+        prolog:'$timer_now'(Now),
+        (   integer(Outer), Outer =< Now + Time -> First = outer
+        ;   First = own
+        ),
         % The clean-up also disarms the timer when an abort passes through.
         catch(call_cleanup(run(Goal, Outer, Time, Result0), prolog:'$stop_timer_a'(_)), E, true),
         (   var(E) -> true
@@ -27,7 +32,7 @@ time_out(Goal, Time, Result) :-
             ;   Result0 == success -> Result = success
             ;   fail
             )
-        ;   E == time_out, \+ expired(Outer) -> Result = time_out
+        ;   E == time_out, First == own -> Result = time_out
         ;   throw(E)
         ).
 
@@ -42,9 +47,3 @@ run(Goal, Outer, Time, Result) :-
         ;   Result = failure
         ),
         prolog:'$stop_timer_a'(_).
-
-% The enclosing limit (an absolute CPU time, or off) has passed.
-expired(Outer) :-
-        integer(Outer),
-        prolog:'$timer_now'(Now),
-        Now >= Outer.

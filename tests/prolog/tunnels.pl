@@ -24,8 +24,8 @@ read_bytes(S, Bs) :-
 put_bytes(_, []).
 put_bytes(S, [B|Bs]) :- put_byte(S, B), put_bytes(S, Bs).
 
-tunnel(Control, Name, Bits, '$stream'(A)) :-
-        prolog:'$open_tunnel_stream'(Control, Name, Bits, A).
+tunnel('$stream'(C), Name, Bits, '$stream'(A)) :-
+        prolog:'$open_tunnel_stream'(C, Name, Bits, A).
 
 test(binary_tunnel_quotes_its_bytes) :-
         tmp_file(F),
