@@ -404,3 +404,28 @@ TEST_F(VrioProcess, ReleasedChildrenAreReapedLater)
 }
 
 } // namespace
+
+namespace {
+
+// The runtime ignores SIGPIPE and SIGVTALRM; a program it starts must get
+// their default actions (a writer to a closed pipe ends as it expects).
+TEST_F(VrioProcess, IgnoredSignalsAreNotInherited)
+{
+  struct sigaction ignore {}, old_pipe {}, old_vtalrm {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &old_pipe), 0);
+  ASSERT_EQ(::sigaction(SIGVTALRM, &ignore, &old_vtalrm), 0);
+  child ch("grep SigIgn /proc/$$/status", IN_NULL | OUT_PIPE | ERR_NULL);
+  ::sigaction(SIGPIPE, &old_pipe, nullptr);
+  ::sigaction(SIGVTALRM, &old_vtalrm, nullptr);
+  ASSERT_EQ(ch.rc, VRIO_S_NOERR);
+  const std::string line = read_all(ch.out);
+  EXPECT_EQ(wait_reaping(ch.h).value, 0);
+  ASSERT_EQ(line.rfind("SigIgn:", 0), 0u) << line;
+  const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+  EXPECT_EQ(mask & (1ull << (SIGPIPE - 1)), 0u) << line;
+  EXPECT_EQ(mask & (1ull << (SIGVTALRM - 1)), 0u) << line;
+}
+
+} // namespace
