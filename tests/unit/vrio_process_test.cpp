@@ -173,10 +173,12 @@ TEST_F(VrioProcess, EachStandardDescriptorInheritedNullOrPiped)
       err = read_all(ch.err);
     if (c.redirect > 0)
       ::close(redirect[0]);
-    if (c.out != nullptr)
+    if (c.out != nullptr) {
       EXPECT_EQ(out, c.out);
-    if (c.err != nullptr)
+    }
+    if (c.err != nullptr) {
       EXPECT_EQ(err, c.err);
+    }
     vrio_t_process_exit_status st = wait_reaping(ch.h);
     EXPECT_EQ(st.flags, VRIO_PROCESS_EXIT_EXITED);
     EXPECT_EQ(st.value, 0);
