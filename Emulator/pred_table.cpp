@@ -35,7 +35,9 @@
 #include "meta_decls.h"
 #include "modules.h"
 #include "operators.h"
+#include "pipes.h"
 #include "preds.h"
+#include "process_builtins.h"
 #include "prolog_flags.h"
 #include "stack_growth.h"
 #include "sorting.h"
@@ -47,6 +49,7 @@
 #include "term_reader.h"
 #include "term_walkers.h"
 #include "term_writer.h"
+#include "timeout.h"
 #include "tokenizer.h"
 #include "wam.h"
 #include "wamsup.h"
@@ -323,6 +326,25 @@ const pred_row pred_table[] = {
     NATIVE("$codes_to_stream", prolog_codes_to_stream, 2),
     NATIVE("$open_buf_stream", prolog_open_buf_stream, 1),
     NATIVE("$stream_to_codes", prolog_stream_to_codes, 3),
+
+    /* Output tunnels over a control stream. */
+    NATIVE("$open_tunnel_stream", prolog_open_tunnel_stream, 4),
+
+    /* Child processes. */
+    NATIVE("$process_create", prolog_process_create, 10),
+    NATIVE("$process_wait", prolog_process_wait, 6),
+    NATIVE("$process_kill", prolog_process_kill, 3),
+    NATIVE("$process_release", prolog_process_release, 3),
+    NATIVE("$process_id", prolog_process_id, 3),
+    NATIVE("$is_process", prolog_is_process, 1),
+    NATIVE("$process_self_id", prolog_process_self_id, 1),
+
+    /* The foreign predicates of the timeout resource, until the loader of
+       foreign resources exists. */
+    NATIVE("$start_timer_a", prolog_start_timer_a, 3),
+    NATIVE("$stop_timer_a", prolog_stop_timer_a, 1),
+    NATIVE("$timer_now", prolog_timer_now, 1),
+    NATIVE("$clocks_per_second", prolog_clocks_per_second, 1),
 };
 
 #undef ESCAPE

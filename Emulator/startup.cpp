@@ -42,6 +42,7 @@
 #include "memman.h"
 #include "modules.h"
 #include "predicates.h"
+#include "process_builtins.h"
 #include "prolog_flags.h"
 #include "stack_growth.h"
 #include "streams.h"
@@ -158,6 +159,8 @@ void install_startup_hooks()
 {
   worker_hooks.event_queue_init = event_queue_init;
   worker_hooks.event_queue_free = event_queue_remove;
+  /* The process built-ins' per-worker state. */
+  worker_hooks.init_each_time_file = init_each_time_file;
   vr_reinitialize_hook = reinitialize;
   mm_shrink_stacks_hook = shrink_stacks;
   install_gc_hooks();

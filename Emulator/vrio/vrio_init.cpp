@@ -33,6 +33,7 @@ const module modules[] = {
     {"char-coder layer", vrio_init_layer_coder},
     {"standard streams", vrio_init_standard_streams},
     {"processes", vrio_init_process},
+    {"released children", vrio_init_children},
 };
 
 } // namespace

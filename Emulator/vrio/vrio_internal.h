@@ -15,6 +15,9 @@ const char *vrio_compact_env_value(char *const *env, const char *key);
 /* Copies value and NUL into buf of *psize bytes; *psize := length + 1 in
    any case; VRIO_E_INSUFFICIENT_BUFFER when it does not fit. */
 vrio_t_error_code vrio_copy_value(const char *value, char *buf, size_t *psize);
+/* Properties: the entries of a compact environment made "key=value" in
+   place (the block stays one vrio_free-able block). */
+void vrio_join_compact_env_entries(char **env);
 /* The process-environment snapshot: take (replacing any), free, read. */
 vrio_t_error_code vrio_env_snapshot_take(void);
 void vrio_env_snapshot_free(void);

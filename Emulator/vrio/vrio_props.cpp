@@ -221,6 +221,20 @@ vrio_t_error_code vrio_set_system_property(const char *key, const char *value)
   return VRIO_S_NOERR;
 }
 
+void vrio_join_compact_env_entries(char **env)
+{
+  /* A key holding "=" cannot be written so and is left out. */
+  size_t kept = 0;
+  for (size_t i = 0; env[i] != nullptr; ++i) {
+    char *e = env[i];
+    if (std::strchr(e, '=') != nullptr)
+      continue;
+    e[std::strlen(e)] = '=';
+    env[kept++] = e;
+  }
+  env[kept] = nullptr;
+}
+
 vrio_t_error_code vrio_get_system_properties(char ***penv, size_t *psize, vrio_t_bits flags)
 {
   if (penv == nullptr) {
@@ -258,19 +272,8 @@ vrio_t_error_code vrio_get_system_properties(char ***penv, size_t *psize, vrio_t
                                                  4 | (flags & 1));
   if (rc < 0)
     return rc;
-  if (flags & 8) {
-    /* "key=value" strings in place; a key holding "=" cannot be written so
-       and is left out. */
-    size_t kept = 0;
-    for (size_t i = 0; env[i] != nullptr; ++i) {
-      char *e = env[i];
-      if (std::strchr(e, '=') != nullptr)
-        continue;
-      e[std::strlen(e)] = '=';
-      env[kept++] = e;
-    }
-    env[kept] = nullptr;
-  }
+  if (flags & 8)
+    vrio_join_compact_env_entries(env);
   *penv = env;
   if (psize != nullptr)
     *psize = size;

@@ -25,6 +25,7 @@
 #include "vostrel/vrio_errors.h"
 #include "vostrel/vrio_event.h"
 #include "vostrel/vrio_file.h"
+#include "vostrel/vrio_process.h"
 #include "vostrel/vrio_props.h"
 #include "vostrel/vrio_socket.h"
 #include "vostrel/vrio_thread.h"
