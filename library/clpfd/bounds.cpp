@@ -14,26 +14,8 @@ namespace {
 inline bool is_inf(TAGGED t) { return t == atom_inf; }
 inline bool is_sup(TAGGED t) { return t == atom_sup; }
 
-/* The order of bounds: inf below and sup above every tagged small integer,
-   which order as signed words. */
-inline std::int32_t order_key(TAGGED t)
-{
-  if (is_inf(t))
-    return INT32_MIN;
-  if (is_sup(t))
-    return INT32_MAX;
-  return static_cast<std::int32_t>(t);
-}
-
 /* An exact result, or the infinity on the side it left the range. */
-inline TAGGED saturate(std::int64_t v)
-{
-  if (v < SMALL_MIN)
-    return atom_inf;
-  if (v > SMALL_MAX)
-    return atom_sup;
-  return MakeSmall_checked(static_cast<VR_INTEGER>(v));
-}
+inline TAGGED saturate(std::int64_t v) { return fd_from_order(v); }
 
 /* Sign of a bound: -1 for inf and negative integers, 1 for sup and
    positive ones, 0 for zero. */
@@ -165,9 +147,9 @@ TAGGED fd_safe_negate(TAGGED t1)
   return fd_safe_negate_val(t1);
 }
 
-TAGGED fd_safe_min(TAGGED t1, TAGGED t2) { return order_key(t1) < order_key(t2) ? t1 : t2; }
+TAGGED fd_safe_min(TAGGED t1, TAGGED t2) { return fd_order(t1) < fd_order(t2) ? t1 : t2; }
 
-TAGGED fd_safe_max(TAGGED t1, TAGGED t2) { return order_key(t1) > order_key(t2) ? t1 : t2; }
+TAGGED fd_safe_max(TAGGED t1, TAGGED t2) { return fd_order(t1) > fd_order(t2) ? t1 : t2; }
 
 long fast_modi(long i1, long i2)
 {

@@ -23,6 +23,27 @@ static_assert(atom_inf == 47 && atom_sup == 55);
 /* Not a term: the result of an undefined operation. */
 constexpr TAGGED FD_UNDEFINED = 0;
 
+/* The order of bound words as plain integers: small integers their
+   values, inf -2^28 - 1 and sup 2^28 (the successor of the greatest small
+   integer), so that E + 1 is always defined. */
+constexpr std::int32_t FD_ORDER_INF = SMALL_MIN - 1;
+constexpr std::int32_t FD_ORDER_SUP = SMALL_MAX + 1;
+inline std::int32_t fd_order(TAGGED t)
+{
+  if (IsSmall(t))
+    return GetSmall(t);
+  return t == atom_inf ? FD_ORDER_INF : FD_ORDER_SUP;
+}
+/* Back from the order: inf and sup at and beyond the ends. */
+inline TAGGED fd_from_order(std::int64_t v)
+{
+  if (v <= FD_ORDER_INF)
+    return atom_inf;
+  if (v >= FD_ORDER_SUP)
+    return atom_sup;
+  return MakeSmall_checked(static_cast<VR_INTEGER>(v));
+}
+
 TAGGED fd_safe_plus(TAGGED t1, TAGGED t2);
 TAGGED fd_safe_minus(TAGGED t1, TAGGED t2);
 TAGGED fd_safe_mul(TAGGED t1, TAGGED t2);

@@ -1,12 +1,10 @@
 /* fdsets.cpp: the FD-set operations (see fdsets.h).
  *
- * Every comparison goes through xv, which maps a bound word to a plain
- * integer: small integers to their values, inf to -2^28 - 1 and sup to
- * 2^28, the successor of the greatest small integer.  In that order
- * E + 1 is always defined, so the merges below are ordinary integer
- * interval walks, each a single pass over both operands.  xv is only a
- * comparison key: bounds are stored as words, converted back by xt (which
- * gives inf and sup at and beyond the ends).
+ * Every comparison goes through xv (fd_order), which maps a bound word to
+ * a plain integer in which E + 1 is always defined, so the merges below
+ * are ordinary integer interval walks, each a single pass over both
+ * operands.  xv is only a comparison key: bounds are stored as words,
+ * converted back by xt (which gives inf and sup at and beyond the ends).
  *
  * Output goes through `out`: a pointer to the tail slot to fill next.  An
  * interval that passes unchanged into a result keeps its interval cell and
@@ -19,24 +17,10 @@
 
 namespace {
 
-constexpr std::int32_t XV_INF = SMALL_MIN - 1;
-constexpr std::int32_t XV_SUP = SMALL_MAX + 1;
-
-inline std::int32_t xv(TAGGED t)
-{
-  if (IsSmall(t))
-    return GetSmall(t);
-  return t == atom_inf ? XV_INF : XV_SUP;
-}
-
-inline TAGGED xt(std::int64_t v)
-{
-  if (v <= XV_INF)
-    return atom_inf;
-  if (v >= XV_SUP)
-    return atom_sup;
-  return MakeSmall_checked(static_cast<VR_INTEGER>(v));
-}
+constexpr std::int32_t XV_INF = FD_ORDER_INF;
+constexpr std::int32_t XV_SUP = FD_ORDER_SUP;
+inline std::int32_t xv(TAGGED t) { return fd_order(t); }
+inline TAGGED xt(std::int64_t v) { return fd_from_order(v); }
 
 /* One interval after the other of a set, or a lone interval. */
 struct cursor {
