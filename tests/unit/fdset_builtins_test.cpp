@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fdset_builtins.h"
+#include "fdset_model.h"
 #include "fdsets.h"
 #include "fli.h"
 #include "runtime_fixture.h"
@@ -14,35 +15,7 @@
 
 namespace {
 
-std::string bound_text(TAGGED t)
-{
-  t = deref(t);
-  if (t == atom_inf)
-    return "inf";
-  if (t == atom_sup)
-    return "sup";
-  if (IsSmall(t))
-    return std::to_string(GetSmall(t));
-  return IsVar(t) ? "_" : "?";
-}
-
-// A set (or any term the built-ins leave) as text.
-std::string text(TAGGED d)
-{
-  d = deref(d);
-  if (IsVar(d))
-    return "_";
-  if (!IsList(d))
-    return d == atom_nil ? "[]" : bound_text(d);
-  std::string s = "[";
-  for (TAGGED x = d; IsList(x); x = deref(fd_rest(x))) {
-    if (x != d)
-      s += ",";
-    const TAGGED iv = deref(fd_first_interval(x));
-    s += "[" + bound_text(fd_interval_min(iv)) + "|" + bound_text(fd_interval_max(iv)) + "]";
-  }
-  return s + "]";
-}
+using fdset_model::text;
 
 struct FdsetBuiltins : RuntimeFixture {
   fd_state st{};

@@ -62,22 +62,28 @@ inline TAGGED S(long v) { return MakeSmall_checked(static_cast<VR_INTEGER>(v)); 
 
 inline std::string bound_text(TAGGED t)
 {
+  t = deref(t);
   if (t == atom_inf)
     return "inf";
   if (t == atom_sup)
     return "sup";
   if (IsSmall(t))
     return std::to_string(GetSmall(t));
-  return "?";
+  return IsVar(t) ? "_" : "?";
 }
 
+// A set (or what a built-in left in its output) as text, following bound
+// variables.
 inline std::string text(TAGGED d)
 {
+  d = deref(d);
+  if (!IsList(d))
+    return d == fd_empty_set ? "[]" : bound_text(d);
   std::string s = "[";
-  for (TAGGED x = d; IsList(x); x = fd_rest(x)) {
+  for (TAGGED x = d; IsList(x); x = deref(fd_rest(x))) {
     if (x != d)
       s += ",";
-    const TAGGED iv = fd_first_interval(x);
+    const TAGGED iv = deref(fd_first_interval(x));
     s += "[" + bound_text(fd_interval_min(iv)) + "|" + bound_text(fd_interval_max(iv)) + "]";
   }
   return s + "]";
@@ -127,10 +133,11 @@ struct FdSetFixture : WorkerFixture {
   }
 
   // A set built on the heap, as Prolog leaves them.
-  TAGGED heap_set(const model &m)
+  TAGGED heap_set(const model &m) { return heap_intervals(intervals_of(m)); }
+  TAGGED heap_intervals(const std::vector<std::pair<TAGGED, TAGGED>> &ivs)
   {
     TAGGED head = fd_empty_set, *slot = &head;
-    for (auto [b, e] : intervals_of(m)) {
+    for (auto [b, e] : ivs) {
       TAGGED *p = w->global_top;
       w->global_top += 4;
       p[0] = MakeLST(p + 2);

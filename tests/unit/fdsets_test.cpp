@@ -460,17 +460,7 @@ TEST_F(FdSets, CheckingSetsThatComeFromProlog)
       {{{S(5), S(6)}, {S(1), S(2)}}, false, 0, "descending"},
   };
   for (const row &r : rows) {
-    TAGGED head = fd_empty_set, *slot = &head;
-    for (auto [b, e] : r.ivs) {
-      TAGGED *p = w->global_top;
-      w->global_top += 4;
-      p[0] = MakeLST(p + 2);
-      p[2] = b;
-      p[3] = e;
-      *slot = MakeLST(p);
-      slot = p + 1;
-    }
-    *slot = fd_empty_set;
+    const TAGGED head = heap_intervals(r.ivs);
     std::int64_t size = -2;
     bool plain = false;
     EXPECT_EQ(fd_check_set(head, &size, &plain), r.ok) << r.why;
