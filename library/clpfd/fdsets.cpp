@@ -576,18 +576,12 @@ TAGGED fd_lsh(VREnv *env, worker *w, TAGGED d, TAGGED offset)
 {
   if (offset == MakeSmall_checked(0))
     return d;
-  TAGGED head = fd_empty_set, *slot = &head;
+  out o(env, w);
   for (; !fd_is_empty(d); d = fd_rest(d)) {
     const TAGGED iv = fd_first_interval(d);
-    TAGGED *p = fd_numstack_words(env, w, 4);
-    p[0] = MakeLST(p + 2);
-    p[2] = fd_safe_plus(fd_interval_min(iv), offset);
-    p[3] = fd_safe_plus(fd_interval_max(iv), offset);
-    *slot = MakeLST(p);
-    slot = p + 1;
+    o.add(xv(fd_safe_plus(fd_interval_min(iv), offset)), xv(fd_safe_plus(fd_interval_max(iv), offset)));
   }
-  *slot = fd_empty_set;
-  return head;
+  return o.close();
 }
 
 TAGGED fd_neg_offset(VREnv *env, worker *w, TAGGED d, TAGGED offset)
@@ -792,18 +786,12 @@ TAGGED fd_plain_set(VREnv *env, worker *w, TAGGED t)
   t = deref(t);
   if (plain)
     return t;
-  TAGGED head = fd_empty_set, *slot = &head;
+  out o(env, w);
   for (; t != fd_empty_set; t = deref(fd_rest(t))) {
     const TAGGED iv = deref(fd_first_interval(t));
-    TAGGED *p = fd_numstack_words(env, w, 4);
-    p[0] = MakeLST(p + 2);
-    p[2] = deref(fd_interval_min(iv));
-    p[3] = deref(fd_interval_max(iv));
-    *slot = MakeLST(p);
-    slot = p + 1;
+    o.add(xv(deref(fd_interval_min(iv))), xv(deref(fd_interval_max(iv))));
   }
-  *slot = fd_empty_set;
-  return head;
+  return o.close();
 }
 
 /* ---- Iteration and building ---- */
