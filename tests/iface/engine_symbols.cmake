@@ -1,9 +1,13 @@
 cmake_policy(SET CMP0057 NEW)
-# engine_symbols.cmake: the interface test's objects may name no symbol that
-# the runtime library defines, except the ones in ALLOWED: an embedding
-# program reaches the runtime only through the dispatch structure.
+if(NOT DEFINED WHAT)
+  set(WHAT "the interface test")
+endif()
+# engine_symbols.cmake: the interface test's objects (or a foreign
+# resource's library) may name no symbol that the runtime library defines,
+# except the ones in ALLOWED: an embedding program and a foreign resource
+# reach the runtime only through the dispatch structure.
 #   cmake -DNM=nm -DOBJECTS=a.o;b.o -DCORE=libvostrel_core.a -DALLOWED=sym;sym
-#         -P engine_symbols.cmake
+#         [-DWHAT=text] -P engine_symbols.cmake
 execute_process(COMMAND ${NM} --defined-only --extern-only -f posix ${CORE}
                 OUTPUT_VARIABLE core_out RESULT_VARIABLE rc ERROR_QUIET)
 if(NOT rc EQUAL 0)
@@ -35,6 +39,6 @@ if(ndefined LESS 100)
   message(FATAL_ERROR "only ${ndefined} symbols read from ${CORE}")
 endif()
 if(bad)
-  message(FATAL_ERROR "the interface test calls the runtime by symbol: ${bad}")
+  message(FATAL_ERROR "${WHAT} calls the runtime by symbol: ${bad}")
 endif()
-message(STATUS "the interface test names no runtime symbol but ${ALLOWED}")
+message(STATUS "${WHAT} names no runtime symbol but ${ALLOWED}")

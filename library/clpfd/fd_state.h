@@ -1,0 +1,96 @@
+/* fd_state.h: the solver's per-instance state and how its native code
+ * reaches the engine.
+ *
+ * One fd_state per runtime instance, held in the stash of the solver's own
+ * interface structure (VREnv); 172 bytes, field order fixed.  Only the
+ * fields the FD-set code uses are read today (fd_overflow); the library's
+ * initialisation fills the rest.  The solver calls the engine only
+ * through the two dispatch tables of its VREnv: the helpers below wrap the
+ * engine-support slots it needs, so that the solver's objects name no
+ * engine symbol and can be packaged as a foreign resource of their own.
+ * They may read the engine's records (worker, terms) whose layouts the
+ * interface fixes.
+ */
+#ifndef TRELIX_CLPFD_FD_STATE_H
+#define TRELIX_CLPFD_FD_STATE_H
+
+#include <cstddef>
+
+#include "termdefs.h"
+#include "terms.h" /* deref */
+#include "vostrel/vostrel.h"
+#include "worker.h"
+
+struct mod_def;
+struct sw_on_key;
+struct propagator;
+struct profile;
+typedef long VR_BOOL;
+
+struct fd_state {
+  void *gdata;
+  unsigned long debugging;
+  unsigned long overflowing; /* 1 mode "error", 0 mode "fail" */
+  unsigned long resumptions;
+  unsigned long entailments;
+  unsigned long prunings;
+  unsigned long failures;
+  unsigned long constraints;
+  profile *profile_;
+  profile *profile_pool;
+  mod_def *fd_module;
+  VR_pred_ref call_action1;
+  VR_pred_ref overflow_action1;
+  VR_BOOL fd_overflow;
+  TAGGED functor_dom4, functor_lists7, functor_in_set2;
+  TAGGED functor_dom, functor_min, functor_max, functor_minmax, functor_val;
+  TAGGED functor_none, functor_call, functor_eq, functor_leqc, functor_alldiff;
+  TAGGED token_a, token_d, token_h, token_l, token_t;
+  TAGGED linkage_keys[8];
+  propagator *current_propagator;
+  propagator *free_propagators;
+  sw_on_key *dispatch;
+};
+static_assert(sizeof(fd_state) == 172, "the solver's state is 172 bytes");
+static_assert(offsetof(fd_state, fd_overflow) == 52 && offsetof(fd_state, linkage_keys) == 128);
+
+inline fd_state *fd_state_of(VREnv *env) { return static_cast<fd_state *>(env->stash); }
+
+/* ---- Engine services, through the support table ---- */
+
+inline worker *fd_current_worker(VREnv *env)
+{
+  return reinterpret_cast<worker *(*)(void)>(env->dispatch_API_SUPPORT_H->pget_current_worker)();
+}
+
+inline TAGGED *fd_numstack_overflow(VREnv *env, worker *w)
+{
+  return reinterpret_cast<TAGGED *(*)(worker *)>(env->dispatch_API_SUPPORT_H->pnumstack_overflow)(w);
+}
+
+inline int fd_cunify(VREnv *env, worker *w, TAGGED u, TAGGED v)
+{
+  return reinterpret_cast<int (*)(worker *, TAGGED, TAGGED)>(env->dispatch_API_SUPPORT_H->pcunify)(w, u, v);
+}
+
+/* Makes sure that `words` heap words are free.  A collection may run, so
+   the caller holds no heap address across this call except through term
+   references. */
+inline void fd_heap_room(VREnv *env, worker *w, long words)
+{
+  if (w->heap_warn - w->global_top < words)
+    reinterpret_cast<INSN *(*)(worker *, int, int)>(env->dispatch_API_SUPPORT_H->pcall_overflow)(
+        w, static_cast<int>(words), 0);
+}
+
+/* `n` consecutive words on the number stack (scratch of one built-in call). */
+inline TAGGED *fd_numstack_words(VREnv *env, worker *w, int n)
+{
+  TAGGED *p = w->numstack_top;
+  while (w->numstack_end == nullptr || p + n > w->numstack_end)
+    p = fd_numstack_overflow(env, w);
+  w->numstack_top = p + n;
+  return p;
+}
+
+#endif
