@@ -178,8 +178,17 @@ struct engine_global {
   vr_t_vrio_stream_node_ *stream_user_input_orig;
   vr_t_vrio_stream_node_ *stream_user_output_orig;
   vr_t_vrio_stream_node_ *stream_user_error_orig;
-  void *embedded_resources;
+  void *embedded_resources; /* files scanned for resource trailers (embedded_resources.h) */
   char *cwd_ienc;
+
+  /* Kept across re-initialisation: the launcher's two parallel,
+     null-terminated tables of statically linked resources (entry
+     functions, null for a data resource; mangled names), recorded by
+     start-up and read by the resource lookups. */
+  struct {
+    void **fli_pre_linkage;
+    char **fli_pre_map;
+  } persistent;
 };
 
 extern engine_global eglobal_storage;

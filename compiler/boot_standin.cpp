@@ -2,8 +2,9 @@
  * VR_deinitialize) until the real start-up exists.
  *
  * vr_glue_initialize brings the runtime up with runtime_instance_start and
- * the runtime library compiled from source as its boot step; the resource
- * tables, the options and the boot kind are not read yet.
+ * the runtime library compiled from source as its boot step; it records
+ * the resource tables for the resource lookups, but the options and the
+ * boot kind are not read yet.
  * VR_deinitialize runs the queued events in shutdown mode, then
  * runtime_instance_stop and the removal of the event queue; the worker and
  * the memory manager stay, so the runtime cannot be started a second time
@@ -12,15 +13,18 @@
 #include <vector>
 
 #include "atoms.h"
+#include "datadefs.h"
 #include "fli.h"
 #include "library.h"
 #include "runtime_instance.h"
 #include "worker.h"
 
-int vr_glue_initialize(int, char **, VR_options *, void **, char **, int, int)
+int vr_glue_initialize(int, char **, VR_options *, void **pre_linkage, char **pre_map, int, int)
 {
   if (vr_prolog_initialized)
     return 1;
+  eglobal->persistent.fli_pre_linkage = pre_linkage;
+  eglobal->persistent.fli_pre_map = pre_map;
   std::vector<std::string> errors;
   if (runtime_instance_start(runtime_library_boot, &errors) == nullptr) {
     vr_set_errno(VR_ERR_SYSTEM);
