@@ -177,7 +177,7 @@ vrio_t_error_code vrio_open_url(VRIO *s, vrio_t_arglist args, vrio_t_bits option
   rc = vr_create_vrio_byte_device(&layer, buf, nullptr, nullptr, 1 | 2);
   if (rc < 0) {
     vrio_buf_free(buf);
-    return rc == VRIO_E_OUT_OF_MEMORY ? rc : VRIO_E_OUT_OF_MEMORY;
+    return rc;
   }
   *s = layer;
   return VRIO_S_NOERR;

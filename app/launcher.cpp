@@ -83,7 +83,7 @@ int run(int argc, char **argv)
       if (kind == RESERVED_ABORT)
         return 1;
       if (kind == RESERVED_HALT)
-        return static_cast<int>(data);
+        return static_cast<int>(data & 255);
     }
     message("! Could not restore \"%s\".\n", APP_STATE_URL);
     return 1;
@@ -99,7 +99,7 @@ int run(int argc, char **argv)
   if (res == -1) {
     long data = 0;
     if (get_reserved_exception(&data) == RESERVED_HALT)
-      return static_cast<int>(data);
+      return static_cast<int>(data & 255);
   }
   return 1;
 }
