@@ -3,17 +3,8 @@
 % exception, whose code the launcher exits with, or a failure after a
 % message on user_error).
 
-:- use_module(library(codesio)).
+:- use_module('modules/stderr_text').
 :- dynamic runtime_entry/1.
-
-% stderr_text(Goal, Text): what Goal writes to user_error meanwhile.
-stderr_text(G, Text) :-
-        with_output_to_codes(
-            ( current_output(S), S = '$stream'(A),
-              prolog:'$stderror'(Old, A),
-              call_cleanup(G, prolog:'$stderror'(_, Old)) ),
-            Cs),
-        atom_codes(Text, Cs).
 
 entry(Body) :-
         retractall(runtime_entry(_)),

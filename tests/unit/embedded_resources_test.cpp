@@ -5,7 +5,6 @@
 // library's Prolog code.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,13 +12,14 @@
 #include "datadefs.h"
 #include "embedded_resources.h"
 #include "runtime_fixture.h"
+#include "scratch_dir.h"
 #include "vostrel/vrio_props.h"
 
 namespace {
 
 struct EmbeddedResources : ::testing::Test {
   worker *w = nullptr;
-  std::string dir;
+  scratch_dir scratch;
 
   void SetUp() override
   {
@@ -29,25 +29,19 @@ struct EmbeddedResources : ::testing::Test {
     // process began, and what was set since): none names a file.
     for (const char *var : {"VR_RT_PATH", "VR_APP_PATH", "VR_EMBEDDED_RESOURCES_PATH"})
       ASSERT_EQ(vrio_set_system_property(var, ""), VRIO_S_NOERR);
-    const char *tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/trailers_XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    ASSERT_NE(mkdtemp(buf.data()), nullptr);
-    dir = buf.data();
+    ASSERT_TRUE(scratch.make("trailers"));
   }
   void TearDown() override
   {
     vrio_set_system_property("VR_EMBEDDED_RESOURCES_PATH", "");
     take_runtime_down();
-    std::string cmd = "rm -rf '" + dir + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(scratch.remove());
   }
 
   // Writes a file and names it as the one file to scan, scanning anew.
   void use_file(const std::string &name, const std::string &bytes)
   {
-    const std::string path = dir + "/" + name;
+    const std::string path = scratch.path(name.c_str());
     std::ofstream(path, std::ios::binary) << bytes;
     ASSERT_EQ(vrio_set_system_property("VR_EMBEDDED_RESOURCES_PATH", path.c_str()), VRIO_S_NOERR);
     free_meta_info_header(static_cast<vr_t_meta_info_header *>(eglobal->embedded_resources));
@@ -146,7 +140,7 @@ TEST_F(EmbeddedResources, BytesAreReadOnceAndKept)
   use_file("state.bin", PAYLOAD + trailer("# size=\"0x1a\"\n# name=\"res\"\n"));
   void *first = nullptr, *second = nullptr;
   ASSERT_EQ(find_embedded_resource("res", &first, nullptr), VRIO_S_NOERR);
-  std::ofstream(dir + "/state.bin", std::ios::binary) << std::string(PAYLOAD.size() + 60, 'z');
+  std::ofstream(scratch.path("state.bin"), std::ios::binary) << std::string(PAYLOAD.size() + 60, 'z');
   ASSERT_EQ(find_embedded_resource("res", &second, nullptr), VRIO_S_NOERR);
   EXPECT_EQ(first, second);
   EXPECT_EQ(std::string(static_cast<const char *>(second), PAYLOAD.size()), PAYLOAD);
@@ -158,7 +152,7 @@ TEST_F(EmbeddedResources, NoFileScannedOnce)
 {
   EXPECT_EQ(lookup("res"), "<code " + std::to_string(VRIO_E_NOT_FOUND) + ">");
   ASSERT_NE(eglobal->embedded_resources, nullptr);
-  const std::string path = dir + "/late.bin";
+  const std::string path = scratch.path("late.bin");
   std::ofstream(path, std::ios::binary) << PAYLOAD + trailer("# size=\"0x1a\"\n# name=\"res\"\n");
   ASSERT_EQ(vrio_set_system_property("VR_EMBEDDED_RESOURCES_PATH", path.c_str()), VRIO_S_NOERR);
   EXPECT_EQ(lookup("res"), "<code " + std::to_string(VRIO_E_NOT_FOUND) + ">");

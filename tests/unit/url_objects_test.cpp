@@ -15,6 +15,7 @@
 #include "datadefs.h"
 #include "embedded_resources.h"
 #include "runtime_fixture.h"
+#include "scratch_dir.h"
 #include "streams.h"
 #include "url_objects.h"
 #include "vostrel/vostrel_resource.h"
@@ -56,7 +57,7 @@ void *pre_linkage[] = {nullptr, reinterpret_cast<void *>(&make_wrapper), nullptr
 
 struct UrlObjects : ::testing::Test {
   worker *w = nullptr;
-  std::string dir;
+  scratch_dir scratch;
 
   void SetUp() override
   {
@@ -66,14 +67,9 @@ struct UrlObjects : ::testing::Test {
       ASSERT_EQ(vrio_set_system_property(var, ""), VRIO_S_NOERR);
     eglobal->persistent.fli_pre_map = pre_map;
     eglobal->persistent.fli_pre_linkage = pre_linkage;
-    const char *tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/url_objects_XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    ASSERT_NE(mkdtemp(buf.data()), nullptr);
-    dir = buf.data();
-    // A trailer file that also holds "/bad" and "/trailer.sav".
-    const std::string path = dir + "/resources.bin";
+    ASSERT_TRUE(scratch.make("url_objects"));
+    // A trailer file that also holds "/bad".
+    const std::string path = scratch.path("resources.bin");
     std::ofstream(path, std::ios::binary)
         << "from a trailer\n# META_INFO_SUFFIX 1\n# size=\"0xe\"\n# file=\"/bad\"\n# META_INFO_SUFFIX END\n";
     ASSERT_EQ(vrio_set_system_property("VR_EMBEDDED_RESOURCES_PATH", path.c_str()), VRIO_S_NOERR);
@@ -84,8 +80,7 @@ struct UrlObjects : ::testing::Test {
     eglobal->persistent.fli_pre_map = nullptr;
     eglobal->persistent.fli_pre_linkage = nullptr;
     take_runtime_down();
-    std::string cmd = "rm -rf '" + dir + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(scratch.remove());
   }
 
   // The URL's bytes through the stream layer, or "<code N>".
@@ -209,7 +204,7 @@ TEST_F(UrlObjects, FileObjectsAndSchemes)
   }
 
   // A file object reads its file; a missing one does not exist.
-  const std::string path = dir + "/data.bin";
+  const std::string path = scratch.path("data.bin");
   std::ofstream(path, std::ios::binary) << "abc";
   url_object *o = create_url_object(("URL:file:" + path).c_str());
   ASSERT_NE(o, nullptr);
@@ -220,7 +215,7 @@ TEST_F(UrlObjects, FileObjectsAndSchemes)
   EXPECT_EQ(url_object_get_errno(o), EIO) << "a short read";
   EXPECT_STREQ(buf, "abc");
   url_object_free(o);
-  o = create_url_object(("URL:file:" + dir + "/none").c_str());
+  o = create_url_object(("URL:file:" + scratch.path("none")).c_str());
   ASSERT_NE(o, nullptr);
   EXPECT_EQ(url_object_exists(o), nullptr);
   EXPECT_LT(url_object_get_errno(o), 0);
