@@ -38,8 +38,10 @@ test-tsan:
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	cd $(BUILD_TSAN) && ctest --output-on-failure -j $(JOBS)
 
+# trelix with its embedded states, run in the scratch folder build/run
+# (through the emulator where the build uses one).
 run: build
-	@echo "trelix: the launcher is not built yet; 'make build' builds the runtime kernel and its tests."
+	cmake --build $(BUILD) --target run_trelix
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_TSAN) $(BUILD).configure.log $(BUILD_SAN).configure.log \

@@ -178,7 +178,7 @@ struct engine_global {
   vr_t_vrio_stream_node_ *stream_user_input_orig;
   vr_t_vrio_stream_node_ *stream_user_output_orig;
   vr_t_vrio_stream_node_ *stream_user_error_orig;
-  void *embedded_resources;
+  void *embedded_resources; /* files scanned for resource trailers (embedded_resources.h) */
   char *cwd_ienc;
 
   /* Start-up's record (startup.cpp): the program's arguments as set by

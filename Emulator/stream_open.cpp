@@ -2,8 +2,9 @@
  * operating-system handles, devices made of foreign callbacks, and the
  * three standard streams at start-up.
  *
- * Opening builds a layer stack of the I/O library (the "async" file layer
- * or a layer over a handle, then for text streams a "char-coder" layer
+ * Opening builds a layer stack of the I/O library (the "async" file layer,
+ * a read-only device over an embedded resource for a URL name
+ * (url_objects.cpp), or a layer over a handle, then for text streams a "char-coder" layer
  * with a read or write coder carrying the end-of-line mode and the
  * byte-order-mark handling) and wraps it with VR_create_vrio_stream; what
  * the coder layer found is recorded in the stream's flags.  Every failure
@@ -29,6 +30,7 @@
 #include "streams.h"
 #include "terms.h"
 #include "unify.h"
+#include "url_objects.h"
 #include "worker.h"
 
 namespace {
@@ -388,17 +390,18 @@ vrio_t_error_code vr_fopen_internal(const char *path, unsigned options, TAGGED e
     }
   }
   if (options & VR_FOPEN_URL) {
-    rc = VRIO_E_NOT_IMPLEMENTED; /* URL objects arrive with the start-up layer */
-    goto done;
-  }
-  if (read && !write) {
-    vrio_t_stat st{};
-    if (vrio_stat(path, &st, VRIO_STAT_MUST_NOT_BE_DIRECTORY) == VRIO_E_FILE_IS_DIRECTORY) {
-      rc = VRIO_E_PERMISSION_ERROR;
+    const vrio_t_property args[] = {arg_string("pathname", path), arg_end()};
+    rc = vrio_open_url(&layer, args, (read ? VRIO_OPEN_FILE_READ : 0) | (write ? VRIO_OPEN_FILE_WRITE : 0));
+    if (rc < 0)
       goto done;
+  } else {
+    if (read && !write) {
+      vrio_t_stat st{};
+      if (vrio_stat(path, &st, VRIO_STAT_MUST_NOT_BE_DIRECTORY) == VRIO_E_FILE_IS_DIRECTORY) {
+        rc = VRIO_E_PERMISSION_ERROR;
+        goto done;
+      }
     }
-  }
-  {
     const vrio_t_property args[] = {arg_string("pathname", path), arg_end()};
     vrio_t_bits open = (read ? VRIO_OPEN_FILE_READ : 0) | (write ? VRIO_OPEN_FILE_WRITE : 0) |
                        (append ? VRIO_OPEN_FILE_APPEND : 0) |

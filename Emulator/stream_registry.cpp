@@ -22,6 +22,7 @@
 #include "atoms.h"
 #include "config.h"
 #include "datadefs.h"
+#include "embedded_resources.h"
 #include "errors.h"
 #include "fli.h"
 #include "initial_atoms.h"
@@ -488,6 +489,9 @@ int deinit_stream(void)
   if (root == nullptr)
     return 1;
   free_idle_hooks();
+  /* The files scanned for resource trailers, with their streams. */
+  free_meta_info_header(static_cast<vr_t_meta_info_header *>(eglobal->embedded_resources));
+  eglobal->embedded_resources = nullptr;
   /* Everything written reaches its device first; then every stream is
      closed, the standard ones and the persistent null stream included. */
   vr_flush_all_output();

@@ -285,6 +285,14 @@ inline int stream_window_get_code(VR_stream *s)
   return in.ptr < in.limit ? *in.ptr++ : -2;
 }
 
+/* The next byte of a binary input stream: the window, else the byte path;
+   -1 at the end, or a negative error code. */
+inline int stream_get_byte(VR_stream *s)
+{
+  vr_t_stream_buf_info_binary &in = s->pub.input_binary;
+  return in.ptr < in.limit ? *in.ptr++ : vr_get_byte_helper(s, 0);
+}
+
 typedef int (*VR_ErrprintfHook)(void *user_data, int flags, const char *format, std::va_list args);
 VR_ErrprintfHook VR_set_errprintf_hook(VR_ErrprintfHook hook, void *user_data);
 

@@ -317,3 +317,26 @@ halt(Code) :- integer(Code), !,
 halt(Code) :-
         raise_exception(error(type_error(integer, Code), context(halt(Code), 1))).
 abort :- raise_exception('$reserved'(3)).
+
+% main/0: the entry that a launcher runs once its application is restored.
+% It runs user:runtime_entry(start) and then halt/0, committing to the
+% first solution.  halt and abort pass every catcher and end the query
+% with their reserved exception, from which the launcher takes the exit
+% status; an exception is reported with the uncaught-exception report and
+% a failure with a warning, and main/0 then fails (status 1).
+main :-
+        catch(main_run(Outcome), Ball, Outcome = exception(Ball)),
+        main_outcome(Outcome).
+
+main_run(Outcome) :-
+        (   user:runtime_entry(start) -> Outcome = true
+        ;   Outcome = failed
+        ).
+
+main_outcome(true) :- halt.
+main_outcome(failed) :-
+        print_message(warning, failed(user:runtime_entry(start))),
+        fail.
+main_outcome(exception(Ball)) :-
+        '$print_uncaught'(Ball),
+        fail.

@@ -59,6 +59,7 @@ msg_lines(error(Formal, Context), [Head|More]) :- !,
 msg_lines(format(F, A), [[F-A]]) :- !.
 msg_lines(unhandled_exception(Ball), [['Unhandled exception: ~q'-[Ball]]]) :- !.
 msg_lines(goal_failed(Where, Goal), [['~w failed: ~q'-[Where, Goal]]]) :- !.
+msg_lines(failed(Goal), [['Goal failed: ~q'-[Goal]]]) :- !.
 msg_lines(Message, [['Unknown message: ~q'-[Message]]]).
 
 msg_formal(instantiation_error, ['Instantiation error'-[]]) :- !.

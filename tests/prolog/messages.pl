@@ -3,26 +3,9 @@
 % statistics/0's report.
 
 :- use_module(library(codesio)).
+:- use_module('modules/stderr_text').
 
 error_of(G, F) :- catch((G, F = none), error(F0, _), F = F0).
-
-% stderr_text(Goal, Text): what Goal writes to user_error, with user_error
-% sent to a code stream meanwhile; variables written _ without numbers.
-stderr_text(G, Text) :-
-        with_output_to_codes(
-            ( current_output(S), S = '$stream'(A),
-              prolog:'$stderror'(Old, A),
-              call_cleanup(G, prolog:'$stderror'(_, Old)) ),
-            Cs),
-        no_var_numbers(Cs, Ds),
-        atom_codes(Text, Ds).
-
-no_var_numbers([], []).
-no_var_numbers([0'_, D|Cs], [0'_|Ds]) :- D >= 0'0, D =< 0'9, !,
-        skip_digits(Cs, Rest), no_var_numbers(Rest, Ds).
-no_var_numbers([C|Cs], [C|Ds]) :- no_var_numbers(Cs, Ds).
-skip_digits([D|Cs], Rest) :- D >= 0'0, D =< 0'9, !, skip_digits(Cs, Rest).
-skip_digits(Cs, Cs).
 
 msg(error(instantiation_error, context(atom_length(_, _), 1)),
     '! Instantiation error\n! in argument 1 of atom_length/2\n! goal: atom_length(_,_)\n').

@@ -28,6 +28,7 @@
 #include "compiler.h"
 #include "predicates.h"
 #include "runtime_fixture.h"
+#include "scratch_dir.h"
 #include "streams.h"
 #include "support.h"
 #include "terms.h"
@@ -37,27 +38,23 @@ namespace {
 
 struct Streams : ::testing::Test {
   worker *w = nullptr;
+  scratch_dir scratch;
   std::string dir;
 
   void SetUp() override
   {
     w = start_runtime_without_library();
     ASSERT_NE(w, nullptr);
-    const char *tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/streams_test_XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    ASSERT_NE(mkdtemp(buf.data()), nullptr);
-    dir = buf.data();
+    ASSERT_TRUE(scratch.make("streams_test"));
+    dir = scratch.dir;
   }
   void TearDown() override
   {
     take_runtime_down();
-    std::string cmd = "rm -rf '" + dir + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(scratch.remove());
   }
 
-  std::string path(const char *name) const { return dir + "/" + name; }
+  std::string path(const char *name) const { return scratch.path(name); }
 
   // A text input stream over the characters of `text`.
   static VR_stream *string_stream(const char *text)

@@ -1,0 +1,3 @@
+% The application fails: a warning and exit status 1.
+runtime_entry(start) :-
+        fail.
