@@ -32,6 +32,7 @@
 #include "operators.h"
 #include "preds.h"
 #include "prolog_flags.h"
+#include "saved_state.h"
 #include "stack_growth.h"
 #include "sorting.h"
 #include "source_positions.h"
@@ -101,6 +102,12 @@ const pred_row pred_table[] = {
 
     /* Native built-ins. */
     NATIVE("$ref_term", prolog_ref_term, 2),
+    NATIVE("$save", prolog_save, 3),
+    NATIVE("$save_doit", prolog_save_doit, 7),
+    NATIVE("$save_increment", prolog_save_increment, 5),
+    NATIVE("$restore", prolog_restore, 2),
+    NATIVE("$restore_increment", prolog_restore_increment, 2),
+    NATIVE("$state_resources", prolog_state_resources, 2),
     NATIVE("$getenv", prolog_getenv, 2),
     NATIVE("$platform_name", prolog_platform_name, 1),
     NATIVE("$atom_mode", prolog_atom_mode, 3),

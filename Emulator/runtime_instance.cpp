@@ -2,6 +2,7 @@
  * runtime_instance.h).
  */
 #include "runtime_instance.h"
+#include "saved_state.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -86,6 +87,7 @@ worker *start_steps(runtime_boot_fn boot, void *cookie)
   vr_reinitialize_hook = reinitialize;
   mm_shrink_stacks_hook = shrink_stacks;
   install_gc_hooks();
+  init_fd_hooks();
   if (init_once_file() != 1 || init_stream() != 1) {
     std::fprintf(stderr, "runtime: the file and stream layers could not be started\n");
     return nullptr;
