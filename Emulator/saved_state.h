@@ -24,6 +24,7 @@
 #define VOSTREL_SAVED_STATE_H
 
 #include <cstdint>
+#include <vector>
 
 #include "code_records.h"
 #include "insn_table.h"
@@ -164,6 +165,10 @@ int restore_init(const char *file, saverest_info **pinfo, std::uint32_t *kind, T
 int restore_common(saverest_info *info, definition **culprit);
 void restore_deinit(saverest_info *info, int abortive);
 int open_bootfile_stream(const char *name, VR_stream **ps);
+/* The multifile filter: the file atoms of the first clause of the dynamic
+   '$save':type(files(Files)), registered (the caller unregisters them);
+   false when there is none. */
+bool multifile_filter_files(worker *w, std::vector<TAGGED> *files);
 /* The description of a mask ("32-bit,BDD,GAUGE,ALL,"), at most 78
    characters, into buf. */
 void describe_arch_mask(std::uint32_t mask, char *buf, std::size_t size);

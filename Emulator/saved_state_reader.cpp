@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -212,39 +213,14 @@ void wipe_module(mod_def *m)
   undefine_all(m, 1);
 }
 
-/* The multifile filter: the file list of '$save':type(files(L)), read on
-   first use. */
+/* The multifile filter of this run, read on first use. */
 const std::vector<TAGGED> *filter_of(saverest_info *info, worker *w)
 {
   reloc_table &t = table_of(info);
-  if (t.filter_known)
-    return t.filter_atoms.empty() ? nullptr : &t.filter_atoms;
-  t.filter_known = true;
-  const TAGGED save_name = init_atom_check("$save", 1);
-  mod_def *m = save_name != 0 ? find_module(save_name, 0) : nullptr;
-  const TAGGED type_name = init_atom_check("type", 1);
-  definition *d = m != nullptr && type_name != 0 ? insert_definition(m, type_name, 1, 0) : nullptr;
-  if (d == nullptr || predtyp(d) != ENTER_INTERPRETED || d->proc.code.intinfo == nullptr)
-    return nullptr;
-  instance *first = active_instance_call(d->proc.code.intinfo->first, 1);
-  if (first == nullptr)
-    return nullptr;
-  TAGGED *mark = w->global_top;
-  get_instance(w, first, 0, 0);
-  TAGGED head = deref(w->global_top[-2]);
-  if (IsStructure(head) && TagToSTR(head)[0] == MakeFunctor(type_name, 1)) {
-    TAGGED files = deref(TagToSTR(head)[1]);
-    if (IsStructure(files) && TagToSTR(files)[0] == MakeFunctor(init_atom_check("files", 0), 1)) {
-      for (TAGGED l = deref(TagToSTR(files)[1]); IsList(l); l = deref(TagToLST(l)[1])) {
-        const TAGGED a = deref(TagToLST(l)[0]);
-        if (IsAtom(a)) {
-          VR_register_atom(a);
-          t.filter_atoms.push_back(a);
-        }
-      }
-    }
+  if (!t.filter_known) {
+    t.filter_known = true;
+    multifile_filter_files(w, &t.filter_atoms);
   }
-  w->global_top = mark;
   return t.filter_atoms.empty() ? nullptr : &t.filter_atoms;
 }
 
@@ -519,6 +495,34 @@ int do_flags(saverest_info *info)
   return 0;
 }
 
+/* The trailer after sr_eof: its size line must name the bytes up to the
+   end of sr_eof, so that a state cut short or spliced from two is not
+   taken for a whole one. */
+int check_trailer(saverest_info *info)
+{
+  const std::int64_t size = info->bytes_done - info->start_offset;
+  char text[64];
+  const char expect_head[] = "\n# META_INFO_SUFFIX 1\n# size=\"0x";
+  const std::size_t head_len = sizeof expect_head - 1;
+  if (read_bytes(info, text, head_len) < 0 || std::memcmp(text, expect_head, head_len) != 0)
+    return fault(info, "the trailer is missing or damaged");
+  std::size_t n = 0;
+  for (;;) {
+    unsigned char c;
+    if (read_bytes(info, &c, 1) < 0 || n == sizeof text - 1)
+      return fault(info, "the trailer is missing or damaged");
+    if (c == '"')
+      break;
+    text[n++] = static_cast<char>(c);
+  }
+  text[n] = '\0';
+  char *end = nullptr;
+  const unsigned long long recorded = std::strtoull(text, &end, 16);
+  if (n == 0 || n > 8 || *end != '\0' || static_cast<std::int64_t>(recorded) != size)
+    return fault(info, "the trailer's size does not match the state");
+  return 0;
+}
+
 int replay(saverest_info *info, worker *w, definition **culprit)
 {
   saverest_record r;
@@ -766,6 +770,8 @@ int replay(saverest_info *info, worker *w, definition **culprit)
         cons_dbref(reinterpret_cast<instance *>(e->value), &at, 0);
       }
       t.pending.clear();
+      if (r.body[1] == 1)
+        return check_trailer(info);
       return 0;
     }
     }
@@ -832,6 +838,39 @@ constexpr int ERR_MULTIFILE_MERGE = 1542; /* permission_error on the predicate *
 } // namespace
 
 /* ---- Interface ---- */
+
+bool multifile_filter_files(worker *w, std::vector<TAGGED> *files)
+{
+  const TAGGED save_name = init_atom_check("$save", 1);
+  mod_def *m = save_name != 0 ? find_module(save_name, 0) : nullptr;
+  const TAGGED type_name = init_atom_check("type", 1);
+  const TAGGED files_name = init_atom_check("files", 1);
+  definition *d = m != nullptr && type_name != 0 ? insert_definition(m, type_name, 1, 0) : nullptr;
+  if (d == nullptr || files_name == 0 || predtyp(d) != ENTER_INTERPRETED || d->proc.code.intinfo == nullptr)
+    return false;
+  instance *first = active_instance_call(d->proc.code.intinfo->first, 1);
+  if (first == nullptr)
+    return false;
+  TAGGED *mark = w->global_top;
+  get_instance(w, first, 0, 0);
+  const TAGGED head = deref(w->global_top[-2]);
+  bool found = false;
+  if (IsStructure(head) && TagToSTR(head)[0] == MakeFunctor(type_name, 1)) {
+    const TAGGED arg = deref(TagToSTR(head)[1]);
+    if (IsStructure(arg) && TagToSTR(arg)[0] == MakeFunctor(files_name, 1)) {
+      found = true;
+      for (TAGGED l = deref(TagToSTR(arg)[1]); IsList(l); l = deref(TagToLST(l)[1])) {
+        const TAGGED a = deref(TagToLST(l)[0]);
+        if (IsAtom(a)) {
+          VR_register_atom(a);
+          files->push_back(a);
+        }
+      }
+    }
+  }
+  w->global_top = mark;
+  return found;
+}
 
 TAGGED restore_rel(void *location, TAGGED value, saverest_info *info, int kind)
 {

@@ -150,12 +150,15 @@ void save_definition(saverest_info *info, definition *d)
     put_record(info, sr_data_filename, address_of(d), d->filename);
 }
 
-bool passes_filter(saverest_info *info, const definition *d, TAGGED file)
+/* The multifile filter of the run in progress (one run at a time). */
+std::vector<TAGGED> *run_filter = nullptr;
+
+bool passes_filter(saverest_info *, const definition *d, TAGGED file)
 {
-  if (info->filter == 0 || info->filter == atom_nil || !(d->proc.properties & PROP_MULTIFILE))
+  if (run_filter == nullptr || run_filter->empty() || !(d->proc.properties & PROP_MULTIFILE))
     return true;
-  for (TAGGED l = info->filter; IsList(l); l = deref(TagToLST(l)[1]))
-    if (deref(TagToLST(l)[0]) == file)
+  for (TAGGED a : *run_filter)
+    if (a == file)
       return true;
   return false;
 }
@@ -169,7 +172,10 @@ void save_instance(saverest_info *info, instance *ins, std::uint32_t tag, std::u
   std::vector<TAGGED> copy(ins->code, ins->code + n);
   if (relocate_instance_words(copy.data(), n, save_rel, info) < 0)
     info->write_error = VRIO_E_INTERNAL_ERROR;
-  put_record(info, tag, b1, b2, b3, 4 * n);
+  if (tag == sr_data_bb)
+    put_record(info, tag, b1, b2, 4 * n);
+  else
+    put_record(info, tag, b1, b2, b3, 4 * n);
   const std::uint32_t prefix[2] = {address_of(ins), static_cast<std::uint32_t>(ins->bdd_count)};
   put_bytes(info, prefix, sizeof prefix);
   put_bytes(info, copy.data(), 4 * static_cast<std::size_t>(n));
@@ -411,7 +417,6 @@ int save_doit(worker *w, TAGGED file, TAGGED kind_word, TAGGED modules, TAGGED i
   info->savemask = this_arch_mask(total);
   info->dir_path = directory_part(target);
   info->dir_path_len = info->dir_path != nullptr ? std::strlen(info->dir_path) : 0;
-  info->filter = atom_nil;
   info->start_offset = info->bytes_done;
 
   /* Header. */
@@ -428,6 +433,9 @@ int save_doit(worker *w, TAGGED file, TAGGED kind_word, TAGGED modules, TAGGED i
   put_bytes(info, header.data(), header.size());
 
   /* Body. */
+  std::vector<TAGGED> filter;
+  multifile_filter_files(w, &filter);
+  run_filter = &filter;
   mod_def *prolog = eglobal->prolog_module;
   if (kind != 2) {
     if (kind == 1)
@@ -462,6 +470,10 @@ int save_doit(worker *w, TAGGED file, TAGGED kind_word, TAGGED modules, TAGGED i
         save_data_predicate(info, d->defined_in, d, 0);
     }
   }
+
+  run_filter = nullptr;
+  for (TAGGED a : filter)
+    VR_unregister_atom(a);
 
   /* Trailer. */
   put_record(info, sr_eof, 1, 1);
