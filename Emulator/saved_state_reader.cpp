@@ -360,6 +360,11 @@ int do_pred(saverest_info *info, worker *w, const saverest_record &r, definition
     return fault(info, "a record would redefine a built-in predicate", r.body[0], true);
   if (d->module != d->defined_in && d->defined_in != eglobal->prolog_module && d->module == eglobal->prolog_module)
     return fault(info, "a record would redefine a system predicate", r.body[0], true);
+  /* Only a whole-system state carries module prolog's code; a program or
+     a selection brings at most its dynamic predicates. */
+  if (d->defined_in == eglobal->prolog_module && arch_total(info->savemask) != TOTAL_ALL &&
+      (!(props & SR_PROP_DYNAMIC) || !(predtyp(d) == ENTER_INTERPRETED || predtyp(d) == ENTER_UNDEFINED)))
+    return fault(info, "a program state would redefine a system predicate", r.body[0], true);
   const std::vector<TAGGED> *filter = filter_of(info, w);
   bool merge = filter != nullptr && (d->proc.properties & PROP_MULTIFILE) && (props & SR_PROP_MULTIFILE);
   if (!merge) {
@@ -473,7 +478,7 @@ int do_flags(saverest_info *info)
   TAGGED mapped[SR_FLAG_WORDS];
   for (unsigned i = 0; i < SR_FLAG_WORDS; i++) {
     if (i == 4 || i == 6) {
-      if (!IsSmall(words[i]))
+      if (!IsSmall(words[i]) || GetSmall(words[i]) < 0)
         return fault(info, "bad flag value");
       mapped[i] = words[i];
     } else {
