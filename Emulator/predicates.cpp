@@ -473,7 +473,8 @@ void undefine_all(mod_def *m, int clean_spypoints)
   sw_on_key *t = m->preds;
   for (std::uint32_t i = 0; i < sw_slots(t); i++) {
     definition *d = t->tab[i].value.def;
-    if (t->tab[i].key == 0 || d == nullptr || d->module == eglobal->prolog_module || is_native_type(predtyp(d)))
+    if (t->tab[i].key == 0 || d == nullptr || d->module == eglobal->prolog_module ||
+        (is_native_type(predtyp(d)) && d->imported_from == d->defined_in))
       continue;
     if (clean_spypoints)
       d->proc.properties &= ~PROP_SPY;

@@ -210,7 +210,8 @@ void import_predicate(definition *d1, mod_def *mf, definition *d2);
 definition *last_export(definition *d);
 void undefine_predicate(definition *f);
 /* Undefines every predicate of m but the system predicates it shares with
-   prolog and those of a native kind; forgets m's file and export list. */
+   prolog and m's own predicates of a native kind; forgets m's file and
+   export list. */
 void undefine_all(mod_def *m, int clean_spypoints);
 
 /* Dynamic clauses install the disposal of a dynamic predicate's code;

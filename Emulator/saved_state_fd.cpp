@@ -54,39 +54,35 @@ int run_resource_predicate(worker *w, definition *d)
 
 bool vr_fd_ever_loaded(void) { return fd_ever_loaded; }
 
+/* The library's hooks, and the lower layers' hooks that lead to them. */
+static void store_hooks(void *cookie, fd_manager_fn manager, fd_restore_fn restore, fd_save_fn save,
+                 fd_destructor_fn destructor)
+{
+  fd_cookie = cookie;
+  fd_manager = manager;
+  fd_restorer = restore;
+  fd_saver = save;
+  fd_destructor = destructor;
+  const bool on = cookie != nullptr || manager != nullptr || restore != nullptr || save != nullptr ||
+                  destructor != nullptr;
+  call_fd_manager_hook = on ? manager_hook : nullptr;
+  fd_destructor_hook = on ? call_fd_destructor : nullptr;
+}
+
 void init_fd_hooks(void)
 {
   fd_ever_loaded = false;
-  fd_cookie = nullptr;
-  fd_manager = nullptr;
-  fd_restorer = nullptr;
-  fd_saver = nullptr;
-  fd_destructor = nullptr;
-  call_fd_manager_hook = nullptr;
-  fd_destructor_hook = nullptr;
+  store_hooks(nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 int VR_install_fd_hooks(void *cookie, fd_manager_fn manager, fd_restore_fn restore, fd_save_fn save,
                         fd_destructor_fn destructor, int install)
 {
   fd_ever_loaded = true;
-  if (install) {
-    fd_cookie = cookie;
-    fd_manager = manager;
-    fd_restorer = restore;
-    fd_saver = save;
-    fd_destructor = destructor;
-    call_fd_manager_hook = manager_hook;
-    fd_destructor_hook = call_fd_destructor;
-  } else {
-    fd_cookie = nullptr;
-    fd_manager = nullptr;
-    fd_restorer = nullptr;
-    fd_saver = nullptr;
-    fd_destructor = nullptr;
-    call_fd_manager_hook = nullptr;
-    fd_destructor_hook = nullptr;
-  }
+  if (install)
+    store_hooks(cookie, manager, restore, save, destructor);
+  else
+    store_hooks(nullptr, nullptr, nullptr, nullptr, nullptr);
   return 1;
 }
 

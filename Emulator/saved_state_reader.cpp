@@ -54,7 +54,7 @@ namespace {
 
 /* ---- The relocation table ---- */
 
-enum class rk : std::uint8_t { atom, module, pred, pred_was_locked, inst };
+enum class rk : std::uint8_t { atom, module, pred, pred_was_locked, inst, bb_inst };
 struct rentry {
   std::uintptr_t value;
   rk kind;
@@ -69,6 +69,14 @@ struct reloc_table {
   std::vector<pending_ref> pending;
   std::vector<TAGGED> filter_atoms;
   bool filter_known = false;
+  /* What this run defined: a state defines each predicate and each
+     blackboard entry once, and replaces modules before it defines
+     anything.  Holding to that, nothing the run made is freed by a later
+     record of the same run, so no key and no pending reference can name
+     freed memory. */
+  std::unordered_map<const definition *, bool> defined;
+  std::unordered_map<std::uint64_t, bool> bb_defined;
+  bool data_seen = false;
 };
 
 reloc_table &table_of(saverest_info *info) { return *static_cast<reloc_table *>(info->pending); }
@@ -112,6 +120,28 @@ const rentry *find(saverest_info *info, std::uint32_t key)
 }
 
 bool atom_key(std::uint32_t w) { return (w & 7) == 7 && static_cast<std::int32_t>(w) >= 0; }
+
+/* Frees an instance this run made (its key leaves the table, its pending
+   references are dropped). */
+void discard_instance(saverest_info *info, instance *ins, std::uint32_t key)
+{
+  reloc_table &t = table_of(info);
+  if (key != 0)
+    t.map.erase(key);
+  const TAGGED *lo = ins->code, *hi = ins->code + instance_words(ins);
+  std::erase_if(t.pending, [&](const reloc_table::pending_ref &p) { return p.at >= lo && p.at < hi; });
+  free_instance(ins);
+}
+
+/* Marks a predicate as defined by this run; false (a fault) the second time. */
+bool define_once(saverest_info *info, const definition *d, std::uint32_t key)
+{
+  if (!table_of(info).defined.try_emplace(d, true).second) {
+    fault(info, "a predicate defined twice", key, true);
+    return false;
+  }
+  return true;
+}
 
 /* The new word of an atom or functor word (0 after a fault). */
 TAGGED map_atom(saverest_info *info, TAGGED w)
@@ -303,7 +333,7 @@ TAGGED image_key(const TAGGED *code, std::uint32_t n)
 }
 
 /* Reads a stored term of `size` code bytes after its 8-byte prefix. */
-instance *read_instance(saverest_info *info, std::uint32_t size, TAGGED file)
+instance *read_instance(saverest_info *info, std::uint32_t size, TAGGED file, rk kind, std::uint32_t *pkey = nullptr)
 {
   if (size % 4 != 0 || size < 8 || size > (1u << 28))
     return fault(info, "bad instance size"), nullptr;
@@ -325,18 +355,19 @@ instance *read_instance(saverest_info *info, std::uint32_t size, TAGGED file)
     return nullptr;
   }
   ins->bdd_count = static_cast<std::int32_t>(prefix[1]);
-  if (prefix[0] == 0 || !enter(info, prefix[0], reinterpret_cast<std::uintptr_t>(ins), rk::inst)) {
+  if (prefix[0] == 0 || !enter(info, prefix[0], reinterpret_cast<std::uintptr_t>(ins), kind)) {
     fault(info, "bad instance key", prefix[0], true);
     free_instance(ins);
     return nullptr;
   }
   if (relocate_instance(ins, restore_rel, info) < 0) {
     fault(info, "bad stored term");
-    table_of(info).map.erase(prefix[0]);
-    free_instance(ins);
+    discard_instance(info, ins, prefix[0]);
     return nullptr;
   }
   ins->key = image_key(ins->code, n);
+  if (pkey != nullptr)
+    *pkey = prefix[0];
   return ins;
 }
 
@@ -358,6 +389,8 @@ int do_pred(saverest_info *info, worker *w, const saverest_record &r, definition
   const std::uint32_t props = r.body[1], saved_type = r.body[2];
   if (is_native_type(predtyp(d)) || d->defined_in == nullptr)
     return fault(info, "a record would redefine a built-in predicate", r.body[0], true);
+  if (!define_once(info, d, r.body[0]))
+    return info->error;
   if (d->module != d->defined_in && d->defined_in != eglobal->prolog_module && d->module == eglobal->prolog_module)
     return fault(info, "a record would redefine a system predicate", r.body[0], true);
   /* Only a whole-system state carries module prolog's code; a program or
@@ -461,6 +494,10 @@ int do_emul(saverest_info *info, const saverest_record &r, definition **culprit)
     discard();
     return 0;
   }
+  if (!table_of(info).defined.count(d)) {
+    discard();
+    return fault(info, "a clause for a predicate the state did not define", r.body[0], true);
+  }
   std::string why;
   if (!is_compiled_type(predtyp(d)) || !verify_clause(c, d->proc.arity, &why)) {
     discard();
@@ -545,6 +582,8 @@ int replay(saverest_info *info, worker *w, definition **culprit)
       std::snprintf(what, sizeof what, "unknown record type %lu", static_cast<unsigned long>(r.tag));
       return fault(info, what);
     }
+    if (r.tag >= sr_data_module && r.tag != sr_undefine_module && r.tag != sr_eof)
+      table_of(info).data_seen = true;
     switch (static_cast<saverest_tag>(r.tag)) {
     case sr_rel_atom: {
       const std::uint32_t key = r.body[0], size = r.body[1], reloc = r.body[2];
@@ -685,7 +724,10 @@ int replay(saverest_info *info, worker *w, definition **culprit)
         key = map_atom(info, key);
       if (key == 0 || !(IsAtomic(key) && !IsBoxHeader(key)))
         return fault(info, "bad blackboard key");
-      instance *ins = read_instance(info, r.body[2], atom_nil);
+      const std::uint64_t bb_id = (static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(m)) << 32) | key;
+      if (!table_of(info).bb_defined.try_emplace(bb_id, true).second)
+        return fault(info, "a blackboard entry defined twice");
+      instance *ins = read_instance(info, r.body[2], atom_nil, rk::bb_inst);
       if (ins == nullptr)
         return info->error;
       sw_on_key_node *n = dyn_puthash(&m->bb, key);
@@ -715,9 +757,17 @@ int replay(saverest_info *info, worker *w, definition **culprit)
         return info->error;
       if (importer == *culprit)
         break;
-      if (importer == exporter || is_native_type(predtyp(importer)) ||
+      /* The database finds an importer's place in its exporter's chain
+         by the importer's name in the module it names: that must be the
+         exporter, in another module, or undefining the importer would
+         leave it in the chain. */
+      if (importer == exporter || is_native_type(predtyp(importer)) || from == importer->defined_in ||
+          exporter->defined_in != from || exporter->proc.printname != importer->proc.printname ||
+          exporter->proc.arity != importer->proc.arity ||
           importer->defined_in == eglobal->prolog_module || exporter->module == importer->defined_in)
         return fault(info, "bad import record", r.body[0], true);
+      if (!define_once(info, importer, r.body[0]))
+        return info->error;
       import_predicate(exporter, from, importer);
       break;
     }
@@ -728,13 +778,14 @@ int replay(saverest_info *info, worker *w, definition **culprit)
       const TAGGED file = r.body[1] == atom_nil ? atom_nil : map_atom(info, r.body[1]);
       if (file == 0)
         return info->error;
-      if (predtyp(d) != ENTER_INTERPRETED && d != *culprit)
-        return fault(info, "a stored clause for a predicate that is not dynamic", r.body[0], true);
-      instance *ins = read_instance(info, r.body[3], file);
+      if ((predtyp(d) != ENTER_INTERPRETED && d != *culprit) || !table_of(info).defined.count(d))
+        return fault(info, "a stored clause for a predicate the state did not define as dynamic", r.body[0], true);
+      std::uint32_t key = 0;
+      instance *ins = read_instance(info, r.body[3], file, rk::inst, &key);
       if (ins == nullptr)
         return info->error;
       if (d == *culprit)
-        free_instance(ins);
+        discard_instance(info, ins, key);
       else
         insertz(d, ins);
       break;
@@ -762,6 +813,8 @@ int replay(saverest_info *info, worker *w, definition **culprit)
         return info->error;
       if (m == eglobal->prolog_module)
         return fault(info, "a state may not replace module prolog");
+      if (table_of(info).data_seen)
+        return fault(info, "a module replaced after the records that define things");
       wipe_module(m);
       break;
     }

@@ -84,6 +84,15 @@ int system_save(const char *file)
   return res == 1 ? 0 : 1;
 }
 
+int bare_start(void)
+{
+  const auto t0 = std::chrono::steady_clock::now();
+  worker *w = runtime_instance_start(nullptr, nullptr);
+  std::fprintf(stderr, "state_tool: start-up without the library: %.0f ms\n", ms_since(t0));
+  runtime_instance_stop();
+  return w != nullptr ? 0 : 1;
+}
+
 int system_restore(const char *file, const char *program)
 {
   const auto t0 = std::chrono::steady_clock::now();
@@ -332,6 +341,33 @@ int damage(const std::string &dir, const char *program)
           c.name + ": expected an error holding \"" + c.expect + "\", got " +
               (res == 1 ? std::string("success") : res == 0 ? std::string("failure") : ball));
   }
+  // The header's resource lines: read by $state_resources/2, ignored by
+  // the reader.
+  {
+    bytes b = good;
+    replace_text(b, "# META_INFO END\n", "# FR: \"codesio\"\n# FR: \"clpfd\"\n# META_INFO END\n");
+    write_file(work, b);
+    TAGGED *v = w->global_top++;
+    *v = PointerToTerm(v);
+    TAGGED list = *v;
+    check(call_prolog(w, "$state_resources", {mk_atom(work.c_str()), list}, &ball) == 1 &&
+              term_to_text(deref(*v)) == "[codesio,clpfd]",
+          "resource lines: " + term_to_text(deref(*v)));
+    check(call_prolog(w, "$restore", {mk_atom(work.c_str()), mk_atom("restore")}, &ball) == 1,
+          "a state with resource lines restores: " + ball);
+  }
+  // A save whose last step fails (the target is a directory, which the
+  // finished file cannot replace) raises an error and leaves nothing
+  // behind; the directory is as it was.
+  {
+    const std::string target = dir + "/a_directory";
+    std::string cmd = "mkdir -p " + target + " && touch " + target + "/kept";
+    check(std::system(cmd.c_str()) == 0, "making a directory");
+    check(call_prolog(w, "$save", {mk_atom(target.c_str()), MakeSmall_checked(0), mk_atom("save")}, &ball) == -1,
+          "saving over a directory raises an error");
+    cmd = "test -f " + target + "/kept && ! ls " + target + ".tmp* > /dev/null 2>&1";
+    check(std::system(cmd.c_str()) == 0, "a failed save leaves no temporary file and the target as it was");
+  }
   // A missing file is an existence error.
   check(call_prolog(w, "$restore", {mk_atom((dir + "/no_such.sav").c_str()), mk_atom("restore")}, &ball) == -1 &&
             ball.find("existence_error") != std::string::npos,
@@ -352,6 +388,8 @@ int main(int argc, char **argv)
     return system_save(argv[2]);
   if (mode == "system-restore" && argc == 4)
     return system_restore(argv[2], argv[3]);
+  if (mode == "bare-start" && argc == 2)
+    return bare_start();
   if (mode == "damage" && argc == 4)
     return damage(argv[2], argv[3]);
   std::fprintf(stderr, "usage: state_tool system-save FILE | system-restore FILE PROGRAM | damage DIR PROGRAM\n");

@@ -114,6 +114,75 @@ TEST_F(SavedStateWalks, XoffsetChangeRaisesExactlyArgumentRegisterOperands)
   EXPECT_GT(checked, 300);
 }
 
+// The clause as a big-endian saver writes it: every unit swapped, every
+// 32-bit operand swapped as a word, a float's two payload words in the
+// other order.
+void to_big_endian(INSN *code, unsigned n)
+{
+  auto swap_word = [](INSN *p) { set_code_word(p, __builtin_bswap32(code_word(p))); };
+  for (INSN *p = code; p < code + n;) {
+    const int insn = INSN_OF(*p);
+    INSN *pos = p + 1;
+    for (const char *f = fmt_letters[insn_fmt[insn]]; *f != '\0'; f++) {
+      const unsigned width = operand_halfwords(*f, pos);
+      switch (*f) {
+      case 't': case 'f': case 'l': case 'p': case 'P': case 'C': case 'E':
+        swap_word(pos);
+        break;
+      case 'L': {
+        const unsigned words = BoxWords(code_word(pos));
+        if (BoxIsFloat(code_word(pos)) && words == 3) {
+          const std::uint32_t a = code_word(pos + 2), b = code_word(pos + 4);
+          set_code_word(pos + 2, b);
+          set_code_word(pos + 4, a);
+        }
+        for (unsigned i = 0; i < words; i++)
+          swap_word(pos + 2 * i);
+        break;
+      }
+      case 's':
+        pos[0] = static_cast<INSN>((pos[0] >> 8) | (pos[0] << 8));
+        break;
+      default:
+        for (unsigned i = 0; i < width; i++)
+          pos[i] = static_cast<INSN>((pos[i] >> 8) | (pos[i] << 8));
+        break;
+      }
+      pos += width;
+    }
+    *p = static_cast<INSN>((*p >> 8) | (*p << 8));
+    p = pos;
+  }
+}
+
+TEST_F(SavedStateWalks, BigEndianStateReadsAsItsLittleEndianTwin)
+{
+  int checked = 0;
+  for (int insn = 0; insn < INSN_COUNT; insn++) {
+    if (!relocatable_without_keys(insn))
+      continue;
+    clause_buf cl;
+    std::vector<std::pair<char, unsigned>> where;
+    write_operands(cl, insn, where);
+    cl.finish(failcode);
+    const std::vector<INSN> twin(cl.code(), cl.code() + cl.n);
+    to_big_endian(cl.code(), cl.n);
+    saverest_info info{};
+    info.diffendian = 1;
+    ASSERT_EQ(relocate_emul_data(cl.clause(), 0, addr(failcode), restore_rel, THIS_ARCH_MASK | ARCH_BIGENDIAN,
+                                 THIS_ARCH_MASK, &info),
+              0)
+        << insnname[insn];
+    for (unsigned i = 0; i < cl.n; i++) {
+      if (insn_fmt[insn] == fmt_s && i >= 2)
+        break; // a NOP's filler is not interpreted
+      ASSERT_EQ(cl.code()[i], twin[i]) << insnname[insn] << " halfword " << i;
+    }
+    checked++;
+  }
+  EXPECT_GT(checked, 300);
+}
+
 TEST_F(SavedStateWalks, ThreadedZeroStateHasOpcodesTimesFour)
 {
   clause_buf cl;
