@@ -260,39 +260,49 @@ bool image_sound(const TAGGED *code, std::uint32_t n)
 {
   if (n < 2)
     return false;
-  const std::uint32_t bytes = 4 * n;
+  /* Words inside boxed numbers (payload and trailer) are not cells: no
+     pointer may name one. */
+  std::vector<bool> inside(n, false);
   for (std::uint32_t i = 0; i < n; i++) {
     const TAGGED w = code[i];
+    if ((w & 7) == 7 && IsBoxHeader(w)) {
+      const unsigned box = BoxWords(w);
+      if (box < 2 || n - i < box + 1 || code[i + box] != w)
+        return false;
+      for (unsigned k = 1; k <= box; k++)
+        inside[i + k] = true;
+      i += box;
+    }
+  }
+  auto cell = [&](std::uint32_t at) { return at < n && !inside[at]; };
+  for (std::uint32_t i = 0; i < n; i++) {
+    const TAGGED w = code[i];
+    if (inside[i])
+      continue;
+    const std::uint32_t at = (w & ~3u) / 4;
     switch (w & 3) {
     case 0: /* reference: a cell of the image */
-      if ((w & ~3u) >= bytes)
+      if (!cell(at))
         return false;
       break;
-    case 1: { /* structure: a functor or a boxed number inside the image */
-      const std::uint32_t at = (w & ~3u) / 4;
-      if (at >= n)
+    case 1: { /* structure: a functor with its arguments, or a boxed number */
+      if (!cell(at))
         return false;
       const TAGGED f = code[at];
-      if (IsBoxHeader(f)) {
-        if (BoxWords(f) < 2 || n - at < BoxWords(f) + 1)
-          return false;
-      } else if (!((f & 7) == 7 && static_cast<std::int32_t>(f) >= 0 && Arity(f) > 0 && n - at > Arity(f))) {
+      if ((f & 7) == 7 && IsBoxHeader(f))
+        break;
+      if (!((f & 7) == 7 && static_cast<std::int32_t>(f) >= 0 && Arity(f) > 0 && n - at > Arity(f)))
         return false;
-      }
+      for (unsigned k = 1; k <= Arity(f); k++)
+        if (!cell(at + k))
+          return false;
       break;
     }
     case 2: /* list cell */
-      if ((w & ~3u) / 4 + 2 > n)
+      if (!cell(at) || !cell(at + 1))
         return false;
       break;
     default:
-      if (IsBoxHeader(w)) {
-        if (BoxWords(w) < 2 || n - i < BoxWords(w) + 1)
-          return false;
-        i += BoxWords(w);
-      } else if (IsFunctor(w) && !IsAtom(w) && !atom_key(w)) {
-        return false;
-      }
       break;
     }
   }

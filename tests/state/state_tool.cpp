@@ -345,7 +345,13 @@ int damage(const std::string &dir, const char *program)
   // the reader.
   {
     bytes b = good;
-    replace_text(b, "# META_INFO END\n", "# FR: \"codesio\"\n# FR: \"clpfd\"\n# META_INFO END\n");
+    const std::string lines = "# FR: \"codesio\"\n# FR: \"clpfd\"\n";
+    replace_text(b, "# META_INFO END\n", lines + "# META_INFO END\n");
+    // The trailer counts the header too.
+    char old_size[32], new_size[32];
+    std::snprintf(old_size, sizeof old_size, "# size=\"0x%zx\"", rs.back().end);
+    std::snprintf(new_size, sizeof new_size, "# size=\"0x%zx\"", rs.back().end + lines.size());
+    replace_text(b, old_size, new_size);
     write_file(work, b);
     TAGGED *v = w->global_top++;
     *v = PointerToTerm(v);
