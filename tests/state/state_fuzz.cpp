@@ -1,7 +1,7 @@
 // state_fuzz: restores mutated saved states in one process, through the
 // built-ins a program calls ($restore/2, $restore_increment/2).
 //
-//   state_fuzz DIR PROGRAM [SECONDS [SEED]]
+//   state_fuzz DIR PROGRAM [SECONDS [SEED [ROUNDS]]]
 //
 // The corpus is written at the start: states of PROGRAM (a program, a
 // selection of one module, an empty program).  Each round takes a corpus
@@ -65,12 +65,13 @@ bool whole_system_header(const bytes &b)
 int main(int argc, char **argv)
 {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: state_fuzz DIR PROGRAM [SECONDS [SEED]]\n");
+    std::fprintf(stderr, "usage: state_fuzz DIR PROGRAM [SECONDS [SEED [ROUNDS]]]\n");
     return 2;
   }
   const std::string dir = argv[1];
   const double seconds = argc > 3 ? std::atof(argv[3]) : 30.0;
   const unsigned seed = argc > 4 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 20261211u;
+  const long max_rounds = argc > 5 ? std::strtol(argv[5], nullptr, 10) : -1;
   std::vector<std::string> errors;
   worker *w = runtime_instance_start(runtime_library_boot, &errors);
   if (w == nullptr)
@@ -106,7 +107,8 @@ int main(int argc, char **argv)
                                        0x2D85A, 0x2DC5A};
   const auto t0 = std::chrono::steady_clock::now();
   long rounds = 0, successes = 0, errors_raised = 0, skipped = 0, faults = 0;
-  while (std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() < seconds) {
+  while (std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() < seconds &&
+         (max_rounds < 0 || rounds < max_rounds)) {
     const corpus_entry &c = corpus[pick(corpus.size())];
     bytes b = c.data;
     const std::size_t start = records_start(b);
