@@ -397,7 +397,7 @@ int do_pred(saverest_info *info, worker *w, const saverest_record &r, definition
   if (d == nullptr)
     return info->error;
   const std::uint32_t props = r.body[1], saved_type = r.body[2];
-  if (is_native_type(predtyp(d)) || d->defined_in == nullptr)
+  if (is_native_type(predtyp(d)) || d->defined_in == nullptr || d->metainfo == call_n_metainfo)
     return fault(info, "a record would redefine a built-in predicate", r.body[0], true);
   if (!define_once(info, d, r.body[0]))
     return info->error;
@@ -1135,8 +1135,8 @@ int restore_run(worker *w, bool increment)
     sw_on_key *p = prolog->preds;
     for (std::uint32_t i = sw_slots(p); i-- > 0;) {
       definition *d = p->tab[i].key != 0 ? p->tab[i].value.def : nullptr;
-      if (d == nullptr || d->defined_in != prolog)
-        continue;
+      if (d == nullptr || d->defined_in != prolog || d->metainfo == call_n_metainfo)
+        continue; /* call/N is the runtime's own, made on demand */
       const std::uint32_t props = d->proc.properties;
       if (((props & PROP_DYNAMIC) && !(props & PROP_VOLATYLE)) ||
           (kind == TOTAL_ALL && is_compiled_type(predtyp(d)))) {

@@ -273,6 +273,9 @@ void save_data_module(saverest_info *info, mod_def *m, int depth)
     if (t->tab[i].key != 0 && t->tab[i].value.def != nullptr)
       defs.push_back(t->tab[i].value.def);
   for (definition *d : defs) {
+    /* call/N is made on demand by every runtime, never saved. */
+    if (d->metainfo == call_n_metainfo)
+      continue;
     bool write;
     if (m == prolog)
       write = depth == 3 || ((d->proc.properties & PROP_DYNAMIC) && !(d->proc.properties & PROP_VOLATYLE)) ||
