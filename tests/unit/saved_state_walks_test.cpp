@@ -81,9 +81,11 @@ bool relocatable_without_keys(int insn)
   return true;
 }
 
-TEST_F(SavedStateWalks, XoffsetChangeRaisesExactlyArgumentRegisterOperands)
+// Calls check(insn, clause, where) with a one-instruction clause of every
+// instruction that needs no relocation key; returns how many there were.
+template <typename F> int for_each_keyless_sample(F &&check)
 {
-  int checked = 0;
+  int count = 0;
   for (int insn = 0; insn < INSN_COUNT; insn++) {
     if (!relocatable_without_keys(insn))
       continue;
@@ -91,6 +93,15 @@ TEST_F(SavedStateWalks, XoffsetChangeRaisesExactlyArgumentRegisterOperands)
     std::vector<std::pair<char, unsigned>> where;
     write_operands(cl, insn, where);
     cl.finish(failcode);
+    check(insn, cl, where);
+    count++;
+  }
+  return count;
+}
+
+TEST_F(SavedStateWalks, XoffsetChangeRaisesExactlyArgumentRegisterOperands)
+{
+  const int checked = for_each_keyless_sample([](int insn, clause_buf &cl, const std::vector<std::pair<char, unsigned>> &where) {
     std::vector<INSN> before(cl.code(), cl.code() + cl.n);
     // A state written by an engine whose X0 is word 44 of its worker.
     ASSERT_EQ(relocate_emul_data(cl.clause(), 0, addr(failcode), restore_rel, mask_with_xoffset(44),
@@ -109,8 +120,7 @@ TEST_F(SavedStateWalks, XoffsetChangeRaisesExactlyArgumentRegisterOperands)
     }
     for (unsigned i = 0; i < cl.n; i++)
       EXPECT_EQ(cl.code()[i], expected[i]) << insnname[insn] << " halfword " << i;
-    checked++;
-  }
+  });
   EXPECT_GT(checked, 300);
 }
 
@@ -157,14 +167,7 @@ void to_big_endian(INSN *code, unsigned n)
 
 TEST_F(SavedStateWalks, BigEndianStateReadsAsItsLittleEndianTwin)
 {
-  int checked = 0;
-  for (int insn = 0; insn < INSN_COUNT; insn++) {
-    if (!relocatable_without_keys(insn))
-      continue;
-    clause_buf cl;
-    std::vector<std::pair<char, unsigned>> where;
-    write_operands(cl, insn, where);
-    cl.finish(failcode);
+  const int checked = for_each_keyless_sample([](int insn, clause_buf &cl, const std::vector<std::pair<char, unsigned>> &) {
     const std::vector<INSN> twin(cl.code(), cl.code() + cl.n);
     to_big_endian(cl.code(), cl.n);
     saverest_info info{};
@@ -178,8 +181,7 @@ TEST_F(SavedStateWalks, BigEndianStateReadsAsItsLittleEndianTwin)
         break; // a NOP's filler is not interpreted
       ASSERT_EQ(cl.code()[i], twin[i]) << insnname[insn] << " halfword " << i;
     }
-    checked++;
-  }
+  });
   EXPECT_GT(checked, 300);
 }
 
