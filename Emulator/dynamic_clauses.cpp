@@ -844,9 +844,12 @@ instance *decode_dbref(TAGGED ref)
   ref = deref(ref);
   if (!IsStructure(ref) || *TagToSTR(ref) != functor_Dref || eglobal->dbref_table == nullptr)
     return nullptr;
-  const TAGGED a = deref(TagToSTR(ref)[1]);
-  const TAGGED s = deref(TagToSTR(ref)[2]);
-  if (!IsSmall(a) || !IsSmall(s))
+  return dbref_instance(deref(TagToSTR(ref)[1]), deref(TagToSTR(ref)[2]));
+}
+
+instance *dbref_instance(TAGGED a, TAGGED s)
+{
+  if (!IsSmall(a) || !IsSmall(s) || eglobal->dbref_table == nullptr)
     return nullptr;
   sw_on_key_node *n = incore_gethash(eglobal->dbref_table, a);
   if (n->key != a || n->value.word != s)

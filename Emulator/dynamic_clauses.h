@@ -130,6 +130,8 @@ TAGGED cons_dbref(instance *i, TAGGED **top, int fresh);
 /* The clause a reference names while its stamp is current (erased but not
    yet freed included); null otherwise. */
 instance *decode_dbref(TAGGED ref);
+/* The same from the reference's two argument words. */
+instance *dbref_instance(TAGGED address_word, TAGGED stamp);
 
 /* ---- Set-of roots ---- */
 

@@ -24,6 +24,7 @@
 #include "numstack.h"
 #include "predicates.h"
 #include "prolog_flags.h"
+#include "saved_state.h"
 #include "stack_growth.h"
 #include "streams.h"
 #include "support.h"
@@ -70,7 +71,7 @@ vr_api_fn support_dyn_puthash() { return untyped(&dyn_puthash); }
 vr_api_fn support_new_switch_on_key() { return untyped(&new_switch_on_key); }
 vr_api_fn support_dispose_switch_on_key() { return untyped(&dispose_switch_on_key); }
 vr_api_fn support_parse_definition() { return untyped(&parse_definition); }
-vr_api_fn support_VR_install_fd_hooks() { return nullptr; }
+vr_api_fn support_VR_install_fd_hooks() { return untyped(&VR_install_fd_hooks); }
 vr_api_fn support_reinitialize() { return untyped(&reinitialize); }
 vr_api_fn support_intoRelocationChain() { return untyped(&intoRelocationChain); }
 vr_api_fn support_update_exports() { return untyped(&update_exports); }

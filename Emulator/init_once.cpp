@@ -34,6 +34,7 @@
 #include "pred_table.h"
 #include "preds.h"
 #include "prolog_flags.h"
+#include "saved_state.h"
 #include "source_positions.h"
 #include "streams.h"
 #include "wam.h"
@@ -41,6 +42,8 @@
 
 int init_once(void)
 {
+  /* The finite-domain library's hooks are the loaded library's to set. */
+  init_fd_hooks();
   eglobal->open_resources = nullptr;
   if (init_atoms_once() != 1)
     return 0;

@@ -39,6 +39,7 @@
 #include "preds.h"
 #include "process_builtins.h"
 #include "prolog_flags.h"
+#include "saved_state.h"
 #include "stack_growth.h"
 #include "sorting.h"
 #include "source_positions.h"
@@ -67,6 +68,12 @@ const pred_row pred_table[] = {
     {"$user_event", run_event, 0, ENTER_C, &preds.user_event, "prolog"},
     NATIVE("$ref_term", prolog_ref_term, 2),
     NATIVE("$stream_from_codes", prolog_stream_from_codes, 3),
+    NATIVE("$save", prolog_save, 3),
+    NATIVE("$save_doit", prolog_save_doit, 7),
+    NATIVE("$restore", prolog_restore, 2),
+    NATIVE("$save_increment", prolog_save_increment, 5),
+    NATIVE("$restore_increment", prolog_restore_increment, 2),
+    NATIVE("$state_resources", prolog_state_resources, 2),
     NATIVE("$atom_mode", prolog_atom_mode, 3),
     NATIVE("$replace_suffix", prolog_replace_suffix, 4),
     NATIVE("$getenv", prolog_getenv, 2),

@@ -30,6 +30,7 @@
 #include "memman.h"
 #include "modules.h"
 #include "preds.h"
+#include "saved_state.h"
 #include "stack_walk.h"
 #include "sw_on_key.h"
 #include "terms.h"
@@ -70,12 +71,6 @@ definition *alloc_definition(void)
   return static_cast<definition *>(checkalloc(sizeof(definition), mm_code(MM_BIN_DEFINITION)));
 }
 
-/* Enters d in m's table under its own key. */
-void enter_definition(mod_def *m, definition *d)
-{
-  dyn_puthash(&m->preds, pred_key(d->proc.printname, d->proc.arity))->value.def = d;
-}
-
 /* call/N: one clause that fits every first argument (ix 31, no key), so
    the predicate stays non-indexed. */
 void install_call_n(definition *def, emul_info *clause)
@@ -100,6 +95,12 @@ void agc_reclaim(worker *w) { reclaim_dead_predicates(w); }
 void agc_mark_predicates(worker *w);
 
 } // namespace
+
+/* Enters d in m's table under its own key. */
+void enter_definition(mod_def *m, definition *d)
+{
+  dyn_puthash(&m->preds, pred_key(d->proc.printname, d->proc.arity))->value.def = d;
+}
 
 /* ---- Records ---- */
 
@@ -472,7 +473,8 @@ void undefine_all(mod_def *m, int clean_spypoints)
   sw_on_key *t = m->preds;
   for (std::uint32_t i = 0; i < sw_slots(t); i++) {
     definition *d = t->tab[i].value.def;
-    if (t->tab[i].key == 0 || d == nullptr || d->module == eglobal->prolog_module)
+    if (t->tab[i].key == 0 || d == nullptr || d->module == eglobal->prolog_module ||
+        (is_native_type(predtyp(d)) && d->imported_from == d->defined_in))
       continue;
     if (clean_spypoints)
       d->proc.properties &= ~PROP_SPY;
@@ -755,40 +757,31 @@ inline void mark_word(TAGGED t)
     agc_atom(t);
 }
 
+/* The walks' visiting callback: atoms are marked, and undefined
+   predicates that code calls are flagged, since they must survive. */
+TAGGED agc_visit(void *, TAGGED value, saverest_info *, int kind)
+{
+  if (kind == RELOC_ATOM) {
+    mark_word(value);
+  } else {
+    auto *d = reinterpret_cast<definition *>(value);
+    if (d != nullptr && predtyp(d) == ENTER_UNDEFINED)
+      d->proc.properties |= PROP_MARKED;
+  }
+  return value;
+}
+
 void mark_instance_atoms(const instance *ins)
 {
   mark_word(ins->extra);
   mark_word(ins->key);
-  agc_mark_heap_words(ins->code, ins->code + instance_words(ins));
+  relocate_instance_words(const_cast<TAGGED *>(ins->code), instance_words(ins), agc_visit, nullptr);
 }
 
-/* Marks the atoms of a compiled clause's operands and flags the undefined
-   predicates it calls, which therefore must survive. */
 void mark_clause_code(emul_info *clause)
 {
   mark_word(clause->filename);
-  INSN *p = clause->emulcode;
-  INSN *end = reinterpret_cast<INSN *>(reinterpret_cast<char *>(clause) + emul_objsize(clause));
-  while (p < end) {
-    if (*p == EMBEDDED_CHOICE_UNIT) {
-      p = skip_choice_block(p);
-      continue;
-    }
-    /* Anything that is not an opcode ends the instructions (data laid out
-       after the code, or padding). */
-    if ((*p & 7) != 0 || INSN_OF(*p) >= INSN_COUNT)
-      break;
-    for_each_operand(p, [](char letter, INSN *at) {
-      if (letter == 't' || letter == 'f') {
-        mark_word(code_word(at));
-      } else if (letter == 'E') {
-        auto *d = reinterpret_cast<definition *>(code_word(at));
-        if (d != nullptr && predtyp(d) == ENTER_UNDEFINED)
-          d->proc.properties |= PROP_MARKED;
-      }
-    });
-    p += insn_length(p);
-  }
+  scan_code(clause, agc_visit);
 }
 
 void mark_incore(incore_info *info)

@@ -131,6 +131,15 @@ inline void set_predtyp(procedure *p, unsigned type)
 }
 /* Kinds 0-3 hold an incore_info. */
 inline bool is_compiled_type(unsigned type) { return type <= ENTER_PROFILEDCODE_INDEXED; }
+/* Kinds whose code is native (a C function, an emulator built-in, a
+   structure accessor): only the built-in table and the attribute
+   declarations make them, and nothing that loads Prolog code undefines
+   them. */
+inline bool is_native_type(unsigned type)
+{
+  return type == ENTER_C || (type >= BUILTIN_APPLY && type <= BUILTIN_DELETE_ATTRIBUTES) ||
+         (type >= STRUCTS_GET_FUNCTOR && type <= STRUCTS_PUT_FLOAT_32);
+}
 
 /* A dead predicate's code, kept until reclamation finds nothing running
    in it.  module, printname and filename are [] for code of a type above
@@ -160,6 +169,8 @@ static_assert(sizeof(gcdef_mem) == 12);
 void init_procedure(procedure *p, TAGGED name, int arity);
 procedure *new_procedure(TAGGED name, int arity);
 definition *new_definition(TAGGED name, int arity, mod_def *m);
+/* Enters d in m's predicate table (growing it as due). */
+void enter_definition(mod_def *m, definition *d);
 /* insertp: 0 look up only; 1 create in m when missing; 2 also give m its
    own copy of a system predicate found in prolog. */
 definition *insert_definition(mod_def *m, TAGGED name, int arity, int insertp);
@@ -198,6 +209,9 @@ void redefine_predicate(definition *f, int type);
 void import_predicate(definition *d1, mod_def *mf, definition *d2);
 definition *last_export(definition *d);
 void undefine_predicate(definition *f);
+/* Undefines every predicate of m but the system predicates it shares with
+   prolog and m's own predicates of a native kind; forgets m's file and
+   export list. */
 void undefine_all(mod_def *m, int clean_spypoints);
 
 /* Dynamic clauses install the disposal of a dynamic predicate's code;

@@ -29,6 +29,9 @@ error_formal(3, Sub, Message, _, representation_error(What)) :- !,
 error_formal(4, Sub, _, Culprit, existence_error(Kind, Culprit)) :- !,
         existence_kind(Sub, Kind).
 error_formal(5, _, Message, _, system_error(Message)) :- !.
+% A restored multifile predicate whose clauses cannot join those in
+% memory (their kinds differ); the message names it as Module:Name/Arity.
+error_formal(6, 6, Message, _, permission_error(restore, multifile_procedure, Message)) :- !.
 error_formal(6, _, Message, Culprit, permission_error(Action, Type, Culprit)) :- !,
         permission_parts(Message, Action, Type).
 error_formal(7, Sub, Message, _, evaluation_error(What)) :- !,

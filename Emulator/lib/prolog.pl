@@ -50,7 +50,10 @@
         predicate_property/2, garbage_collect/0, garbage_collect_atoms/0,
         findall/3, findall/4, bagof/3, setof/3,
         % coroutining and loading
-        freeze/2, frozen/2, dif/2, when/2, prolog_load_context/2
+        freeze/2, frozen/2, dif/2, when/2, prolog_load_context/2,
+        % saved states
+        save_program/1, save_program/2, save_modules/2, save_predicates/2,
+        save_files/2, restore/1
     ]).
 
 :- ensure_loaded(error_terms).
@@ -70,3 +73,4 @@
 :- ensure_loaded(messages).
 :- ensure_loaded(coroutining).
 :- ensure_loaded(expansion).
+:- ensure_loaded(saved_states).

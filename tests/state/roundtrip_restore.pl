@@ -1,0 +1,2 @@
+% Restores the round-trip program's state; its goal prints the answers.
+main :- restore('roundtrip.sav').
