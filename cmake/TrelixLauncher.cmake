@@ -51,11 +51,12 @@ if(TRELIX_PIPELINE)
   trelix_program_settings(state_builder)
 
   set(TRELIX_RUNTIME_STATE ${CMAKE_BINARY_DIR}/states/vrrt.sav)
+  file(GLOB TRELIX_RUNTIME_LIBRARY_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/Emulator/lib/*.pl)
   trelix_command(_trelix_run_builder state_builder runtime ${TRELIX_RUNTIME_STATE})
   add_custom_command(OUTPUT ${TRELIX_RUNTIME_STATE}
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/states
                      COMMAND ${_trelix_run_builder}
-                     DEPENDS state_builder ${CMAKE_SOURCE_DIR}/Emulator/lib/prolog.pl
+                     DEPENDS state_builder ${TRELIX_RUNTIME_LIBRARY_SOURCES}
                      COMMENT "Saving the runtime's state vrrt.sav" VERBATIM)
   add_custom_target(trelix_runtime_state DEPENDS ${TRELIX_RUNTIME_STATE})
 endif()

@@ -15,12 +15,17 @@
 #define TRELIX_APP_LIBRARY_DIR "library"
 #endif
 
+void runtime_add_app_library_dir(void)
+{
+  const char *app = std::getenv("TRELIX_APP_LIBRARY_DIR");
+  consult_add_library_dir(app != nullptr && *app != '\0' ? app : TRELIX_APP_LIBRARY_DIR);
+}
+
 int runtime_load_library(worker *w, std::vector<std::string> *errors)
 {
   /* library(Name) in a program's use_module names the application's
      libraries. */
-  const char *app = std::getenv("TRELIX_APP_LIBRARY_DIR");
-  consult_add_library_dir(app != nullptr && *app != '\0' ? app : TRELIX_APP_LIBRARY_DIR);
+  runtime_add_app_library_dir();
   const char *dir = std::getenv("TRELIX_LIBRARY_DIR");
   std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : TRELIX_LIBRARY_DIR) + "/prolog.pl";
   std::vector<std::string> found;
@@ -30,9 +35,4 @@ int runtime_load_library(worker *w, std::vector<std::string> *errors)
   if (errors != nullptr)
     errors->insert(errors->end(), found.begin(), found.end());
   return found.empty() ? 1 : 0;
-}
-
-int runtime_library_boot(worker *w, void *errors)
-{
-  return runtime_load_library(w, static_cast<std::vector<std::string> *>(errors));
 }

@@ -1,23 +1,26 @@
 /* runtime_boot.cpp: starting and stopping a runtime with its library (see
  * runtime_boot.h).
  *
- * The library's compilation runs under an abort point of its own, as
- * vr_glue_initialize's steps do: a fatal fault while loading (a full atom
- * table, exhausted memory) fails the start with its message instead of
- * ending the process.
+ * The runtime's library comes from its saved state, vrrt.sav: the
+ * embedded resource when the program links one in, else the file the
+ * build wrote (TRELIX_RUNTIME_STATE_FILE; the environment variable
+ * TRELIX_RUNTIME_STATE names another).  Nothing is compiled at start-up.
  */
 #include "runtime_boot.h"
 
-#include <csetjmp>
 #include <cstdio>
-#include <string>
-#include <vector>
+#include <cstdlib>
 
 #include "compiler.h"
 #include "errors.h"
 #include "fli.h"
 #include "library.h"
+#include "startup.h"
 #include "worker.h"
+
+#ifndef TRELIX_RUNTIME_STATE_FILE
+#define TRELIX_RUNTIME_STATE_FILE "vrrt.sav"
+#endif
 
 int runtime_start(int argc, char **argv)
 {
@@ -29,26 +32,20 @@ int runtime_start(int argc, char **argv)
   if (VR_prolog_initialized)
     return 1;
   consult_reset();
-  static std::vector<std::string> errors;
-  errors.clear();
-  std::jmp_buf env;
-  if (setjmp(env) != 0) {
-    std::fprintf(stderr, "runtime: start-up failed: %s\n", vr_get_abort_err_ienc());
+  /* library(Name) in a program's use_module names the application's
+     libraries. */
+  runtime_add_app_library_dir();
+  /* The runtime's own code is its saved state, never compiled here: the
+     embedded resource when the program carries one, else the state the
+     build wrote (TRELIX_RUNTIME_STATE names another). */
+  const char *state = std::getenv("TRELIX_RUNTIME_STATE");
+  if (state == nullptr || *state == '\0')
+    state = TRELIX_RUNTIME_STATE_FILE;
+  if (vr_qload_or_restore(state, 0) != 1) {
+    std::fprintf(stderr, "runtime: the runtime's state %s could not be restored\n", state);
     runtime_stop();
     return 0;
   }
-  vr_set_abort_env(&env);
-  const int ok = runtime_load_library(self, &errors);
-  vr_set_abort_env(nullptr);
-  if (ok != 1) {
-    for (const std::string &e : errors)
-      std::fprintf(stderr, "library: %s\n", e.c_str());
-    std::fprintf(stderr, "runtime: the runtime's own code could not be loaded\n");
-    runtime_stop();
-    return 0;
-  }
-  errors.clear();
-  boot_state_loaded();
   return 1;
 }
 
