@@ -13,6 +13,7 @@
 #include "code_records.h"
 #include "code_walkers.h"
 #include "initial_atoms.h"
+#include "canned_code_fixture.h"
 #include "insn_table.h"
 #include "memman.h"
 #include "preds.h"
@@ -21,22 +22,9 @@
 
 namespace {
 
-std::uint32_t addr(const void *p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
 
 
-struct CodeWalkers : ::testing::Test {
-  void SetUp() override
-  {
-    ASSERT_EQ(memman_init(), 0);
-    std::memset(&preds, 0, sizeof preds);
-    ASSERT_EQ(init_wamsup(), 1);
-  }
-  void TearDown() override
-  {
-    deinit_wamsup();
-    memman_deinit();
-  }
-};
+using CodeWalkers = CannedCodeTest;
 
 // Writes one instruction with sensible operands for every letter of its
 // format and records where each operand starts; returns the halfwords

@@ -12,6 +12,7 @@
 
 #include "code_buf.h"
 #include "code_records.h"
+#include "canned_code_fixture.h"
 #include "insn_table.h"
 #include "memman.h"
 #include "preds.h"
@@ -20,21 +21,8 @@
 
 namespace {
 
-std::uint32_t addr(const void *p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
 
-struct SavedStateWalks : ::testing::Test {
-  void SetUp() override
-  {
-    ASSERT_EQ(memman_init(), 0);
-    std::memset(&preds, 0, sizeof preds);
-    ASSERT_EQ(init_wamsup(), 1);
-  }
-  void TearDown() override
-  {
-    deinit_wamsup();
-    memman_deinit();
-  }
-};
+using SavedStateWalks = CannedCodeTest;
 
 constexpr std::uint32_t mask_with_xoffset(std::uint32_t x)
 {

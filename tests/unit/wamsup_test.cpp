@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "code_records.h"
+#include "canned_code_fixture.h"
 #include "insn_table.h"
 #include "memman.h"
 #include "preds.h"
@@ -15,23 +16,8 @@
 
 namespace {
 
-std::uint32_t addr(const void *p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
 
-struct Wamsup : ::testing::Test {
-  void SetUp() override
-  {
-    ASSERT_EQ(memman_init(), 0);
-    std::memset(&preds, 0, sizeof preds);
-    ASSERT_EQ(init_wamsup(), 1);
-  }
-  void TearDown() override
-  {
-    deinit_wamsup();
-    std::memset(&preds, 0, sizeof preds);
-    def_call_n_install = nullptr;
-    memman_deinit();
-  }
-};
+using Wamsup = CannedCodeTest;
 
 TEST_F(Wamsup, CannedBlockHasItsFixedIndices)
 {
