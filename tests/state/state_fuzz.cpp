@@ -14,7 +14,11 @@
 // success the atom and heap collectors walk the restored program.
 // Mutants whose header asks for a whole-system restore are not run (that
 // would replace the runtime library the harness raises its errors with);
-// they are counted.
+// they are counted.  With STATE_FUZZ_TRACE set in the environment, each
+// round is printed before its restore and the last 16 mutants are kept in
+// DIR as fuzz_round_N.sav (all of them with STATE_FUZZ_KEEP_ALL set), for
+// finding the round that breaks a run; STATE_FUZZ_REPLAY=F1:F2:... restores
+// those files with $restore in order instead of fuzzing.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +77,7 @@ int main(int argc, char **argv)
   const double seconds = argc > 3 ? std::atof(argv[3]) : 30.0;
   const unsigned seed = argc > 4 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 20261211u;
   const long max_rounds = argc > 5 ? std::strtol(argv[5], nullptr, 10) : -1;
+  const bool trace = std::getenv("STATE_FUZZ_TRACE") != nullptr;
   std::vector<std::string> errors;
   worker *w = (runtime_start(0, nullptr) == 1 ? self : nullptr);
   if (w == nullptr)
@@ -102,6 +107,26 @@ int main(int argc, char **argv)
     corpus.push_back({b, sel, size_line_end(b)});
   }
 
+  if (const char *replay = std::getenv("STATE_FUZZ_REPLAY")) { // by hand: restore these files in order
+    std::string list = replay;
+    for (std::size_t at = 0; at < list.size();) {
+      std::size_t end = list.find(':', at);
+      if (end == std::string::npos)
+        end = list.size();
+      const std::string f = list.substr(at, end - at);
+      at = end + 1;
+      ball.clear();
+      const int res = call_prolog(w, "$restore", {mk_atom(f.c_str()), mk_atom("fuzz")}, &ball);
+      std::printf("%s: %d\n", f.c_str(), res);
+      std::fflush(stdout);
+      if (res == 1) {
+        call_prolog(w, "garbage_collect_atoms", {}, &ball);
+        call_prolog(w, "garbage_collect", {}, &ball);
+      }
+    }
+    runtime_stop();
+    return 0;
+  }
   std::mt19937 rng(seed);
   auto pick = [&](std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(rng() % n); };
   const std::uint32_t interesting[] = {0, 1, 3, 7, 16, 17, 72, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu, 0x10004CF,
@@ -159,8 +184,17 @@ int main(int argc, char **argv)
       continue;
     }
     write_file(mutant, b);
+    const bool increment = c.selection && rng() % 4 != 0;
+    if (trace) { // by hand: the round about to run, and its mutant kept under its number
+      std::printf("round %ld: corpus %td, %s\n", rounds + 1, &c - corpus.data(),
+                  increment ? "$restore_increment" : "$restore");
+      std::fflush(stdout);
+      write_file(dir + "/fuzz_round_" + std::to_string(rounds + 1) + ".sav", b);
+      if (std::getenv("STATE_FUZZ_KEEP_ALL") == nullptr)
+        std::remove((dir + "/fuzz_round_" + std::to_string(rounds - 15) + ".sav").c_str());
+    }
     ball.clear();
-    const int res = call_prolog(w, c.selection && rng() % 4 != 0 ? "$restore_increment" : "$restore",
+    const int res = call_prolog(w, increment ? "$restore_increment" : "$restore",
                                 {mk_atom(mutant.c_str()), mk_atom("fuzz")}, &ball);
     rounds++;
     if (res == 1) {
