@@ -70,7 +70,6 @@ int run_main(worker *w, const char *program)
 int system_save(const char *file)
 {
   const auto t0 = std::chrono::steady_clock::now();
-  std::vector<std::string> errors;
   worker *w = (runtime_start(0, nullptr) == 1 ? self : nullptr);
   if (w == nullptr)
     return 1;
