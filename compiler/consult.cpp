@@ -106,6 +106,7 @@ struct load_context {
   std::vector<definition *> redefined;
   std::vector<std::pair<VR_globref, mod_def *>> init_goals;
   std::ptrdiff_t heap_floor = 0; /* heap words kept for initialization goals */
+  std::vector<std::string> including = {}; /* files whose include/1 is being read */
   bool first_term = true;
   bool declared_module = false;
   long line = 0;
@@ -121,6 +122,7 @@ struct load_context {
 };
 
 int load_text(load_context &cx, const char *text, std::size_t length);
+void read_terms(load_context &cx, const char *text, std::size_t length);
 
 /* The loads in progress, the innermost last (prolog_load_context/2). */
 std::vector<load_context *> active_loads;
@@ -243,6 +245,42 @@ void load_directive(load_context &cx, TAGGED spec, TAGGED imports, bool reload_n
   }
   if (!import_from(cx, module_name, imports))
     cx.error("cannot import " + term_to_text(imports) + " from " + path);
+}
+
+/* include/1: the terms of another file read in place of the directive,
+   into the module and load of the including file.  Relative names and the
+   files it includes in turn are found from its own directory; a file that
+   includes itself, directly or not, is refused. */
+void include_file(load_context &cx, TAGGED spec)
+{
+  std::string path = resolve(cx, spec);
+  if (path.empty()) {
+    cx.error("source file not found: " + term_to_text(spec));
+    return;
+  }
+  bool cycle = path == cx.file;
+  for (const std::string &open : cx.including)
+    cycle = cycle || open == path;
+  if (cycle) {
+    cx.error("file includes itself: " + path);
+    return;
+  }
+  std::string text;
+  if (!read_file(path, &text)) {
+    cx.error("cannot read " + path);
+    return;
+  }
+  const std::string file = cx.file;
+  const TAGGED file_atom = cx.file_atom;
+  const long line = cx.line;
+  cx.including.push_back(file);
+  cx.file = path;
+  cx.file_atom = init_atom_check(path.c_str(), 0);
+  read_terms(cx, text.data(), text.size());
+  cx.file = file;
+  cx.file_atom = file_atom;
+  cx.line = line;
+  cx.including.pop_back();
 }
 
 /* ---- Directives ---- */
@@ -397,6 +435,8 @@ void directive(load_context &cx, TAGGED d)
   } else if (is(d, "use_module", 3)) {
     /* use_module(Module, File, Imports): the module named is File's. */
     load_directive(cx, arg(d, 2), arg(d, 3), true);
+  } else if (is(d, "include", 1)) {
+    include_file(cx, arg(d, 1));
   } else if (is(d, "ensure_loaded", 1)) {
     load_directive(cx, arg(d, 1), 0, true);
   } else if (is(d, "op", 3)) {
@@ -712,9 +752,10 @@ void load_term(load_context &cx, TAGGED t)
   }
 }
 
-int load_text(load_context &cx, const char *text, std::size_t length)
+/* Reads and loads every term of text in cx (the loop of a file and of
+   each file it includes). */
+void read_terms(load_context &cx, const char *text, std::size_t length)
 {
-  active_loads.push_back(&cx);
   worker *w = cx.w;
   text_source src;
   text_source_init(&src, text, length);
@@ -789,6 +830,13 @@ int load_text(load_context &cx, const char *text, std::size_t length)
     cx.first_term = false;
     give_back(); /* the term is in the code now */
   }
+}
+
+int load_text(load_context &cx, const char *text, std::size_t length)
+{
+  active_loads.push_back(&cx);
+  worker *w = cx.w;
+  read_terms(cx, text, length);
   for (auto &[goal, m] : cx.init_goals) {
     std::string message;
     TAGGED g = goal->term;
@@ -837,10 +885,15 @@ int prolog_load_context(worker *w)
   TAGGED value;
   if (key == init_atom_check("module", 0)) {
     value = cx.module->name;
-  } else if (key == init_atom_check("file", 0) || key == init_atom_check("source", 0)) {
+  } else if (key == init_atom_check("file", 0)) {
     if (cx.file.empty())
       return 0;
     value = cx.file_atom;
+  } else if (key == init_atom_check("source", 0)) {
+    /* The file being loaded, not the one it includes. */
+    if (cx.file.empty())
+      return 0;
+    value = cx.including.empty() ? cx.file_atom : init_atom_check(cx.including.front().c_str(), 0);
   } else if (key == init_atom_check("directory", 0)) {
     if (cx.file.empty())
       return 0;

@@ -1,7 +1,7 @@
 % Directives while loading: op/3 (the new operators in clause heads, bodies
 % and tests), multifile predicates added to by another file, discontiguous
 % clauses, initialization goals that run after the whole file is loaded,
-% and ensure_loaded of a file without a module (loaded once).
+% ensure_loaded of a file without a module (loaded once), and include/1.
 
 :- initialization(init_check).
 
@@ -28,6 +28,7 @@ p.
 q :- fail.
 
 part(1).
+:- include('modules/included_part').
 other(x).
 part(2).
 other(y).
@@ -56,7 +57,10 @@ test(yfx_operators_are_left_associative) :- X = (1 plus 2 minus 3), X = minus(pl
 test(operator_priorities_combine) :- X = (a ===> 1 plus 2 ^^ 3), X = ===>(a, plus(1, ^^(2, 3))).
 test(operator_as_atom) :- X = (===>), X = '===>'.
 expect(multifile_across_files, X, hook(X), [first, from_plain_facts, last]).
-expect(discontiguous_clauses_in_order, X, part(X), [1, 2, 3]).
+expect(discontiguous_clauses_in_order, X, part(X), [1, included, 2, 3]).
+% include/1 puts the file's clauses where the directive stands; the load
+% context names the included file and, as the source, the including one.
+expect(included_clauses_and_load_context, X, included_context(X), [ok]).
 expect(discontiguous_other, X, other(X), [x, y]).
 expect(non_module_file_into_loader, X, plain(X), [start]).
 test(operator_from_included_file) :- uses_imported_op(X), X = <~>(a, b).

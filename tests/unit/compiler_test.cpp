@@ -336,5 +336,27 @@ TEST_F(CompilerTest, LoadErrorsAreReportedWithTheirLines)
   EXPECT_EQ(errors[3], "line 5: cannot redefine the control construct ,/2");
 }
 
+// include/1 reads another file in place of the directive: its clauses
+// come in order with the including file's, its operators hold on, its
+// errors name its own file and line, nested names are found from its own
+// directory, and a cycle of includes is refused instead of recursing.
+TEST_F(CompilerTest, IncludedFilesLoadInPlace)
+{
+  const std::string dir = std::string(TRELIX_UNIT_FIXTURES);
+  const std::string path = dir + "/include_main.pl";
+  std::vector<std::string> errors;
+  ASSERT_GE(consult_file(w, path.c_str(), module("user"), &errors), 0);
+  const std::vector<std::string> expected = {
+      dir + "/include/part.pl:4: syntax error",
+      dir + "/include/loop_b.pl:2: file includes itself: " + dir + "/include/loop_a.pl",
+  };
+  ASSERT_EQ(errors.size(), expected.size());
+  EXPECT_EQ(errors[0].rfind(expected[0], 0), 0u) << errors[0];
+  EXPECT_EQ(errors[1], expected[1]);
+  EXPECT_EQ(solve("inc(X)"), (S{"inc(main1)", "inc(part)", "inc(nested)", "inc(main2)"}));
+  EXPECT_EQ(solve("main1 <=> nested"), (S{"main1<=>nested"}));
+  EXPECT_EQ(solve("loop(X)"), (S{"loop(b)"}));
+}
+
 } // namespace
 
