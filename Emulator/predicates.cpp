@@ -588,6 +588,23 @@ gcdef_mem *collect_to = nullptr;
 gcdef_proc *collect_proc = nullptr;
 int collect_at = 0;
 
+/* Set while leave_to_gc or reclaim_dead_predicates works on the dead list
+   and its scratch table.  Both allocate, and an allocation may defragment,
+   which reclaims dead predicates: a reclamation nested there would free
+   or move the scratch table under a checkrealloc that is copying it (the
+   outer call then copies from and frees a block already freed, and the
+   block sits on a free list twice) and unlink records the outer call is
+   walking.  The nested call is skipped; the dead code waits for the next
+   reclamation. */
+bool dead_list_busy = false;
+struct dead_list_guard {
+  bool was = dead_list_busy;
+  dead_list_guard() { dead_list_busy = true; }
+  ~dead_list_guard() { dead_list_busy = was; }
+  dead_list_guard(const dead_list_guard &) = delete;
+  dead_list_guard &operator=(const dead_list_guard &) = delete;
+};
+
 void collecting_reaper(void *block, std::size_t size, int)
 {
   collect_to[collect_at++] = gcdef_mem{block, size, collect_proc};
@@ -662,6 +679,7 @@ void walk_control_stack(worker *w, void (*visit)(const void *addr, void *arg), v
 
 void leave_to_gc(int type, definition *f)
 {
+  dead_list_guard guard;
   auto *g = static_cast<gcdef_proc *>(checkalloc(sizeof(gcdef_proc), mm_code(MM_BIN_GCDEF)));
   bool compiled = is_compiled_type(static_cast<unsigned>(type));
   g->tag = static_cast<std::uint32_t>(type);
@@ -695,8 +713,9 @@ void visit_mark(const void *addr, void *arg)
 
 void reclaim_dead_predicates(worker *w)
 {
-  if (eglobal->gcdef_procs == nullptr)
+  if (eglobal->gcdef_procs == nullptr || dead_list_busy)
     return;
+  dead_list_guard guard;
   std::int64_t t0 = vr_usertime_ms();
   int total = 0;
   for (gcdef_proc *g = eglobal->gcdef_procs; g != nullptr; g = g->next)

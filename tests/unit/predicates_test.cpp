@@ -4,12 +4,16 @@
 // addresses that Prolog hands back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "code_records.h"
 #include "database_fixture.h"
 #include "indexing.h"
 #include "live_regs.h"
+#include "memman.h"
 #include "stack_walk.h"
 #include "wamsup.h"
 
@@ -332,6 +336,78 @@ TEST_F(Predicates, MemoryManagerHookReclaimsDeadPredicates)
   mm_reclaim_dead_predicates_hook();
   EXPECT_EQ(dead_count(), 0);
   EXPECT_EQ(eglobal->stats.reclaim_dead_predicates_count, runs + 1);
+}
+
+// Every free block of the manager (lists and carving block) as [start, end).
+std::vector<std::pair<std::uintptr_t, std::uintptr_t>> free_extents()
+{
+  const mm_record &mm = eglobal->mm;
+  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> v;
+  auto add = [&](const free_block *b) {
+    v.emplace_back(reinterpret_cast<std::uintptr_t>(b), reinterpret_cast<std::uintptr_t>(b) + b->size);
+  };
+  for (int c = 0; c < MM_CLASSES; c++)
+    for (const free_block *b = mm.free_arr[c]; b != nullptr && v.size() < 1000000; b = b->next)
+      add(b);
+  if (mm.free_cache != nullptr)
+    add(mm.free_cache);
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Reclaiming dead predicates from inside an allocation (the manager
+// defragments before it asks for more memory, and defragmenting reclaims)
+// must not run nested in the dead-list code that allocated: nested in
+// leave_to_gc's growing of the scratch table, it moved the table under the
+// reallocation, which then freed the old block a second time, so that one
+// block sat twice on a free list and was later handed to two owners.
+TEST_F(Predicates, DefragmentingWhileTheDeadListGrowsKeepsTheFreeListsSound)
+{
+  if (vr_checkalloc_mallocs)
+    GTEST_SKIP() << "blocks come from the system allocator";
+  definition *a = insert_definition(user(), atom("dead_a"), 1, 1);
+  define_compiled(a, atom("a"), a, atom_nil);
+  undefine_predicate(a);
+  ASSERT_EQ(eglobal->gcdef_scratch_size, 4) << "three blocks of dead code, a table of four entries";
+  definition *b = insert_definition(user(), atom("dead_b"), 1, 1);
+  define_compiled(b, atom("b"), b, atom_nil);
+
+  // All free memory is taken but one block for leave_to_gc's record, so
+  // growing the table to eight entries finds no block and, with much freed
+  // recently, defragments first.
+  const std::size_t record_bytes = (sizeof(gcdef_proc) + 7) & ~std::size_t{7};
+  void *record_room = checkalloc(record_bytes, mm_code(MM_BIN_MISC));
+  std::vector<std::pair<void *, std::size_t>> taken;
+  for (mm_record &mm = eglobal->mm;;) {
+    int c = MM_CLASSES - 1;
+    while (c >= 0 && mm.free_arr[c] == nullptr)
+      c--;
+    const std::size_t s = c >= 0 ? mm.free_arr[c]->size : mm.free_cache != nullptr ? 120 : 0;
+    if (s == 0)
+      break;
+    taken.emplace_back(checkalloc(s, mm_code(MM_BIN_MISC)), s);
+  }
+  checkdealloc(record_room, record_bytes, mm_code(MM_BIN_MISC));
+  const std::int64_t defrags = eglobal->stats.defrag_count;
+  eglobal->mm.recently_freed = eglobal->mm.total_in_use + eglobal->mm.total_free;
+
+  undefine_predicate(b);
+  EXPECT_EQ(eglobal->stats.defrag_count, defrags + 1) << "the table's growth should have defragmented";
+  const auto extents = free_extents();
+  for (std::size_t i = 1; i < extents.size(); i++)
+    EXPECT_LE(extents[i - 1].second, extents[i].first)
+        << "free blocks overlap (a block freed twice?) at 0x" << std::hex << extents[i].first;
+  const auto table = reinterpret_cast<std::uintptr_t>(eglobal->gcdef_scratch);
+  for (const auto &[lo, hi] : extents)
+    EXPECT_FALSE(table < hi && lo < table + sizeof(gcdef_mem) * eglobal->gcdef_scratch_size)
+        << "the scratch table lies in a free block";
+  EXPECT_EQ(dead_count(), 2) << "the nested reclamation is left to the next one";
+
+  for (auto &[p, s] : taken)
+    checkdealloc(p, s, mm_code(MM_BIN_MISC));
+  reclaim_dead_predicates(w);
+  EXPECT_EQ(dead_count(), 0);
+  EXPECT_EQ(eglobal->gcdef_scratch, nullptr);
 }
 
 TEST_F(Predicates, LiveRegistersReadTheDefinitionsArity)
