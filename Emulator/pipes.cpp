@@ -13,6 +13,7 @@
 #include <string>
 
 #include "atoms.h"
+#include "control_listener.h"
 #include "memman.h"
 #include "termdefs.h"
 #include "terms.h"
@@ -417,11 +418,20 @@ int prolog_open_tunnel_stream(worker *w)
   if (!IsAtom(name) || !IsSmall(bits) || GetSmall(bits) < 0)
     return 0;
   const unsigned b = static_cast<unsigned>(GetSmall(bits));
-  /* Input tunnels are fed by the listener of the control stream's input
-     ($add_stream_listener/2), which this runtime does not have: none can
-     be opened. */
-  if (b & 0x4)
-    return 0;
+  if (b & 0x4) {
+    /* Fed by the listener of the control stream's input. */
+    VR_stream *control = stream_to_ptr(w->term[0], SM_INPUT | SM_QUIET, 0);
+    VR_stream *s = nullptr;
+    if (control == nullptr || !(control->flags & SF_BINARY) ||
+        vr_open_input_tunnel(control, atom_name(name), &s,
+                             ((b & 0x8) ? 0x8 : 0) | ((b & 0x1) ? 0x2 : 0) | ((b & 0x2) ? 0x1 : 0)) < 0)
+      return 0;
+    if (!cunify(w, w->term[3], stream_address_term(w, s))) {
+      vr_fclose_internal(s, VR_CLOSE_FORCE | VR_CLOSE_STANDARD);
+      return 0;
+    }
+    return 1;
+  }
   VR_stream *control = stream_to_ptr(w->term[0], SM_OUTPUT | SM_QUIET, 0);
   if (control == nullptr || !(control->flags & SF_BINARY))
     return 0;

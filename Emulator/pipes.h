@@ -41,7 +41,9 @@ unsigned char *tunnel_stream_quote(const unsigned char *bytes, std::size_t len, 
 long tunnel_stream_unquote(unsigned char *bytes, std::size_t len);
 long tunnel_stream_unquoted_length(const unsigned char *bytes, std::size_t len);
 
-/* $open_tunnel_stream(+Control, +Name, +Bits, -Stream). */
+/* $open_tunnel_stream(+Control, +Name, +Bits, -Stream): bit 0x4 an
+   input tunnel fed by the control stream's listener (control_listener.h),
+   else an output tunnel. */
 int prolog_open_tunnel_stream(worker *w);
 
 #endif

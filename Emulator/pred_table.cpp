@@ -17,6 +17,7 @@
 #include "clause_counters.h"
 #include "codesio.h"
 #include "compiler.h"
+#include "control_listener.h"
 #include "copy_term.h"
 #include "datadefs.h"
 #include "dynamic_clauses.h"
@@ -334,8 +335,9 @@ const pred_row pred_table[] = {
     NATIVE("$open_buf_stream", prolog_open_buf_stream, 1),
     NATIVE("$stream_to_codes", prolog_stream_to_codes, 3),
 
-    /* Output tunnels over a control stream. */
+    /* Tunnels over a control stream, and the control stream's listener. */
     NATIVE("$open_tunnel_stream", prolog_open_tunnel_stream, 4),
+    NATIVE("$add_stream_listener", prolog_add_stream_listener, 2),
 
     /* Child processes. */
     NATIVE("$process_create", prolog_process_create, 10),

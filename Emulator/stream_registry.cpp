@@ -105,13 +105,21 @@ void free_stream_object(VR_stream *s)
   VR_free(s);
 }
 
+/* A listener may close streams itself, so this runs nested: links whose
+   listener was removed are unlinked and freed only by the outermost run,
+   since a nested run would free the link an outer run stands on. */
+int notify_depth = 0;
+
 void notify_deallocated(VR_stream *s)
 {
-  stream_event_listener_link **pp = &stream_event_listeners;
-  while (*pp != nullptr) {
-    stream_event_listener_link *l = *pp;
+  ++notify_depth;
+  for (stream_event_listener_link *l = stream_event_listeners; l != nullptr; l = l->next)
     if (l->cookie != nullptr)
       l->listener(s, l->cookie, 2);
+  if (--notify_depth != 0)
+    return;
+  stream_event_listener_link **pp = &stream_event_listeners;
+  while (stream_event_listener_link *l = *pp) {
     if (l->cookie == nullptr) {
       *pp = l->next;
       VR_free(l);

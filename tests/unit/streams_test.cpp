@@ -947,4 +947,54 @@ TEST_F(StreamsWithLibrary, LosingADirectionCallsCloseCleanup)
   EXPECT_EQ(got, (std::vector<std::string>{"all", "write"}));
 }
 
+
+// ---- Deallocation listeners that close streams themselves ----
+
+// A listener that closes another stream runs the listeners again, nested;
+// one of them leaving then must not free the link the outer run stands on.
+struct nested_close {
+  VR_stream *to_close = nullptr;
+  VR_stream *leave_on = nullptr;
+  int calls = 0;
+};
+
+void closes_another(VR_stream *, void *cookie, unsigned options)
+{
+  auto *n = static_cast<nested_close *>(cookie);
+  if (options & 2 && n->to_close != nullptr) {
+    VR_stream *s = n->to_close;
+    n->to_close = nullptr;
+    vr_fclose_internal(s, VR_CLOSE_FORCE);
+  }
+}
+
+void leaves_when_told(VR_stream *s, void *cookie, unsigned options)
+{
+  auto *n = static_cast<nested_close *>(cookie);
+  ++n->calls;
+  if ((options & 2) && s == n->leave_on)
+    remove_stream_event_listener(cookie);
+}
+
+TEST_F(Streams, ListenersMayCloseStreamsWhileTheyAreCalled)
+{
+  VR_stream *first = nullptr, *second = nullptr;
+  ASSERT_EQ(VR_stream_from_string("a", &first), 1);
+  ASSERT_EQ(VR_stream_from_string("b", &second), 1);
+  nested_close closer, leaver;
+  closer.to_close = second;
+  leaver.leave_on = second;
+  // The leaver is added last, so it is called first.
+  ASSERT_EQ(add_stream_event_listener(closes_another, &closer), VRIO_S_NOERR);
+  ASSERT_EQ(add_stream_event_listener(leaves_when_told, &leaver), VRIO_S_NOERR);
+  EXPECT_EQ(vr_fclose_internal(first, VR_CLOSE_FORCE), VRIO_S_DEALLOCATED);
+  EXPECT_EQ(leaver.calls, 2) << "told of the first, then (nested) of the second";
+  EXPECT_EQ(find_stream(second), nullptr);
+  VR_stream *third = nullptr;
+  ASSERT_EQ(VR_stream_from_string("c", &third), 1);
+  vr_fclose_internal(third, VR_CLOSE_FORCE);
+  EXPECT_EQ(leaver.calls, 2) << "gone";
+  remove_stream_event_listener(&closer);
+}
+
 } // namespace
