@@ -75,12 +75,40 @@ inline int fd_cunify(VREnv *env, worker *w, TAGGED u, TAGGED v)
 
 /* Makes sure that `words` heap words are free.  A collection may run, so
    the caller holds no heap address across this call except through term
-   references. */
-inline void fd_heap_room(VREnv *env, worker *w, long words)
+   references and the first `live` argument registers, which are kept
+   (and updated) across it. */
+inline void fd_heap_room(VREnv *env, worker *w, long words, int live = 0)
 {
   if (w->heap_warn - w->global_top < words)
     reinterpret_cast<INSN *(*)(worker *, int, int)>(env->dispatch_API_SUPPORT_H->pcall_overflow)(
-        w, static_cast<int>(words), 0);
+        w, static_cast<int>(words), live);
+}
+
+/* Keeps TRAIL_MARGIN words between the trail top and the newest
+   choicepoint (call after pushing trail entries). */
+inline void fd_trail_room(VREnv *env, worker *w)
+{
+  if (reinterpret_cast<TAGGED *>(w->node_) - w->trail_top < TRAIL_MARGIN)
+    reinterpret_cast<void (*)(worker *, int)>(env->dispatch_API_SUPPORT_H->pchoice_overflow)(w, TRAIL_MARGIN);
+}
+
+/* The attribute of module m on the constrained variable var, or 0. */
+inline TAGGED fd_get_attributes(VREnv *env, TAGGED var, mod_def *m)
+{
+  return reinterpret_cast<TAGGED (*)(TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->pget_attributes)(var, m);
+}
+
+inline void fd_put_attributes(VREnv *env, worker *w, TAGGED var, TAGGED attr, mod_def *m)
+{
+  reinterpret_cast<void (*)(worker *, TAGGED, TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->pput_attributes)(
+      w, var, attr, m);
+}
+
+/* True when var is a constrained variable without goals whose only
+   attribute is m's. */
+inline int fd_single_attribute(VREnv *env, TAGGED var, mod_def *m)
+{
+  return reinterpret_cast<int (*)(TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->psingle_attribute)(var, m);
 }
 
 /* `n` consecutive words on the number stack (scratch of one built-in call). */
