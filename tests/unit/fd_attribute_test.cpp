@@ -79,8 +79,9 @@ TEST_F(Attr, ArgAttributeAndTheFiniteFlag)
     EXPECT_EQ(succeeds([&] { prolog_fd_arg_attribute_vrenv_multi_vr(&env, x, r.finite, out); }), r.ok)
         << r.term << " finite " << r.finite;
     EXPECT_EQ(attr_of(x) != 0, r.becomes_dvar) << r.term;
-    if (r.ok)
-      EXPECT_EQ(arg(t(out), 0 + 1), MakeSmall_checked(1)) << r.term;
+    if (r.ok) {
+      EXPECT_EQ(arg(t(out), 1), MakeSmall_checked(1)) << r.term;
+    }
   }
   const VR_term_ref y = dvar_in("[[1|4]]"), out = term("_");
   EXPECT_TRUE(succeeds([&] { prolog_fd_arg_attribute_vrenv_multi_vr(&env, y, 1, out); }));
@@ -102,8 +103,9 @@ TEST_F(Attr, DvarListAndCheckArguments)
     const VR_term_ref l = term(r.list);
     EXPECT_EQ(succeeds([&] { prolog_fd_dvar_list_vrenv_multi_vr(&env, l, r.finite); }), r.ok) << r.list;
     const TAGGED l0 = t(l);
-    if (IsList(l0) && IsVar(deref(TagToLST(l0)[0])))
+    if (IsList(l0) && IsVar(deref(TagToLST(l0)[0]))) {
       EXPECT_NE(attr_of(ref_of(deref(TagToLST(l0)[0]))), 0u) << r.list << ": the first element became a domain variable";
+    }
   }
 
   const VR_term_ref a = term("foo"), out = term("_");

@@ -15,6 +15,7 @@
 #include "fdset_model.h"
 #include "fli.h"
 #include "runtime_fixture.h"
+#include "telling.h"
 #include "unify.h"
 
 struct FdKernel : RuntimeFixture {
