@@ -147,7 +147,7 @@ template <typename F> F support(VREnv *env, vr_api_fn DISPATCH_TABLE_STRUCT_SUPP
 
 } // namespace
 
-const pred_spec pred_table[FD_GLOBAL_ROWS + 1] = {
+const pred_spec clpfd::pred_table[FD_GLOBAL_ROWS + 1] = {
     {"in_set_iff", 3, fn_in_set_iff},
     {"eq_iff", 3, fn_eq_iff},
     {"le_iff", 3, fn_le_iff},
@@ -271,7 +271,7 @@ void fd_initialize_vrenv_multi_vr(VREnv *env)
   fd->dispatch = support<sw_on_key *(*)(int, void *)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pnew_switch_on_key)(
       32, nullptr);
   auto puthash = support<sw_on_key_node *(*)(sw_on_key **, TAGGED)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pdyn_puthash);
-  for (const pred_spec *r = pred_table; r->name != nullptr; r++) {
+  for (const pred_spec *r = clpfd::pred_table; r->name != nullptr; r++) {
     const TAGGED f = make_functor(env, r->name, r->arity);
     api->pVR_register_atom(f);
     puthash(&fd->dispatch, f)->value.any = reinterpret_cast<void *>(r->function);
@@ -284,7 +284,7 @@ void fd_deinitialize_vrenv_multi_vr(VREnv *env)
   fd_state *fd = fd_state_of(env);
   if (fd == nullptr)
     return;
-  for (const pred_spec *r = pred_table; r->name != nullptr; r++)
+  for (const pred_spec *r = clpfd::pred_table; r->name != nullptr; r++)
     api->pVR_unregister_atom(make_functor(env, r->name, r->arity));
   support<void (*)(sw_on_key *)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pdispose_switch_on_key)(fd->dispatch);
   fd->dispatch = nullptr;
