@@ -114,9 +114,10 @@ void call_daemon(VREnv *env, worker *w, TAGGED item)
   block->daemon(env, w, block, attr_ref, deref(arg(item, 1)));
 }
 
-/* Wakes one element of a dom/min/max/minmax list.  front: the fast walk's
-   insertion at the front of queues 0 to 3; dom_list: the list is DomL. */
-void wake_item(VREnv *env, worker *w, TAGGED item, TAGGED filter, bool dom_list, bool front)
+/* Wakes one item: a daemon to the tail of queue 4, an indexical to queue
+   0, a global constraint to queue global_queue.  front: insertion at the
+   front of queues 0 to 3 (the fast and val walks). */
+void wake_item(VREnv *env, worker *w, TAGGED item, TAGGED filter, int global_queue, bool front)
 {
   if (dead(item))
     return;
@@ -134,7 +135,7 @@ void wake_item(VREnv *env, worker *w, TAGGED item, TAGGED filter, bool dom_list,
   case KIND_GLOBAL:
     if (s & FD_STATUS_QUEUED)
       return;
-    fd_enqueue_general(env, w, item, 2 * (dom_list ? 3 : 2) + (front ? 0 : 1));
+    fd_enqueue_general(env, w, item, 2 * global_queue + (front ? 0 : 1));
     return;
   }
 }
@@ -311,14 +312,14 @@ void prolog_fd_global_enqueue_vrenv_multi_vr(VREnv *env, VR_term_ref item)
 
 void fd_enqueue_list(VREnv *env, worker *w, int list_index, TAGGED filter, TAGGED lists_term)
 {
-  const bool dom_list = list_index == FD_LISTS_DOM;
+  const int queue = list_index == FD_LISTS_DOM ? 3 : 2;
   for (TAGGED l = deref(arg(lists_term, list_index)); IsList(l); l = deref(TagToLST(l)[1]))
-    wake_item(env, w, deref(TagToLST(l)[0]), filter, dom_list, true);
+    wake_item(env, w, deref(TagToLST(l)[0]), filter, queue, true);
 }
 
 void fd_enqueue_list_gc(VREnv *env, worker *w, int list_index, TAGGED filter, TAGGED lists_mutable)
 {
-  const bool dom_list = list_index == FD_LISTS_DOM;
+  const int queue = list_index == FD_LISTS_DOM ? 3 : 2;
   TAGGED lists = fd_mutable_value(lists_mutable);
   long removed = 0;
   for (TAGGED l = deref(arg(lists, list_index)); IsList(l); l = deref(TagToLST(l)[1])) {
@@ -326,7 +327,7 @@ void fd_enqueue_list_gc(VREnv *env, worker *w, int list_index, TAGGED filter, TA
     if (dead(item))
       removed++;
     else
-      wake_item(env, w, item, filter, dom_list, false);
+      wake_item(env, w, item, filter, queue, false);
   }
   if (removed == 0)
     return;
@@ -408,21 +409,7 @@ void fd_enqueue_val(VREnv *env, worker *w, TAGGED filter, TAGGED lists_mutable)
         fd_enqueue_general(env, w, ix, 0);
       continue;
     }
-    const unsigned s = status_of(item);
-    switch (kind_of(item)) {
-    case KIND_DAEMON:
-      if ((s & (FD_STATUS_RUNNING | FD_STATUS_RESCHEDULE)) != FD_STATUS_RUNNING)
-        fd_enqueue_general(env, w, item, 2 * DAEMON_QUEUE + 1);
-      break;
-    case KIND_INDEXICAL:
-      if (!(s & FD_STATUS_QUEUED) && deref(arg(item, ITEM_ENT)) != filter)
-        fd_enqueue_general(env, w, item, 0);
-      break;
-    case KIND_GLOBAL:
-      if (!(s & FD_STATUS_QUEUED))
-        fd_enqueue_general(env, w, item, 2);
-      break;
-    }
+    wake_item(env, w, item, filter, 1, true);
   }
 
   /* The reification is decided: its checking indexicals die. */

@@ -237,6 +237,14 @@ struct PropLoop : Prop {
     const long r = prolog_fd_evaluate_indexical_vrenv_multi_vr(&env, g);
     return w->fli_data->excp_flag ? r : -1; // -1: the call failed
   }
+  // lt(A, B) on the variables in a and b.
+  VR_term_ref lt(VR_term_ref a, VR_term_ref b)
+  {
+    const VR_term_ref c = term("lt(_, _)");
+    TagToSTR(t(c))[1] = t(a);
+    TagToSTR(t(c))[2] = t(b);
+    return c;
+  }
   VR_term_ref post(VR_term_ref constraint, const char *susp)
   {
     const VR_term_ref g = term("_");
@@ -250,9 +258,7 @@ struct PropLoop : Prop {
 TEST_F(PropLoop, PostingLinksTheItemAndQueuesItOnQueueOne)
 {
   const VR_term_ref x = dvar_in("[[1|9]]"), y = dvar_in("[[1|9]]");
-  const VR_term_ref c = term("lt(_, _)");
-  TagToSTR(t(c))[1] = t(x);
-  TagToSTR(t(c))[2] = t(y);
+  const VR_term_ref c = lt(x, y);
   const VR_term_ref l = term("[min(_), dom(_), none(_), val(7)]");
   TagToSTR(nth(t(l), 0))[1] = t(x);
   TagToSTR(nth(t(l), 1))[1] = t(y);
@@ -276,9 +282,7 @@ TEST_F(PropLoop, PostingLinksTheItemAndQueuesItOnQueueOne)
 TEST_F(PropLoop, TellingWakesAConstraintThatPrunesAnotherVariableUndoneOnBacktracking)
 {
   const VR_term_ref x = dvar_in("[[1|10]]"), y = dvar_in("[[1|10]]");
-  const VR_term_ref c = term("lt(_, _)");
-  TagToSTR(t(c))[1] = t(x);
-  TagToSTR(t(c))[2] = t(y);
+  const VR_term_ref c = lt(x, y);
   const VR_term_ref l = term("[min(_)]");
   TagToSTR(nth(t(l), 0))[1] = t(x);
   prolog_fd_begin_vrenv_multi_vr(&env);
@@ -309,12 +313,8 @@ TEST_F(PropLoop, TellingWakesAConstraintThatPrunesAnotherVariableUndoneOnBacktra
 TEST_F(PropLoop, AFailureInsidePropagationLeavesNoQueuedWorkBehind)
 {
   const VR_term_ref x = dvar_in("[[1|5]]"), y = dvar_in("[[1|5]]"), z = dvar_in("[[1|9]]");
-  const VR_term_ref c = term("lt(_, _)");
-  TagToSTR(t(c))[1] = t(x);
-  TagToSTR(t(c))[2] = t(y);
-  const VR_term_ref c2 = term("lt(_, _)");
-  TagToSTR(t(c2))[1] = t(y);
-  TagToSTR(t(c2))[2] = t(z);
+  const VR_term_ref c = lt(x, y);
+  const VR_term_ref c2 = lt(y, z);
   const VR_term_ref lx = term("[min(_)]"), ly = term("[min(_)]");
   TagToSTR(nth(t(lx), 0))[1] = t(x);
   TagToSTR(nth(t(ly), 0))[1] = t(y);
