@@ -8,6 +8,12 @@
  */
 #include "dvar.h"
 
+#include <cstdint>
+
+#include "fd_attribute.h"
+#include "initial_atoms.h"
+#include "telling.h"
+
 namespace {
 
 inline std::int32_t ord(TAGGED t) { return fd_order(t); }
@@ -432,4 +438,196 @@ void dvar_pruning_done(VREnv *env, worker *w, Dvar dv)
 {
   if ((dv->flags & DV_CHANGED) && !is_interval(dv))
     dv->set = fd_localize(env, w, dvar_set(env, dv, w));
+}
+
+/* ---- Filling from a variable's attribute ---- */
+
+namespace {
+
+/* The words of a cache filled by dvar_init_ix: the terms themselves sit
+   in the two reference fields. */
+inline TAGGED ix_term(VR_globref r) { return static_cast<TAGGED>(reinterpret_cast<std::uintptr_t>(r)); }
+inline VR_globref ix_ref(TAGGED t) { return reinterpret_cast<VR_globref>(static_cast<std::uintptr_t>(t)); }
+
+void fill_from_attribute(Dvar dv, TAGGED attr)
+{
+  const TAGGED *dom = TagToSTR(fd_attribute_dom(attr));
+  dv->set = deref(dom[FD_DOM_SET]);
+  dv->min = deref(dom[FD_DOM_MIN]);
+  dv->max = deref(dom[FD_DOM_MAX]);
+  dv->cookie = deref(dom[FD_DOM_SIZE]);
+  dv->flags = dv->cookie == MakeSmall_checked(1) ? DV_SYNCED | DV_FIXED : DV_SYNCED;
+  if (fd_is_empty(fd_rest(dv->set)))
+    dv->flags |= DV_INTERVAL;
+}
+
+constexpr int LIVE = 5; /* argument registers 0..4 hold live terms */
+
+/* The current domain of the attribute in register 3. */
+inline const TAGGED *current_dom(worker *w) { return TagToSTR(fd_attribute_dom(w->term[FD_REG_ATTR])); }
+
+/* Prepends x to the Actions accumulator in register 2. */
+void prepend_action(VREnv *env, worker *w, TAGGED x)
+{
+  TAGGED *h = w->global_top;
+  h[0] = x;
+  h[1] = w->term[2];
+  w->global_top = h + 2;
+  w->term[2] = MakeLST(h);
+}
+
+void prepend_fail(VREnv *env, worker *w)
+{
+  fd_heap_room(env, w, 130, LIVE);
+  prepend_action(env, w, MakeAtom(atom_fail_enum));
+}
+
+/* Wakes after a reconciling tell, unless the variable got bound. */
+void told_if_unbound(VREnv *env, worker *w, int why)
+{
+  if (why > 0 && IsVar(deref(w->term[FD_REG_VAR])))
+    fd_told(env, w, why, 0);
+}
+
+} // namespace
+
+void dvar_init(Dvar dv, VR_globref attr_ref, VR_globref var_ref)
+{
+  dv->attr_ref = attr_ref;
+  dv->var_ref = var_ref;
+  fill_from_attribute(dv, deref(attr_ref->term));
+}
+
+void dvar_init_ix(Dvar dv, TAGGED attr, TAGGED var)
+{
+  dv->attr_ref = ix_ref(attr);
+  dv->var_ref = ix_ref(var);
+  fill_from_attribute(dv, deref(attr));
+}
+
+/* ---- Writing back ---- */
+
+void request_tell_value_fast(VREnv *env, worker *w, TAGGED value, TAGGED filter)
+{
+  const int why = fd_tell_value(env, w, value);
+  if (why > 0)
+    fd_told(env, w, why & 7, filter);
+}
+
+void request_tell_interval_fast(VREnv *env, worker *w, TAGGED min, TAGGED max, unsigned flags, TAGGED filter)
+{
+  const TAGGED d = deref(current_dom(w)[FD_DOM_SET]);
+  int why;
+  if (fd_is_empty(fd_rest(d)) || fd_compare_interval(d, min, max) != FD_INTERSECT)
+    why = fd_tell_interval(env, w, min, max, 9 | static_cast<int>(flags & (DV_MIN | DV_MAX)));
+  else
+    why = fd_tell_unsafe(env, w, fd_intersection_interval(env, w, d, min, max));
+  if (why > 0)
+    fd_told(env, w, why & 7, filter);
+}
+
+void dvar_export_do(VREnv *env, worker *w, Dvar dv)
+{
+  fd_state *st = fd_state_of(env);
+  const TAGGED set = (dv->flags & DV_INTERVAL) ? 0 : dvar_set(env, dv, w);
+  dv->flags |= DV_EXPORTED;
+  w->term[FD_REG_ATTR] = deref(dv->attr_ref->term);
+  w->term[FD_REG_VAR] = deref(dv->var_ref->term);
+  const bool fixed = (dv->flags & DV_FIXED) != 0;
+
+  /* Nobody changed the domain since the cache was filled: tell the cache. */
+  if (dv->cookie != atom_sup && !st->debugging && deref(current_dom(w)[FD_DOM_SIZE]) == dv->cookie) {
+    if (fixed)
+      request_tell_value_fast(env, w, dv->min, 0);
+    else if (!(dv->flags & DV_CHANGED) || set == 0)
+      request_tell_interval_fast(env, w, dv->min, dv->max, dv->flags, 0);
+    else {
+      const int why = fd_tell(env, w, set);
+      if (why > 0)
+        fd_told(env, w, why & 7, 0);
+    }
+    return;
+  }
+
+  /* Reconcile with the current domain D, keeping every value another
+     propagator removed meanwhile. */
+  const TAGGED d = deref(current_dom(w)[FD_DOM_SET]);
+  if (fixed) {
+    if (!fd_member(dv->min, d))
+      return prepend_fail(env, w);
+    if (st->debugging) {
+      fd_heap_room(env, w, 133, LIVE);
+      TAGGED *h = w->global_top;
+      h[0] = st->functor_eq;
+      h[1] = deref(w->term[FD_REG_VAR]);
+      h[2] = dv->min;
+      w->global_top = h + 3;
+      return prepend_action(env, w, MakeSTR(h));
+    }
+    if (deref(current_dom(w)[FD_DOM_SIZE]) != MakeSmall_checked(1))
+      told_if_unbound(env, w, fd_tell_value(env, w, dv->min));
+    return;
+  }
+  if (st->debugging) {
+    const TAGGED s = set != 0 ? set : fd_interval(env, w, dv->min, dv->max);
+    const TAGGED hs = fd_globalize(env, w, fd_localize(env, w, s), 133, LIVE);
+    TAGGED *h = w->global_top;
+    h[0] = st->functor_in_set2;
+    h[1] = deref(w->term[FD_REG_VAR]);
+    h[2] = hs;
+    w->global_top = h + 3;
+    return prepend_action(env, w, MakeSTR(h));
+  }
+  const bool d_interval = fd_is_empty(fd_rest(d));
+  if (set != 0) {
+    switch (fd_compare(d, set)) {
+    case FD_DISJOINT:
+      return prepend_fail(env, w);
+    case FD_SUPERSET:
+      return told_if_unbound(env, w, fd_tell(env, w, set));
+    case FD_INTERSECT: {
+      const TAGGED r = d_interval ? fd_intersection_interval(env, w, set, fd_min(d), fd_interval_max(fd_first_interval(d)))
+                                  : fd_intersection(env, w, d, set);
+      return told_if_unbound(env, w, fd_tell(env, w, r));
+    }
+    default:
+      return;
+    }
+  }
+  switch (fd_compare_interval(d, dv->min, dv->max)) {
+  case FD_DISJOINT:
+    return prepend_fail(env, w);
+  case FD_SUPERSET: {
+    const TAGGED dmin = fd_min(d);
+    TAGGED dmax = 0;
+    for (TAGGED s = d; !fd_is_empty(s); s = fd_rest(s))
+      dmax = fd_interval_max(fd_first_interval(s));
+    int why = 1;
+    if (dv->min != dmin)
+      why |= 2;
+    if (dv->max != dmax)
+      why |= 4;
+    return told_if_unbound(env, w, d_interval ? fd_tell_interval(env, w, dv->min, dv->max, why)
+                                              : fd_tell(env, w, fd_intersection_interval(env, w, d, dv->min, dv->max)));
+  }
+  case FD_INTERSECT:
+    return told_if_unbound(env, w, fd_tell(env, w, fd_intersection_interval(env, w, d, dv->min, dv->max)));
+  default:
+    return;
+  }
+}
+
+void dvar_export_ix(VREnv *env, worker *w, Dvar dv, TAGGED filter)
+{
+  const TAGGED set = (dv->flags & (DV_CHANGED | DV_INTERVAL)) == DV_CHANGED ? dvar_set(env, dv, w) : 0;
+  dv->flags |= DV_EXPORTED;
+  w->term[FD_REG_ATTR] = deref(ix_term(dv->attr_ref));
+  w->term[FD_REG_VAR] = deref(ix_term(dv->var_ref));
+  if (dv->flags & DV_FIXED)
+    return request_tell_value_fast(env, w, dv->min, filter);
+  if (set == 0)
+    return request_tell_interval_fast(env, w, dv->min, dv->max, dv->flags, filter);
+  const int why = fd_tell_unsafe(env, w, set);
+  if (why > 0)
+    fd_told(env, w, why & 7, 0);
 }

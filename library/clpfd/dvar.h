@@ -13,9 +13,14 @@
  * nothing changed, else DV_CHANGED or-ed with DV_MIN, DV_MAX, DV_FIXED
  * (which are or-ed into the flags too).
  *
- * Filling a cache from a variable's attribute and writing it back belong
- * to the attribute and propagation layers; this file has what needs
- * neither.  Callers: the propagators.
+ * Filling: dvar_init reads a variable's attribute through global
+ * references (the cache survives collections); dvar_init_ix takes the
+ * attribute and variable terms themselves, for runs that cannot collect
+ * before write-back.  Writing back (dvar_export_do for global constraints,
+ * dvar_export_ix for indexicals and built-ins) loads argument register 3
+ * with the attribute and 4 with the variable and tells the change
+ * (telling.h); the Actions accumulator of a global constraint's run is
+ * argument register 2.  Callers: the propagators.
  */
 #ifndef TRELIX_CLPFD_DVAR_H
 #define TRELIX_CLPFD_DVAR_H
@@ -51,6 +56,8 @@ struct DVITER {
                    interval cache, [] when exhausted */
 };
 
+void dvar_init(Dvar dv, VR_globref attr_ref, VR_globref var_ref);
+void dvar_init_ix(Dvar dv, TAGGED attr, TAGGED var);
 void dvar_init_temp(Dvar dv, TAGGED min, TAGGED max);
 
 bool dvar_contains_value_t(Dvar dv, TAGGED value);
@@ -84,5 +91,11 @@ int dvar_fix_max_safe(VREnv *env, Dvar dv, long ub);
 /* After set pruning: a changed set cache is synchronised and its cells
    moved off the heap. */
 void dvar_pruning_done(VREnv *env, worker *w, Dvar dv);
+
+/* Writing back (see above).  filter: an indexical's Ent not to wake, or 0. */
+void dvar_export_do(VREnv *env, worker *w, Dvar dv);
+void dvar_export_ix(VREnv *env, worker *w, Dvar dv, TAGGED filter);
+void request_tell_value_fast(VREnv *env, worker *w, TAGGED value, TAGGED filter);
+void request_tell_interval_fast(VREnv *env, worker *w, TAGGED min, TAGGED max, unsigned flags, TAGGED filter);
 
 #endif

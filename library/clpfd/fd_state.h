@@ -75,12 +75,40 @@ inline int fd_cunify(VREnv *env, worker *w, TAGGED u, TAGGED v)
 
 /* Makes sure that `words` heap words are free.  A collection may run, so
    the caller holds no heap address across this call except through term
-   references. */
-inline void fd_heap_room(VREnv *env, worker *w, long words)
+   references and the first `live` argument registers, which are kept
+   (and updated) across it. */
+inline void fd_heap_room(VREnv *env, worker *w, long words, int live = 0)
 {
   if (w->heap_warn - w->global_top < words)
     reinterpret_cast<INSN *(*)(worker *, int, int)>(env->dispatch_API_SUPPORT_H->pcall_overflow)(
-        w, static_cast<int>(words), 0);
+        w, static_cast<int>(words), live);
+}
+
+/* Keeps TRAIL_MARGIN words between the trail top and the newest
+   choicepoint (call after pushing trail entries). */
+inline void fd_trail_room(VREnv *env, worker *w)
+{
+  if (reinterpret_cast<TAGGED *>(w->node_) - w->trail_top < TRAIL_MARGIN)
+    reinterpret_cast<void (*)(worker *, int)>(env->dispatch_API_SUPPORT_H->pchoice_overflow)(w, TRAIL_MARGIN);
+}
+
+/* The attribute of module m on the constrained variable var, or 0. */
+inline TAGGED fd_get_attributes(VREnv *env, TAGGED var, mod_def *m)
+{
+  return reinterpret_cast<TAGGED (*)(TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->pget_attributes)(var, m);
+}
+
+inline void fd_put_attributes(VREnv *env, worker *w, TAGGED var, TAGGED attr, mod_def *m)
+{
+  reinterpret_cast<void (*)(worker *, TAGGED, TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->pput_attributes)(
+      w, var, attr, m);
+}
+
+/* True when var is a constrained variable without goals whose only
+   attribute is m's. */
+inline int fd_single_attribute(VREnv *env, TAGGED var, mod_def *m)
+{
+  return reinterpret_cast<int (*)(TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->psingle_attribute)(var, m);
 }
 
 /* `n` consecutive words on the number stack (scratch of one built-in call). */
@@ -91,6 +119,76 @@ inline TAGGED *fd_numstack_words(VREnv *env, worker *w, int n)
     p = fd_numstack_overflow(env, w);
   w->numstack_top = p + n;
   return p;
+}
+
+
+/* ---- Engine services of the propagation layer and the library's start-up ---- */
+
+inline void *fd_checkalloc(VREnv *env, std::size_t size, int gc)
+{
+  return reinterpret_cast<void *(*)(std::size_t, int)>(env->dispatch_API_SUPPORT_H->pvr_checkalloc)(size, gc);
+}
+
+inline void *fd_checkrealloc(VREnv *env, void *block, std::size_t old_size, std::size_t new_size, int gc)
+{
+  return reinterpret_cast<void *(*)(void *, std::size_t, std::size_t, int)>(
+      env->dispatch_API_SUPPORT_H->pvr_checkrealloc)(block, old_size, new_size, gc);
+}
+
+inline void fd_checkdealloc(VREnv *env, void *block, std::size_t size, int gc)
+{
+  reinterpret_cast<void (*)(void *, std::size_t, int)>(env->dispatch_API_SUPPORT_H->pvr_checkdealloc)(block, size,
+                                                                                                         gc);
+}
+
+/* The collector's services for roots the library keeps outside the heap. */
+inline void fd_mark_term(VREnv *env, TAGGED t)
+{
+  reinterpret_cast<void (*)(TAGGED)>(env->dispatch_API_SUPPORT_H->pmarkTerm)(t);
+}
+
+inline void fd_into_relocation_chain(VREnv *env, worker *w, TAGGED *target, TAGGED *source)
+{
+  reinterpret_cast<void (*)(worker *, TAGGED *, TAGGED *)>(env->dispatch_API_SUPPORT_H->pintoRelocationChain)(
+      w, target, source);
+}
+
+/* Removes m's attribute from var (live argument registers kept); the
+   variable as it is afterwards. */
+inline TAGGED fd_delete_attributes(VREnv *env, worker *w, TAGGED var, mod_def *m, int live)
+{
+  return reinterpret_cast<TAGGED (*)(worker *, TAGGED, mod_def *, int)>(
+      env->dispatch_API_SUPPORT_H->pdelete_attributes)(w, var, m, live);
+}
+
+/* True when the constrained variable has no goals and no attribute of a
+   module other than m. */
+inline int fd_pure_attributes(VREnv *env, TAGGED var, mod_def *m)
+{
+  return reinterpret_cast<int (*)(TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->ppure_attributes)(var, m);
+}
+
+inline mod_def *fd_find_module(VREnv *env, TAGGED name, int insert)
+{
+  return reinterpret_cast<mod_def *(*)(TAGGED, int)>(env->dispatch_API_SUPPORT_H->pfind_module)(name, insert);
+}
+
+/* Pushes one trail entry, keeping the trail margin. */
+inline void fd_trail_push(VREnv *env, worker *w, TAGGED entry)
+{
+  *w->trail_top++ = entry;
+  fd_trail_room(env, w);
+}
+
+/* Binds the unbound plain variable var to value, trailing the binding
+   when the cell is older than the newest choicepoint. */
+inline void fd_bind(VREnv *env, worker *w, TAGGED var, TAGGED value)
+{
+  TAGGED *cell = TagToRef(var);
+  *cell = value;
+  const bool older = cell >= w->global_top ? cell < w->local_uncond : cell < w->global_uncond;
+  if (older)
+    fd_trail_push(env, w, var);
 }
 
 #endif

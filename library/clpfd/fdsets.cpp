@@ -711,12 +711,12 @@ TAGGED fd_localize(VREnv *env, worker *w, TAGGED d)
   return head;
 }
 
-TAGGED fd_globalize(VREnv *env, worker *w, TAGGED d, long pad)
+TAGGED fd_globalize(VREnv *env, worker *w, TAGGED d, long pad, int live)
 {
   long n = 0;
   for (TAGGED s = d; !fd_is_empty(s); s = fd_rest(s))
     n++;
-  fd_heap_room(env, w, 4 * n + pad + 128);
+  fd_heap_room(env, w, 4 * n + pad + 128, live);
   TAGGED head = fd_empty_set, *slot = &head;
   for (; !fd_is_empty(d); d = fd_rest(d)) {
     const TAGGED iv = fd_first_interval(d);

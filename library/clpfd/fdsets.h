@@ -130,8 +130,9 @@ TAGGED fd_union_sort(TAGGED list);
 TAGGED fd_localize(VREnv *env, worker *w, TAGGED d);
 /* A copy of d (no heap cells) on the heap, after making room for it plus
    pad words; sets the state's fd_overflow on an interval [sup|_] or
-   [_|inf].  May collect: d must not share heap cells (fd_localize). */
-TAGGED fd_globalize(VREnv *env, worker *w, TAGGED d, long pad);
+   [_|inf].  May collect (keeping the first `live` argument registers): d
+   must not share heap cells (fd_localize). */
+TAGGED fd_globalize(VREnv *env, worker *w, TAGGED d, long pad, int live = 0);
 
 /* ---- Checking sets that come from Prolog ---- */
 
