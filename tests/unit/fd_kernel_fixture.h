@@ -94,6 +94,18 @@ struct FdKernel : RuntimeFixture {
     EXPECT_TRUE(succeeds([&] { prolog_fd_in_set_vrenv_multi_vr(&env, v, s, 0); })) << set;
     return v;
   }
+  // The same for a variable that also carries another module's attribute,
+  // so that it stays unbound when its domain becomes one value.
+  VR_term_ref pinned_dvar_in(const char *set)
+  {
+    mod_def *other = find_module(atom("fdk_other"), 1);
+    EXPECT_EQ(save_attribute_info(other), 1);
+    const VR_term_ref v = term("_");
+    put_attributes(w, t(v), atom("pin"), other);
+    const VR_term_ref s = term(set);
+    EXPECT_TRUE(succeeds([&] { prolog_fd_in_set_vrenv_multi_vr(&env, v, s, 0); })) << set;
+    return v;
+  }
   // "Set Min Max Size" of the variable's domain.
   std::string dom_text(VR_term_ref r)
   {
