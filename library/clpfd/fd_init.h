@@ -31,7 +31,10 @@ struct pred_spec {
 
 constexpr int FD_GLOBAL_ROWS = 36;
 constexpr int FD_FOREIGN_ROWS = 75;
+/* The engine has a pred_table of its own: this one lives in namespace clpfd. */
+namespace clpfd {
 extern const pred_spec pred_table[FD_GLOBAL_ROWS + 1];
+}
 extern VR_GlueFun clpfd_funcs[FD_FOREIGN_ROWS + 1];
 extern const char *clpfd_prednames[FD_FOREIGN_ROWS + 1];
 extern const int clpfd_arities[FD_FOREIGN_ROWS + 1];

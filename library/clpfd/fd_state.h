@@ -121,4 +121,74 @@ inline TAGGED *fd_numstack_words(VREnv *env, worker *w, int n)
   return p;
 }
 
+
+/* ---- Engine services of the propagation layer and the library's start-up ---- */
+
+inline void *fd_checkalloc(VREnv *env, std::size_t size, int gc)
+{
+  return reinterpret_cast<void *(*)(std::size_t, int)>(env->dispatch_API_SUPPORT_H->pvr_checkalloc)(size, gc);
+}
+
+inline void *fd_checkrealloc(VREnv *env, void *block, std::size_t old_size, std::size_t new_size, int gc)
+{
+  return reinterpret_cast<void *(*)(void *, std::size_t, std::size_t, int)>(
+      env->dispatch_API_SUPPORT_H->pvr_checkrealloc)(block, old_size, new_size, gc);
+}
+
+inline void fd_checkdealloc(VREnv *env, void *block, std::size_t size, int gc)
+{
+  reinterpret_cast<void (*)(void *, std::size_t, int)>(env->dispatch_API_SUPPORT_H->pvr_checkdealloc)(block, size,
+                                                                                                         gc);
+}
+
+/* The collector's services for roots the library keeps outside the heap. */
+inline void fd_mark_term(VREnv *env, TAGGED t)
+{
+  reinterpret_cast<void (*)(TAGGED)>(env->dispatch_API_SUPPORT_H->pmarkTerm)(t);
+}
+
+inline void fd_into_relocation_chain(VREnv *env, worker *w, TAGGED *target, TAGGED *source)
+{
+  reinterpret_cast<void (*)(worker *, TAGGED *, TAGGED *)>(env->dispatch_API_SUPPORT_H->pintoRelocationChain)(
+      w, target, source);
+}
+
+/* Removes m's attribute from var (live argument registers kept); the
+   variable as it is afterwards. */
+inline TAGGED fd_delete_attributes(VREnv *env, worker *w, TAGGED var, mod_def *m, int live)
+{
+  return reinterpret_cast<TAGGED (*)(worker *, TAGGED, mod_def *, int)>(
+      env->dispatch_API_SUPPORT_H->pdelete_attributes)(w, var, m, live);
+}
+
+/* True when the constrained variable has no goals and no attribute of a
+   module other than m. */
+inline int fd_pure_attributes(VREnv *env, TAGGED var, mod_def *m)
+{
+  return reinterpret_cast<int (*)(TAGGED, mod_def *)>(env->dispatch_API_SUPPORT_H->ppure_attributes)(var, m);
+}
+
+inline mod_def *fd_find_module(VREnv *env, TAGGED name, int insert)
+{
+  return reinterpret_cast<mod_def *(*)(TAGGED, int)>(env->dispatch_API_SUPPORT_H->pfind_module)(name, insert);
+}
+
+/* Pushes one trail entry, keeping the trail margin. */
+inline void fd_trail_push(VREnv *env, worker *w, TAGGED entry)
+{
+  *w->trail_top++ = entry;
+  fd_trail_room(env, w);
+}
+
+/* Binds the unbound plain variable var to value, trailing the binding
+   when the cell is older than the newest choicepoint. */
+inline void fd_bind(VREnv *env, worker *w, TAGGED var, TAGGED value)
+{
+  TAGGED *cell = TagToRef(var);
+  *cell = value;
+  const bool older = cell >= w->global_top ? cell < w->local_uncond : cell < w->global_uncond;
+  if (older)
+    fd_trail_push(env, w, var);
+}
+
 #endif
