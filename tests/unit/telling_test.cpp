@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "dvar.h"
+#include "propagation.h"
 #include "fd_kernel_fixture.h"
 
 namespace {
@@ -51,7 +52,7 @@ TEST_F(Tell, ChangeBitsOfEachTell)
       why = fd_tell(&env, w, t(set));
     EXPECT_EQ(why, r.why) << r.domain << " kind " << r.kind << " " << r.a << " " << r.set;
     EXPECT_EQ(dom_text(v), r.after) << r.domain << " kind " << r.kind << " " << r.a << " " << r.set;
-    EXPECT_EQ(st.fd_overflow, 0);
+    EXPECT_EQ(st().fd_overflow, 0);
   }
 }
 
@@ -60,15 +61,15 @@ TEST_F(Tell, OverflowingTellsLeaveTheDomain)
   const VR_term_ref v = dvar_in("[[1|9]]");
   load_tell_registers(v);
   EXPECT_EQ(fd_tell_interval(&env, w, atom_sup, atom_sup, 1), 0);
-  EXPECT_EQ(st.fd_overflow, 1);
-  st.fd_overflow = 0;
+  EXPECT_EQ(st().fd_overflow, 1);
+  st().fd_overflow = 0;
   EXPECT_EQ(fd_tell_value(&env, w, atom("a")), 0);
-  EXPECT_EQ(st.fd_overflow, 1);
-  st.fd_overflow = 0;
+  EXPECT_EQ(st().fd_overflow, 1);
+  st().fd_overflow = 0;
   const VR_term_ref bad = term("[[1|2],[sup|sup]]");
   load_tell_registers(v);
   EXPECT_EQ(fd_tell(&env, w, t(bad)), 0);
-  EXPECT_EQ(st.fd_overflow, 1);
+  EXPECT_EQ(st().fd_overflow, 1);
   EXPECT_EQ(dom_text(v), "[[1|9]] 1 9 9");
 }
 
@@ -159,7 +160,7 @@ TEST_F(Tell, InSetAndInIntervalRestrict)
     const VR_term_ref v = dvar_in(r.domain);
     const std::string s = r.set;
     const auto dots = s.find("..");
-    const unsigned long failures = st.failures;
+    const unsigned long failures = st().failures;
     bool ok;
     if (dots == std::string::npos) {
       const VR_term_ref set = term(r.set);
@@ -169,7 +170,7 @@ TEST_F(Tell, InSetAndInIntervalRestrict)
       ok = succeeds([&] { prolog_fd_in_interval_vrenv_multi_vr(&env, v, lo, hi, 0); });
     }
     EXPECT_EQ(ok, r.ok) << r.domain << " " << r.set;
-    EXPECT_EQ(st.failures - failures, r.ok ? 0u : 1u) << "each failure counts";
+    EXPECT_EQ(st().failures - failures, r.ok ? 0u : 1u) << "each failure counts";
     EXPECT_EQ(dom_text(v), r.after) << r.domain << " " << r.set;
   }
   const VR_term_ref three = term("3"), set = term("[[1|5]]");
@@ -198,15 +199,22 @@ TEST_F(Tell, FixedVariableIsBoundAtOnceWhenItCarriesNothingElse)
   const VR_term_ref plain = dvar_in("[[1|3]]");
   const VR_term_ref shared = dvar_in("[[1|3]]");
   put_attributes(w, t(shared), atom("mine"), other);
-  st.prunings = 0;
+  st().prunings = 0;
+  EXPECT_TRUE(succeeds([&] { prolog_fd_begin_vrenv_multi_vr(&env); }));
   for (VR_term_ref v : {plain, shared}) {
     load_tell_registers(v);
-    fd_told(&env, w, fd_tell_value(&env, w, S(2)), 0);
+    EXPECT_TRUE(succeeds([&] { fd_told(&env, w, fd_tell_value(&env, w, S(2)), 0); }));
   }
   EXPECT_EQ(t(plain), S(2));
   EXPECT_TRUE(IsVar(t(shared)));
   EXPECT_EQ(dom_text(shared), "[[2|2]] 2 2 1");
-  EXPECT_EQ(st.prunings, 2u);
+  EXPECT_EQ(st().prunings, 2u);
+  const prop_queue &q5 = st().current_propagator->queue[5];
+  ASSERT_EQ(q5.last - q5.first, 1) << "one pair in queue 5";
+  const TAGGED pair = deref(q5.items[q5.first].term);
+  EXPECT_EQ(*TagToSTR(pair), functor("-", 2));
+  EXPECT_EQ(arg(pair, 1), t(shared));
+  EXPECT_EQ(arg(pair, 2), S(2));
 }
 
 // Binding a fixed variable while another binding's wake-up is pending:
@@ -280,7 +288,7 @@ struct Export : FdKernel {
       const TAGGED e = deref(TagToLST(l)[0]);
       if (IsAtom(e))
         s += "fail;";
-      else if (*TagToSTR(e) == st.functor_eq)
+      else if (*TagToSTR(e) == st().functor_eq)
         s += "=" + fdset_model::bound_text(arg(e, 2)) + ";";
       else
         s += "in_set " + fdset_model::text(arg(e, 2)) + ";";
@@ -350,7 +358,7 @@ TEST_F(Export, WriteBackFastAndReconciling)
 
 TEST_F(Export, DebuggingModeRequestsInsteadOfPruning)
 {
-  st.debugging = 1;
+  st().debugging = 1;
   struct row {
     int prune;
     long lo, hi;
