@@ -8,8 +8,6 @@ int fd_check_overflow(VREnv *env, TAGGED goal)
   fd_state *st = fd_state_of(env);
   if (!st->fd_overflow)
     return 1;
-  /* Acted on now: the flag must not make a later, unrelated call fail. */
-  st->fd_overflow = 0;
   DISPATCH_TABLE_STRUCT_VOSTREL_H *api = env->dispatch_API_VOSTREL_H;
   if (st->overflowing && st->overflow_action1 != nullptr) {
     worker *w = fd_current_worker(env);

@@ -12,8 +12,8 @@
 
 #include "fd_state.h"
 
-/* 1 when fd_overflow is clear.  Otherwise clears it, arranges the failure
-   (or the exception) of the current foreign call and returns 0. */
+/* 1 when fd_overflow is clear.  Otherwise arranges the failure (or the
+   exception) of the current foreign call and returns 0. */
 int fd_check_overflow(VREnv *env, TAGGED goal);
 
 #endif

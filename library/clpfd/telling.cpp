@@ -54,6 +54,23 @@ TAGGED interval_size(TAGGED lo, TAGGED hi)
   return n < (std::int64_t{1} << 28) ? MakeSmall_checked(static_cast<VR_INTEGER>(n)) : atom_sup;
 }
 
+/* Stores the one-interval domain lo..hi into the mutable dm as a new
+   7-word block: the set's cell, whose interval is the new dom/4's own Min
+   and Max, then dom/4.  The heap room is the caller's. */
+void replace_interval_dom(VREnv *env, worker *w, TAGGED dm, TAGGED lo, TAGGED hi, TAGGED size)
+{
+  TAGGED *h = w->global_top;
+  h[0] = MakeLST(h + 4);
+  h[1] = atom_nil;
+  h[2] = fd_state_of(env)->functor_dom4;
+  h[3] = MakeLST(h);
+  h[4] = lo;
+  h[5] = hi;
+  h[6] = size;
+  w->global_top = h + 7;
+  fd_update_mutable(env, w, MakeSTR(h + 2), dm);
+}
+
 /* Stores the one-interval domain lo..hi: in place when the dom/4 term and
    its set's first cell are younger than the newest choicepoint, else as a
    new 7-word block (set cell, dom/4) stored into the mutable. */
@@ -72,17 +89,7 @@ void store_interval(VREnv *env, worker *w, TAGGED lo, TAGGED hi, TAGGED size)
     return;
   }
   fd_heap_room(env, w, 135, LIVE);
-  dm = dom_mutable(w);
-  TAGGED *h = w->global_top;
-  h[0] = MakeLST(h + 4);
-  h[1] = atom_nil;
-  h[2] = fd_state_of(env)->functor_dom4;
-  h[3] = MakeLST(h);
-  h[4] = lo;
-  h[5] = hi;
-  h[6] = size;
-  w->global_top = h + 7;
-  fd_update_mutable(env, w, MakeSTR(h + 2), dm);
+  replace_interval_dom(env, w, dom_mutable(w), lo, hi, size);
 }
 
 /* The change code of a new domain with bounds lo..hi against the old. */
@@ -259,19 +266,11 @@ int set_singleton(VREnv *env, worker *w, TAGGED value, TAGGED dom_mutable_)
   value = deref(value);
   if (!IsSmall(value) || !fd_member(value, deref(dom[FD_DOM_SET])))
     return 0;
-  TAGGED *h = w->global_top;
   if (older_than_choice(w, dom)) {
-    h[0] = MakeLST(h + 4);
-    h[1] = atom_nil;
-    h[2] = fd_state_of(env)->functor_dom4;
-    h[3] = MakeLST(h);
-    h[4] = value;
-    h[5] = value;
-    h[6] = S1;
-    w->global_top = h + 7;
-    fd_update_mutable(env, w, MakeSTR(h + 2), dm);
+    replace_interval_dom(env, w, dm, value, value, S1);
     return 1;
   }
+  TAGGED *h = w->global_top;
   h[0] = MakeLST(dom + FD_DOM_MIN);
   h[1] = atom_nil;
   w->global_top = h + 2;

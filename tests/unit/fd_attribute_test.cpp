@@ -25,12 +25,12 @@ TEST_F(Attr, FreshAttributeIsTheTemplateWithItsSharedIntervalCell)
   EXPECT_EQ(p[4], MakeSTR(p + 8));
   EXPECT_EQ(p[5], functor_Dmutable);
   EXPECT_EQ(p[6], MakeSTR(p + 11));
-  EXPECT_EQ(p[11], st.functor_dom4);
+  EXPECT_EQ(p[11], st().functor_dom4);
   EXPECT_EQ(p[12], MakeLST(p + 24)) << "Set is word 24's cell";
   EXPECT_EQ(p[24], MakeLST(p + 13)) << "whose interval is dom's own Min and Max";
   EXPECT_EQ(p[25], atom_nil);
   EXPECT_EQ(dom_text(v), "[[-3|7]] -3 7 11");
-  EXPECT_EQ(p[16], st.functor_lists7);
+  EXPECT_EQ(p[16], st().functor_lists7);
   for (int i = 17; i <= 18; i++)
     EXPECT_EQ(p[i], MakeSmall_checked(0));
   for (int i = 19; i <= 23; i++)
@@ -145,14 +145,14 @@ TEST_F(Attr, LinkDropsDeadLeadingItemsAndCounts)
   auto lists = [&] { return fd_attribute_lists(attr_of(v)); };
   for (int i = 0; i < 3; i++) {
     fd_heap_room(&env, w, 422);
-    fd_link(&env, w, t(v), st.functor_dom, item(i));
+    fd_link(&env, w, t(v), st().functor_dom, item(i));
   }
   EXPECT_EQ(arg(lists(), 1), MakeSmall_checked(3));
   // The newest two die; linking a fourth drops them.
   ASSERT_TRUE(cunify(w, arg(item(2), 4), MakeSmall_checked(1)));
   ASSERT_TRUE(cunify(w, arg(item(1), 4), MakeSmall_checked(1)));
   fd_heap_room(&env, w, 422);
-  fd_link(&env, w, t(v), st.functor_dom, item(3));
+  fd_link(&env, w, t(v), st().functor_dom, item(3));
   EXPECT_EQ(arg(lists(), 1), MakeSmall_checked(2)) << "3 + 1 - 2 dropped";
   TAGGED l = arg(lists(), FD_LISTS_DOM);
   std::string order;
@@ -165,10 +165,10 @@ TEST_F(Attr, LinkDropsDeadLeadingItemsAndCounts)
     TAGGED key;
     int index, bit;
   };
-  const row rows[] = {{st.functor_min, FD_LISTS_MIN, 2},
-                      {st.functor_max, FD_LISTS_MAX, 4},
-                      {st.functor_minmax, FD_LISTS_MINMAX, 8},
-                      {st.functor_val, FD_LISTS_VAL, 16},
+  const row rows[] = {{st().functor_min, FD_LISTS_MIN, 2},
+                      {st().functor_max, FD_LISTS_MAX, 4},
+                      {st().functor_minmax, FD_LISTS_MINMAX, 8},
+                      {st().functor_val, FD_LISTS_VAL, 16},
                       {functor("none_of_these", 1), FD_LISTS_VAL, 16}};
   for (const row &r : rows) {
     const VR_term_ref x = term("_");
@@ -229,15 +229,15 @@ TEST_F(Attr, LinkAfterAChoicepointIsUndone)
   const VR_term_ref v = dvar_in("[[1|9]]");
   const VR_term_ref it = term("t(1, _, _, _)");
   fd_heap_room(&env, w, 422);
-  fd_link(&env, w, t(v), st.functor_min, t(it));
+  fd_link(&env, w, t(v), st().functor_min, t(it));
   const TAGGED before = fd_attribute_lists(attr_of(v));
   step_then_backtrack(
       [&] {
         fd_heap_room(&env, w, 900);
-        fd_link(&env, w, t(v), st.functor_max, t(it));
+        fd_link(&env, w, t(v), st().functor_max, t(it));
         const TAGGED copy = fd_attribute_lists(attr_of(v));
         EXPECT_NE(copy, before) << "the older lists term is copied";
-        fd_link(&env, w, t(v), st.functor_dom, t(it));
+        fd_link(&env, w, t(v), st().functor_dom, t(it));
         EXPECT_EQ(fd_attribute_lists(attr_of(v)), copy) << "and the copy changed in place";
         EXPECT_EQ(arg(copy, 1), MakeSmall_checked(3));
         EXPECT_EQ(arg(copy, 2), MakeSmall_checked(2 | 4 | 1));

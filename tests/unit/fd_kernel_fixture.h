@@ -1,6 +1,7 @@
 // A runtime brought up by the production start-up, with the solver's
-// interface structure and state, and module clpfd registered as an
-// attribute module (as the solver's Prolog half declares it).  Helpers
+// interface structure, its state made by the library's own initialisation,
+// and module clpfd registered as an attribute module (as the solver's
+// Prolog half declares it).  Helpers
 // read terms from text into term references, call built-ins and tell
 // whether they failed, and run a step inside a choicepoint followed by a
 // check after the engine has backtracked over it.
@@ -12,6 +13,7 @@
 
 #include "attributes.h"
 #include "fd_attribute.h"
+#include "fd_init.h"
 #include "fdset_model.h"
 #include "fli.h"
 #include "runtime_fixture.h"
@@ -19,8 +21,9 @@
 #include "unify.h"
 
 struct FdKernel : RuntimeFixture {
-  fd_state st{};
+  fd_state *state = nullptr;
   VREnv env{};
+  fd_state &st() { return *state; }
   DISPATCH_TABLE_STRUCT_VOSTREL_H *api = nullptr;
   static std::function<void()> step_fn, check_fn;
 
@@ -29,26 +32,18 @@ struct FdKernel : RuntimeFixture {
   void SetUp() override
   {
     RuntimeFixture::SetUp();
-    init_vrenv(&w->fli_data, &env, &st);
+    init_vrenv(&w->fli_data, &env, nullptr);
     api = env.dispatch_API_VOSTREL_H;
-    st.overflowing = 1;
-    st.fd_module = find_module(atom("clpfd"), 1);
-    ASSERT_EQ(save_attribute_info(st.fd_module), 1);
-    st.functor_dom4 = functor("dom", 4);
-    st.functor_lists7 = functor("$fdlists", 7);
-    st.functor_in_set2 = functor("in_set", 2);
-    st.functor_dom = functor("dom", 1);
-    st.functor_min = functor("min", 1);
-    st.functor_max = functor("max", 1);
-    st.functor_minmax = functor("minmax", 1);
-    st.functor_val = functor("val", 1);
-    st.functor_eq = functor("=", 2);
-    fd_attribute[FD_ATTR_DOM_FUNCTOR] = st.functor_dom4;
-    fd_attribute[FD_ATTR_LISTS_FUNCTOR] = st.functor_lists7;
+    fd_initialize_vrenv_multi_vr(&env);
+    state = fd_state_of(&env);
+    ASSERT_NE(state, nullptr);
+    ASSERT_EQ(save_attribute_info(st().fd_module), 1);
   }
   void TearDown() override
   {
     step_fn = check_fn = nullptr;
+    if (state != nullptr)
+      fd_deinitialize_vrenv_multi_vr(&env);
     reset_attribute_modules();
     RuntimeFixture::TearDown();
   }
@@ -84,7 +79,7 @@ struct FdKernel : RuntimeFixture {
     const TAGGED v = t(r);
     if (!IsVar(v) || TagToRef(v)[-1] != CVA_MARKER)
       return 0;
-    return get_attributes(v, st.fd_module);
+    return get_attributes(v, st().fd_module);
   }
   // A domain variable in a new term reference, with domain `set` (text).
   VR_term_ref dvar_in(const char *set)
@@ -92,6 +87,20 @@ struct FdKernel : RuntimeFixture {
     const VR_term_ref v = term("_");
     const VR_term_ref s = term(set);
     EXPECT_TRUE(succeeds([&] { prolog_fd_in_set_vrenv_multi_vr(&env, v, s, 0); })) << set;
+    return v;
+  }
+  // The same for a variable that also carries another module's attribute,
+  // so that it stays unbound when its domain becomes one value.
+  VR_term_ref pinned_dvar_in(const char *set)
+  {
+    mod_def *other = find_module(atom("fdk_other"), 1);
+    EXPECT_EQ(save_attribute_info(other), 1);
+    const VR_term_ref v = term("_");
+    put_attributes(w, t(v), atom("pin"), other);
+    const VR_term_ref s = term(set);
+    // With a context: a fixed variable that cannot be bound at once is
+    // queued in it.
+    EXPECT_TRUE(succeeds([&] { prolog_fd_in_set_vrenv_multi_vr(&env, v, s, 1); })) << set;
     return v;
   }
   // "Set Min Max Size" of the variable's domain.
