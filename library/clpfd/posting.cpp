@@ -209,7 +209,7 @@ void prolog_fd_post_reified_vrenv_multi_vr(VREnv *env, VR_term_ref definition_, 
   else if (bv == MakeSmall_checked(0))
     lo = hi = 0;
   const TAGGED g = deref(w->term[0]);
-  const unsigned coref = shares_a_variable(g) ? FD_STATUS_COREF : 0;
+  const unsigned coref = shares_a_variable(g) ? static_cast<unsigned>(FD_STATUS_COREF) : 0u;
   const long arity = IsStructure(g) ? Arity(*TagToSTR(g)) : 0;
   long count = 0;
   for (int t = lo; t <= hi; t++)

@@ -20,21 +20,6 @@
 namespace {
 
 struct Prop : FdKernel {
-  void SetUp() override
-  {
-    FdKernel::SetUp();
-    st.functor_none = functor("none", 1);
-    fd_define_predicates(&env, 1); // the manager hook, as initialisation installs it
-  }
-  void TearDown() override
-  {
-    fd_define_predicates(&env, 0);
-    fd_dealloc(&env);
-    if (st.dispatch != nullptr)
-      dispose_switch_on_key(st.dispatch);
-    FdKernel::TearDown();
-  }
-
   // A global item with its own status (and constraint c).
   TAGGED global_item(const char *constraint, int status = 2)
   {
@@ -47,7 +32,7 @@ struct Prop : FdKernel {
   std::vector<TAGGED> queue(int k)
   {
     std::vector<TAGGED> r;
-    const prop_queue &q = st.current_propagator->queue[k];
+    const prop_queue &q = st().current_propagator->queue[k];
     for (int i = q.first; i != q.last; i = (i + 1) & (q.size - 1))
       r.push_back(deref(q.items[i].term));
     return r;
@@ -75,8 +60,8 @@ struct Prop : FdKernel {
 TEST_F(Prop, RingDoublesOnTheFourthItemAndKeepsAWrappedOrder)
 {
   prolog_fd_begin_vrenv_multi_vr(&env);
-  ASSERT_NE(st.current_propagator, nullptr);
-  const prop_queue &q = st.current_propagator->queue[2];
+  ASSERT_NE(st().current_propagator, nullptr);
+  const prop_queue &q = st().current_propagator->queue[2];
   const char *n[] = {"a", "b", "c", "d", "e", "f", "g"};
   for (int i = 0; i < 3; i++)
     fd_enqueue_general(&env, w, global_item(n[i]), 5); // tail of queue 2
@@ -85,13 +70,13 @@ TEST_F(Prop, RingDoublesOnTheFourthItemAndKeepsAWrappedOrder)
   EXPECT_EQ(q.size, 8);
   EXPECT_EQ(names(2), "a b c d");
   EXPECT_EQ(status(queue(2)[0]) & FD_STATUS_QUEUED, FD_STATUS_QUEUED);
-  EXPECT_EQ(st.current_propagator->hint, 2);
+  EXPECT_EQ(st().current_propagator->hint, 2);
 
   // Queue 3: front insertions wrap the ring below slot 0 before it grows.
   fd_enqueue_general(&env, w, global_item("y"), 7);
   fd_enqueue_general(&env, w, global_item("z"), 7);
   fd_enqueue_general(&env, w, global_item("x"), 6);
-  const prop_queue &q3 = st.current_propagator->queue[3];
+  const prop_queue &q3 = st().current_propagator->queue[3];
   ASSERT_LT(q3.last, q3.first) << "the ring should have wrapped";
   EXPECT_EQ(names(3), "x y z");
   fd_enqueue_general(&env, w, global_item("w"), 6);
@@ -106,8 +91,8 @@ TEST_F(Prop, ItemWokenTwiceWhileQueuedIsQueuedOnce)
   const VR_term_ref x = dvar_in("[[1|9]]");
   prolog_fd_begin_vrenv_multi_vr(&env);
   const VR_term_ref g = ref_of(global_item("g"));
-  fd_link(&env, w, t(x), st.functor_min, t(g));
-  fd_link(&env, w, t(x), st.functor_dom, t(g));
+  fd_link(&env, w, t(x), st().functor_min, t(g));
+  fd_link(&env, w, t(x), st().functor_dom, t(g));
   // Cleaning walk (min and dom lists), then the fast walk of every list.
   fd_enqueue_all(&env, w, FD_WAKE_MIN | FD_WAKE_DOM, 0, lists_of(x));
   fd_enqueue_all(&env, w, FD_WAKE_FAST, 0, lists_of(x));
@@ -167,11 +152,11 @@ TEST_F(Prop, BacktrackingBeforeBeginPopsTheContextAndEmptiesItsQueues)
       },
       [&] {
         EXPECT_EQ(slot5_value(), MakeSmall_checked(0)) << "backtracking restores the context mutable";
-        ASSERT_NE(st.current_propagator, nullptr) << "contexts are popped lazily";
+        ASSERT_NE(st().current_propagator, nullptr) << "contexts are popped lazily";
         fd_sync(&env, w);
-        EXPECT_EQ(st.current_propagator, nullptr);
-        ASSERT_NE(st.free_propagators, nullptr);
-        for (const prop_queue &q : st.free_propagators->queue)
+        EXPECT_EQ(st().current_propagator, nullptr);
+        ASSERT_NE(st().free_propagators, nullptr);
+        for (const prop_queue &q : st().free_propagators->queue)
           EXPECT_EQ(q.first, q.last);
       });
 }
@@ -226,8 +211,8 @@ struct PropLoop : Prop {
   void SetUp() override
   {
     Prop::SetUp();
-    st.dispatch = new_switch_on_key(4, nullptr);
-    dyn_puthash(&st.dispatch, functor("lt", 2))->value.any = reinterpret_cast<void *>(&test_lt);
+    st().dispatch = new_switch_on_key(4, nullptr);
+    dyn_puthash(&st().dispatch, functor("lt", 2))->value.any = reinterpret_cast<void *>(&test_lt);
   }
   long loop()
   {
@@ -270,7 +255,7 @@ TEST_F(PropLoop, PostingLinksTheItemAndQueuesItOnQueueOne)
   EXPECT_EQ(status(t(g2)), 0x20u | FD_STATUS_GLOBAL | FD_STATUS_QUEUED);
   EXPECT_EQ(queue(1).size(), 2u);
   EXPECT_EQ(queue(1)[1], t(g2)) << "appended at the tail";
-  EXPECT_EQ(st.constraints, 2u);
+  EXPECT_EQ(st().constraints, 2u);
   const TAGGED lx = fd_mutable_value(lists_of(x)), ly = fd_mutable_value(lists_of(y));
   EXPECT_EQ(deref(TagToLST(arg(lx, FD_LISTS_MIN))[0]), t(g2));
   EXPECT_EQ(arg(lx, FD_LISTS_DOM), atom_nil) << "none(X) links nothing";
@@ -290,7 +275,7 @@ TEST_F(PropLoop, TellingWakesAConstraintThatPrunesAnotherVariableUndoneOnBacktra
   ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s"), 0, term("src"), l, g); }));
   ASSERT_EQ(loop(), 0);
   EXPECT_EQ(dom_text(y), "[[2|10]] 2 10 9");
-  EXPECT_EQ(st.current_propagator, nullptr) << "the loop's end pops the context";
+  EXPECT_EQ(st().current_propagator, nullptr) << "the loop's end pops the context";
   EXPECT_EQ(status(t(g)), unsigned{FD_STATUS_GLOBAL}) << "queued and running cleared after the run";
 
   step_then_backtrack(
@@ -323,20 +308,20 @@ TEST_F(PropLoop, AFailureInsidePropagationLeavesNoQueuedWorkBehind)
   ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s"), 0, term("src"), lx, g1); }));
   ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c2, term("s"), 0, term("src"), ly, g2); }));
   ASSERT_EQ(loop(), 0);
-  st.fd_overflow = 1; // stale from an earlier step: must not turn the next run into a hand-over
+  st().fd_overflow = 1; // stale from an earlier step: must not turn the next run into a hand-over
   step_then_backtrack(
       [&] {
         prolog_fd_begin_vrenv_multi_vr(&env);
         load_tell_registers(x);
         fd_told(&env, w, fd_tell_interval(&env, w, MakeSmall_checked(5), MakeSmall_checked(5), 0), 0);
-        const unsigned before = st.failures;
+        const unsigned before = st().failures;
         EXPECT_EQ(loop(), -1) << "X = 5 leaves Y nothing above 5";
-        EXPECT_EQ(st.failures, before + 1);
+        EXPECT_EQ(st().failures, before + 1);
       },
       [&] {
         fd_sync(&env, w);
-        EXPECT_EQ(st.current_propagator, nullptr);
-        for (propagator *p = st.free_propagators; p != nullptr; p = p->next)
+        EXPECT_EQ(st().current_propagator, nullptr);
+        for (propagator *p = st().free_propagators; p != nullptr; p = p->next)
           for (const prop_queue &q : p->queue)
             EXPECT_EQ(q.first, q.last);
         EXPECT_EQ(status(t(g1)), unsigned{FD_STATUS_GLOBAL}) << "status bits are restored by backtracking";
@@ -349,7 +334,7 @@ TEST_F(PropLoop, AFailureInsidePropagationLeavesNoQueuedWorkBehind)
 TEST_F(PropLoop, StepWithoutAContextRaisesInsteadOfRunning)
 {
   fd_sync(&env, w);
-  ASSERT_EQ(st.current_propagator, nullptr);
+  ASSERT_EQ(st().current_propagator, nullptr);
   EXPECT_EQ(loop(), -1);
   EXPECT_FALSE(succeeds([&] { fd_enqueue_general(&env, w, global_item("a"), 3); }));
 }
@@ -364,7 +349,7 @@ TEST_F(PropLoop, UnifyWithAnIntegerChecksTheDomainAndWakesWithoutTheEngine)
     const VR_term_ref x = dvar_in("[[1|5]]");
     prolog_fd_begin_vrenv_multi_vr(&env);
     const VR_term_ref g = ref_of(global_item("g"));
-    fd_link(&env, w, t(x), st.functor_min, t(g));
+    fd_link(&env, w, t(x), st().functor_min, t(g));
     const std::uint32_t woken = w->wake_count;
     const bool ok = succeeds([&] { prolog_fd_unify_vrenv_multi_vr(&env, x, term(r.value)); });
     EXPECT_EQ(ok, r.ok) << r.value;
