@@ -139,6 +139,8 @@ void engine_teardown()
       dealloc_worker(w != nullptr ? w : &self_storage);
     atom_buffer_remove();
     memman_deinit();
+    /* The records were engine memory. */
+    eglobal->open_resources = nullptr;
   }
   engine_started = 0;
   vr_reinitialize_hook = nullptr;
