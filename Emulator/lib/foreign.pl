@@ -82,12 +82,15 @@ before_last(C, Cs, Stem) :-
 % do_load_foreign_resource(+Path, +Module, +When): loads the resource and
 % compiles the stubs of Module's declarations for it.
 do_load_foreign_resource(Path, M, When) :-
-        '$load_foreign_resource'(Path, M, When),
         resource_name(Path, Name),
+        (   '$foreign_resource_loaded'(Name, _, _) -> Fresh = false ; Fresh = true ),
+        '$load_foreign_resource'(Path, M, When),
         findall(foreign(F, M, Head, _), declared_foreign(M, Name, F, Head), Specs),
+        % A resource this call opened is closed again when its stubs cannot
+        % be made; one that other modules use stays.
         catch(( '$foreign_resource_symbols'(Path, Specs, Stash),
                 install_stubs(Specs, Stash) ),
-              E, ( '$unload_foreign_resource'(Path, M, 0), throw(E) )),
+              E, ( ( Fresh == true -> '$unload_foreign_resource'(Path, M, 0) ; true ), throw(E) )),
         retractall('$foreign_resource_loaded'(Name, M, _)),
         assertz('$foreign_resource_loaded'(Name, M, Path)).
 
