@@ -370,6 +370,22 @@ int prolog_foreign_resource_symbols(worker *w)
   return cunify(w, w->term[2], stash);
 }
 
+void unload_all_foreign_resources(worker *w)
+{
+  while (eglobal->open_resources != nullptr) {
+    open_resource *res = eglobal->open_resources;
+    unload_resource(w, res, 0);
+    /* An entry function that refuses to unload keeps its record: drop it
+       anyway, the engine is going. */
+    if (eglobal->open_resources == res) {
+      if (!statically_linked(res))
+        unload_foreign_resource(nullptr, res->misc);
+      unlink_resource(res);
+      free_resource(res);
+    }
+  }
+}
+
 /* $unload_foreign_resource(+Name, +Module, +When) */
 int prolog_unload_foreign_resource(worker *w)
 {

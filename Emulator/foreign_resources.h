@@ -33,6 +33,9 @@ void ff_fault(const char *format, ...) __attribute__((format(printf, 1, 2)));
    references it made; whether the flag stayed set. */
 int call_init_helper(worker *w, VR_GlueFun fun, VREnv *vrenv, int when);
 
+/* Shuts every open resource down and closes it (the runtime's shutdown). */
+void unload_all_foreign_resources(worker *w);
+
 int VR_define_c_predicate(const char *name, int arity, const char *module, int (*fun)(VR_term_ref, void *),
                           void *stash);
 /* The function of predicates defined by VR_define_c_predicate: record is

@@ -259,7 +259,3 @@ all_terms(I, Head) :-
         I1 is I - 1,
         all_terms(I1, Head).
 
-% Run by VR_deinitialize: every open resource is shut down.
-vr_deinitialize :-
-        forall('$foreign_resource_loaded'(_, M, P),
-               catch(do_unload_foreign_resource(P, M, 0), _, true)).
