@@ -79,7 +79,7 @@ void mark_kernel_roots(worker *w)
      clean-up goals run meanwhile may make atoms. */
   if (eglobal->exception != 0 && agc_instance_marker != nullptr)
     agc_instance_marker(reinterpret_cast<const instance *>(eglobal->exception));
-  for (foreign_resource *r = eglobal->open_resources; r != nullptr; r = r->next)
+  for (open_resource *r = eglobal->open_resources; r != nullptr; r = r->next)
     agc_atom(r->rname);
 }
 

@@ -14,6 +14,7 @@
 #include "atoms.h"
 #include "memman.h"
 #include "termdefs.h"
+#include "vostrel/vostrel_foreign.h"
 
 struct worker;
 struct instance;
@@ -49,9 +50,19 @@ struct globref_block {
 static_assert(sizeof(globref_block) == 16);
 
 /* An open foreign resource (only its name matters to the kernel so far). */
-struct foreign_resource {
-  foreign_resource *next;
+/* An open foreign resource (foreign_resources.cpp), linked from
+   open_resources in loading order.  rname is registered while it is open;
+   misc is the dynamic loader's handle (null for a statically linked one);
+   vrenv is the resource's own interface structure. */
+struct open_resource {
   TAGGED rname;
+  void *misc;
+  VREnv vrenv;
+  void *handle;
+  VR_MainFun *funcp;
+  int unload_attempted;
+  open_resource *next;
+  VR_MAINFUN_PARAMS params;
 };
 
 struct engine_global {
@@ -96,7 +107,7 @@ struct engine_global {
   TAGGED atom_table_full_exception;
   TAGGED global_vars[32];
 
-  foreign_resource *open_resources;
+  open_resource *open_resources;
 
   /* Quick-load arrays whose words the atom collector marks. */
   TAGGED *qlarray;

@@ -15,7 +15,6 @@
 #include "char_conversion.h"
 #include "choice_control.h"
 #include "clause_counters.h"
-#include "codesio.h"
 #include "compiler.h"
 #include "control_listener.h"
 #include "copy_term.h"
@@ -27,6 +26,7 @@
 #include "file_builtins.h"
 #include "file_names.h"
 #include "fli.h"
+#include "foreign_resources.h"
 #include "format_numbers.h"
 #include "gc.h"
 #include "indexing.h"
@@ -51,7 +51,6 @@
 #include "term_reader.h"
 #include "term_walkers.h"
 #include "term_writer.h"
-#include "timeout.h"
 #include "tokenizer.h"
 #include "wam.h"
 #include "wamsup.h"
@@ -331,9 +330,6 @@ const pred_row pred_table[] = {
     NATIVE("$load_context", prolog_load_context, 2),
     NATIVE("$flush_all_output", prolog_flush_all_output, 0),
     NATIVE("$read_term", prolog_read_term, 5),
-    NATIVE("$codes_to_stream", prolog_codes_to_stream, 2),
-    NATIVE("$open_buf_stream", prolog_open_buf_stream, 1),
-    NATIVE("$stream_to_codes", prolog_stream_to_codes, 3),
 
     /* Tunnels over a control stream, and the control stream's listener. */
     NATIVE("$open_tunnel_stream", prolog_open_tunnel_stream, 4),
@@ -348,12 +344,13 @@ const pred_row pred_table[] = {
     NATIVE("$is_process", prolog_is_process, 1),
     NATIVE("$process_self_id", prolog_process_self_id, 1),
 
-    /* The foreign predicates of the timeout resource, until the loader of
-       foreign resources exists. */
-    NATIVE("$start_timer_a", prolog_start_timer_a, 3),
-    NATIVE("$stop_timer_a", prolog_stop_timer_a, 1),
-    NATIVE("$timer_now", prolog_timer_now, 1),
-    NATIVE("$clocks_per_second", prolog_clocks_per_second, 1),
+    /* Foreign resources. */
+    NATIVE("$foreign_resource_suffix", prolog_foreign_resource_suffix, 1),
+    NATIVE("$prelinked_foreign_resource", prolog_prelinked_foreign_resource, 1),
+    NATIVE("$foreign_resource_symbols", prolog_foreign_resource_symbols, 3),
+    NATIVE("$load_foreign_resource", prolog_load_foreign_resource, 3),
+    NATIVE("$unload_foreign_resource", prolog_unload_foreign_resource, 3),
+    NATIVE("$VR_MAINFUN_PARAMS_VERSION", prolog_mainfun_params_version, 1),
 };
 
 #undef ESCAPE

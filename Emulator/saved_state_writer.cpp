@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -312,34 +313,16 @@ void save_flags(saverest_info *info)
   put_bytes(info, words, sizeof words);
 }
 
-/* The loaded foreign resources, from loaded_resource/1 of the runtime
-   library (nothing while it has no clauses); false when a solution is not
-   a text or the query raised. */
+/* The open foreign resources, in loading order: the names restore/1
+   loads again.  Read from the loader's own list rather than through a
+   query of loaded_resource/1, which a save running inside a built-in
+   cannot rely on. */
 bool loaded_resources(std::vector<std::string> *names)
 {
-  definition *d = preds.loaded_resource;
-  if (d == nullptr || predtyp(d) == ENTER_UNDEFINED)
-    return true;
-  const VR_term_ref mark = VR_new_term_ref();
-  const VR_term_ref arg = VR_new_term_ref();
-  bool ok = true;
-  disable_events();
-  VR_qid q = VR_open_query(d, arg);
-  int rc;
-  while ((rc = VR_next_solution(q)) == 1) {
-    const char *text = nullptr;
-    if (!VR_get_string(arg, &text)) {
-      ok = false;
-      break;
-    }
-    names->push_back(text);
-  }
-  if (rc < 0)
-    ok = false;
-  VR_close_query(q);
-  enable_events();
-  VR_reset_term_refs(mark);
-  return ok;
+  for (const open_resource *r = eglobal->open_resources; r != nullptr; r = r->next)
+    if (std::find(names->begin(), names->end(), atom_name(r->rname)) == names->end())
+      names->push_back(atom_name(r->rname));
+  return true;
 }
 
 /* The directory part of a name, with its final '/'. */

@@ -36,6 +36,7 @@
 #include "errors.h"
 #include "file_names.h"
 #include "fli.h"
+#include "foreign_resources.h"
 #include "gc.h"
 #include "init_once.h"
 #include "initial_atoms.h"
@@ -139,6 +140,8 @@ void engine_teardown()
       dealloc_worker(w != nullptr ? w : &self_storage);
     atom_buffer_remove();
     memman_deinit();
+    /* The records were engine memory. */
+    eglobal->open_resources = nullptr;
   }
   engine_started = 0;
   vr_reinitialize_hook = nullptr;
@@ -369,6 +372,8 @@ int VR_deinitialize(void)
     if (d != nullptr && d->proc.enter_instr != ENTER_UNDEFINED)
       vr_query_once(d, nullptr, false, true);
   }
+  if (engine_started && w != nullptr && w->node_ != nullptr)
+    unload_all_foreign_resources(w);
   disarm_cpu_timers();
   engine_teardown();
   int result = 0;

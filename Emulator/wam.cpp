@@ -25,6 +25,9 @@
 #include "datadefs.h"
 #include "errors.h"
 #include "gc.h"
+#include "globref.h"
+#include "fli.h"
+#include "stack_growth.h"
 #include "eval_functions.h"
 #include "indexing.h"
 #include "initial_atoms.h"
@@ -184,6 +187,9 @@ int wam_body(worker *w, INSN *start, fli_call *fcp)
      signed 32-bit values, in the general state (write-mode handlers)
      number terms; see wam_arith.inc. */
   TAGGED long0 = 0, long1 = 0;
+  /* The value kind of a foreign-call instruction group (wam_later.inc). */
+  int foreign_kind = 0;
+  bool foreign_pop = false;
   (void)code_progress;
   (void)code_store_x_value;
   (void)profiled_call;

@@ -15,6 +15,8 @@
 #ifndef VOSTREL_WAM_H
 #define VOSTREL_WAM_H
 
+#include <cstdint>
+
 #include "termdefs.h"
 
 struct worker;
@@ -22,13 +24,47 @@ struct definition;
 struct instance;
 struct try_node;
 
-/* The foreign-call record of one emulator activation (argument block,
-   result slots, counters, texts, outcome); filled by the foreign-call
-   instructions. */
+/* The foreign-call record of one emulator activation, filled by the
+   foreign-call instructions (wam_later.inc).  A native function that
+   calls Prolog runs a nested activation with a record of its own, so a
+   record is never saved.  arguments: the words handed to the function,
+   first argument in word 0; after the call word 0 holds its integer
+   result and words 2-3 its double.  refargs: the slots through which it
+   returns values (byte offsets; refargs_count is after the call the read
+   position of the POP instructions).  mems: the PUSH_CODES texts, each a
+   VR_malloc block whose first word links to the next. */
 struct fli_call {
-  TAGGED args[513];
+  std::int32_t arguments[513];
+  double refargs[256];
+  int narg;
+  int arity;
+  int refargs_count;
   int fli_stack_index;
+  int fli_stack_top;
+  void *mems;
+  long tmp_integer;
+  double tmp_float;
+  int tmp_term;
+  TAGGED tmp_atom;
+  char *tmp_string;
+  int excp_flag;
 };
+
+/* The foreign-call trampoline: pushes the nbytes / 4 words of block
+   (word 0 last, so it is the first argument), calls function, stores its
+   integer result in word 0 and, when it returned a double, that double
+   at byte 8 of the block. */
+void apply_asm(void *function, std::int32_t *block, int nbytes);
+
+/* The foreign-call instructions' work (foreign_calls.cpp).  kind: 0
+   float, 1 integer, 2 term, 3 atom, 4 string, 5 codes, the order of the
+   PUSH, POP and RECEIVE instruction groups. */
+void fli_release(worker *w, fli_call *fc);
+void raise_fli_error(worker *w, fli_call *fc, int errcode, definition *def, int argno, TAGGED culprit);
+int fli_push(worker *w, fli_call *fc, int kind, TAGGED reg);
+void fli_push_result(worker *w, fli_call *fc, int kind);
+void fli_take(fli_call *fc, int kind, bool pop);
+int fli_give(worker *w, fli_call *fc, int kind, TAGGED arg, TAGGED *culprit);
 
 /* The published entry-kind handler table (pred_tab), set by the first call
    of wam_body with a null start address. */

@@ -6,12 +6,17 @@
  * name field of its named record, so the word before it is the wrapper's
  * address.  The wrapped bytes (Vostrel_DATA_RESOURCE__...) come from a
  * unit that each launcher target generates around its own two saved
- * states (cmake/embed_states.cmake).  The foreign resources codesio,
- * clpfd and timeout join the tables when their entry functions exist.
+ * states (cmake/embed_states.cmake).  The foreign resources follow the
+ * program's state: codesio and timeout; clpfd takes its place between them
+ * when its entry function exists.
  */
 #include <cstddef>
 
+#include "vostrel/vostrel_foreign.h"
 #include "vostrel/vostrel_resource.h"
+
+extern "C" int vr_main_VRENV_codesio(VR_MAINFUN_PARAMS *params);
+extern "C" int vr_main_VRENV_timeout(VR_MAINFUN_PARAMS *params);
 
 extern "C" const unsigned char Vostrel_DATA_RESOURCE__0x2Ftrelix_0x2Esav[];
 extern "C" const unsigned char Vostrel_DATA_RESOURCE__0x2Fvrrt_0x2Esav[];
@@ -32,8 +37,11 @@ extern "C" const vrrt_record Vostrel_NAMED_DATA_RESOURCE__0x2Fvrrt_0x2Esav = {
 
 char *vr_pre_map[] = {
     const_cast<char *>(Vostrel_NAMED_DATA_RESOURCE__0x2Ftrelix_0x2Esav.name),
+    const_cast<char *>("codesio"),
+    const_cast<char *>("timeout"),
     const_cast<char *>(Vostrel_NAMED_DATA_RESOURCE__0x2Fvrrt_0x2Esav.name),
     nullptr,
 };
 
-void *vr_pre_linkage[] = {nullptr, nullptr, nullptr};
+void *vr_pre_linkage[] = {nullptr, reinterpret_cast<void *>(&vr_main_VRENV_codesio),
+                          reinterpret_cast<void *>(&vr_main_VRENV_timeout), nullptr, nullptr};

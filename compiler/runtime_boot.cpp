@@ -5,26 +5,41 @@
  * embedded resource when the program links one in, else the file the
  * build wrote (TRELIX_RUNTIME_STATE_FILE; the environment variable
  * TRELIX_RUNTIME_STATE names another).  Nothing is compiled at start-up.
+ * The start hands over the pre-linkage tables of the foreign resources
+ * every program carries (codesio, timeout), so library(codesio) and
+ * library(timeout) load them by name.
  */
 #include "runtime_boot.h"
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "codesio.h"
 #include "compiler.h"
 #include "errors.h"
 #include "fli.h"
 #include "library.h"
 #include "startup.h"
+#include "timeout.h"
 #include "worker.h"
+
+namespace {
 
 #ifndef TRELIX_RUNTIME_STATE_FILE
 #define TRELIX_RUNTIME_STATE_FILE "vrrt.sav"
 #endif
 
+/* The foreign resources linked into every program of the runtime (the
+   launcher lists them again beside its embedded states). */
+char *runtime_pre_map[] = {const_cast<char *>("codesio"), const_cast<char *>("timeout"), nullptr};
+void *runtime_pre_linkage[] = {reinterpret_cast<void *>(&vr_main_VRENV_codesio),
+                               reinterpret_cast<void *>(&vr_main_VRENV_timeout), nullptr};
+
+} // namespace
+
 int runtime_start(int argc, char **argv)
 {
-  if (vr_glue_initialize(argc, argv, nullptr, nullptr, nullptr, 0, 0) != 1) {
+  if (vr_glue_initialize(argc, argv, nullptr, runtime_pre_linkage, runtime_pre_map, 0, 0) != 1) {
     std::fprintf(stderr, "runtime: start-up failed: %s\n", VR_error_message(VR_get_errno()));
     VR_deinitialize();
     return 0;

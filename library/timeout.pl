@@ -5,28 +5,37 @@
 % enclosing timer, arms its own for the earlier of the two expiries and
 % restarts the enclosing one when it ends, so an enclosing limit that
 % passes inside an inner call reaches the enclosing call.  Over the
-% foreign predicates of the timeout resource (library/timeout/).
+% foreign predicates of the timeout resource (library/timeout/), declared
+% below.
 
 :- module(timeout, [time_out/3]).
 
 :- meta_predicate time_out(0, +, -).
 
+foreign_resource(timeout, [to_start_timer_a, to_stop_timer_a, to_timer_now, to_clocks_per_second]).
+foreign(to_start_timer_a, c, '$start_timer_a'(+term, +term, [-integer])).
+foreign(to_stop_timer_a, c, '$stop_timer_a'([-term])).
+foreign(to_timer_now, c, '$timer_now'([-term])).
+foreign(to_clocks_per_second, c, '$clocks_per_second'([-integer])).
+
+:- load_foreign_resource(library(timeout)).
+
 time_out(Goal, Time, Result) :-
         G = time_out(Goal, Time, Result),
         must_be(Goal, callable, G, 1),
         must_be(Time, integer(>=(0)), G, 2),
-        prolog:'$stop_timer_a'(Outer),
+        '$stop_timer_a'(Outer),
         % Whose limit passes first decides whose a time_out is.
-        prolog:'$timer_now'(Now),
+        '$timer_now'(Now),
         (   integer(Outer), Outer =< Now + Time -> First = outer
         ;   First = own
         ),
         % The clean-up also disarms the timer when an abort passes through.
-        catch(call_cleanup(run(Goal, Outer, Time, Result0), prolog:'$stop_timer_a'(_)), E, true),
+        catch(call_cleanup(run(Goal, Outer, Time, Result0), '$stop_timer_a'(_)), E, true),
         (   var(E) -> true
-        ;   prolog:'$stop_timer_a'(_)
+        ;   '$stop_timer_a'(_)
         ),
-        prolog:'$start_timer_a'(Outer, off, Again),
+        '$start_timer_a'(Outer, off, Again),
         (   var(E) ->
             (   Again =:= 1 -> throw(time_out)
             ;   Result0 == success -> Result = success
@@ -39,11 +48,11 @@ time_out(Goal, Time, Result) :-
 % The timer is armed and stopped again inside the catch, so that a limit
 % passing at any point up to the stop is caught.
 run(Goal, Outer, Time, Result) :-
-        prolog:'$start_timer_a'(Outer, Time, Started),
+        '$start_timer_a'(Outer, Time, Started),
         (   Started =:= 1 -> throw(time_out)
         ;   true
         ),
         (   call(Goal) -> Result = success
         ;   Result = failure
         ),
-        prolog:'$stop_timer_a'(_).
+        '$stop_timer_a'(_).

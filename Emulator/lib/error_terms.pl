@@ -75,6 +75,7 @@ representation_name(3, _, nan_or_inf_to_integer) :- !.
 representation_name(4, _, max_integer) :- !.
 representation_name(_, Message, Message).
 
+existence_kind(4, foreign_resource) :- !.
 existence_kind(5, source_sink) :- !.
 existence_kind(_, procedure).
 

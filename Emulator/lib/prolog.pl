@@ -53,7 +53,9 @@
         freeze/2, frozen/2, dif/2, when/2, prolog_load_context/2,
         % saved states
         save_program/1, save_program/2, save_modules/2, save_predicates/2,
-        save_files/2, restore/1
+        save_files/2, restore/1,
+        % foreign resources
+        load_foreign_resource/1, unload_foreign_resource/1
     ]).
 
 :- ensure_loaded(error_terms).
@@ -74,3 +76,4 @@
 :- ensure_loaded(coroutining).
 :- ensure_loaded(expansion).
 :- ensure_loaded(saved_states).
+:- ensure_loaded(foreign).

@@ -15,9 +15,10 @@
 % operators in '$saved_operator'/3 (a dynamic predicate of this module,
 % saved with the program), and restore/1 makes the table that again.  The
 % header's "# FR:" lines name the foreign resources the program had
-% loaded; restore/1 reads them ('$state_resources'/2) before it restores
-% and records them in '$restored_resource'/1.  No foreign-resource loader
-% exists yet, so none is loaded.
+% loaded; restore/1 reads them ('$state_resources'/2) before it restores,
+% records them in '$restored_resource'/1 and, once the program is back,
+% loads them again and compiles their stubs (reload_foreign_resources/3,
+% foreign.pl): stubs hold process addresses and are never saved.
 
 :- dynamic('$saved_operator'/3).
 :- dynamic('$restore_goal'/1).
@@ -96,6 +97,7 @@ restore(File) :-
         '$restore'(File, G),
         retractall('$restored_resource'(_)),
         record_resources(Resources),
+        reload_foreign_resources(Resources, _, 1),
         replay_operators,
         (   '$restore_goal'(Goal) -> once(Goal) ; true ).
 
@@ -134,10 +136,11 @@ define_operators([op(P, T, N)|Ops]) :-
         catch(op(P, T, N), _, true),
         define_operators(Ops).
 
-% Escapes of the saved-state code: the foreign resources loaded now (none:
-% there is no foreign-resource loader yet), and loading and unloading the
-% finite-domain library around a restore (it does not exist yet: loading
-% fails, so a state that needs it is refused; unloading has nothing to do).
-loaded_resource(_) :- fail.
+% Escapes of the saved-state code: the foreign resources loaded now, and
+% loading and unloading the finite-domain library around a restore (it
+% does not exist yet: loading fails, so a state that needs it is refused;
+% unloading has nothing to do).
+loaded_resource(Name) :-
+        loaded_foreign_resource(Name).
 load_clpfd_resource :- fail.
 unload_clpfd_resource.

@@ -185,50 +185,27 @@ void codesio_deinit(int)
   VR_fclose(reinterpret_cast<VR_stream *>(const_cast<void *>(codes_class())), VR_CLOSE_USER_CLASS | VR_CLOSE_FORCE);
 }
 
-/* ---- The foreign predicates ---- */
+/* ---- The resource ---- */
 
-int prolog_codes_to_stream(worker *w)
-{
-  const TAGGED text = deref(w->term[0]);
-  const char *s = nullptr;
-  char *listed = nullptr;
-  if (text == atom_nil)
-    s = "";
-  else if (IsAtom(text))
-    s = atom_name(text);
-  else if (vr_list_to_string(text, 1, &listed) == 1)
-    s = listed;
-  VR_stream *stream = nullptr;
-  if (s == nullptr || codes_to_stream(s, &stream) == nullptr)
-    return 0;
-  return cunify(w, w->term[1], stream_address_term(w, stream));
-}
+namespace {
 
-int prolog_open_buf_stream(worker *w)
-{
-  VR_stream *stream = nullptr;
-  if (open_buf_stream(&stream) == nullptr)
-    return 0;
-  return cunify(w, w->term[0], stream_address_term(w, stream));
-}
+VR_GlueFun codesio_funcs[] = {reinterpret_cast<VR_GlueFun>(&codes_to_stream),
+                              reinterpret_cast<VR_GlueFun>(&open_buf_stream),
+                              reinterpret_cast<VR_GlueFun>(&stream_to_codes), nullptr};
+const char *codesio_prednames[] = {"$codes_to_stream", "$open_buf_stream", "$stream_to_codes", nullptr};
+const int codesio_arities[] = {2, 1, 3, 0};
 
-int prolog_stream_to_codes(worker *w)
+} // namespace
+
+extern "C" int vr_main_VRENV_codesio(VR_MAINFUN_PARAMS *p)
 {
-  VR_stream *s = stream_to_ptr(w->term[0], SM_OUTPUT | SM_QUIET, 0);
-  if (s == nullptr)
-    return 0;
-  const VR_term_ref mark = VR_new_term_refs(0);
-  const VR_term_ref head = VR_new_term_ref();
-  const VR_term_ref tail = VR_new_term_ref();
-  /* Building the list may grow or collect the heap, which keeps no
-     argument register: Codes and Tail wait in term references. */
-  const VR_term_ref codes = VR_new_term_ref();
-  const VR_term_ref rest = VR_new_term_ref();
-  vr_get_globref_checked(codes, w)->term = w->term[1];
-  vr_get_globref_checked(rest, w)->term = w->term[2];
-  stream_to_codes(s, head, tail);
-  const TAGGED h = vr_ref_term(head), t = vr_ref_term(tail);
-  const TAGGED c = vr_ref_term(codes), r = vr_ref_term(rest);
-  VR_reset_term_refs(mark);
-  return cunify(w, c, h) && cunify(w, r, t);
+  if (const int rc = vr_mainfun_check(p))
+    return rc;
+  p->flags += VR_MAINFUN_WHEN_ONLY;
+  p->funcs = codesio_funcs;
+  p->prednames = codesio_prednames;
+  p->arities = codesio_arities;
+  p->init_fun = reinterpret_cast<VR_GlueFun>(&codesio_init);
+  p->deinit_fun = reinterpret_cast<VR_GlueFun>(&codesio_deinit);
+  return 0;
 }

@@ -6,16 +6,17 @@
  * count, the capacity) belongs to the stream and is released when its
  * last direction closes.  Their Prolog half is library(codesio).
  *
- * The foreign-resource loader does not exist yet: until it does, the
- * three foreign predicates are native rows of module prolog
- * ($codes_to_stream/2, $open_buf_stream/1, $stream_to_codes/3; see
- * pred_table.cpp).  Engine thread only.
+ * The three foreign predicates ($codes_to_stream/2, $open_buf_stream/1,
+ * $stream_to_codes/3 of module codesio) are declared by library(codesio)
+ * and loaded through the entry function vr_main_VRENV_codesio.  Engine
+ * thread only.
  */
 #ifndef TRELIX_CODESIO_H
 #define TRELIX_CODESIO_H
 
 #include "globref.h"
 #include "streams.h"
+#include "vostrel/vostrel_foreign.h"
 
 struct worker;
 
@@ -31,9 +32,7 @@ void stream_to_codes(VR_stream *stream, VR_term_ref head, VR_term_ref tail);
 void codesio_init(int when);
 void codesio_deinit(int when);
 
-/* The foreign predicates. */
-int prolog_codes_to_stream(worker *w);  /* $codes_to_stream(+Text, -Stream) */
-int prolog_open_buf_stream(worker *w);  /* $open_buf_stream(-Stream) */
-int prolog_stream_to_codes(worker *w);  /* $stream_to_codes(+Stream, ?Head, ?Tail) */
+/* The resource's entry function (vostrel_foreign.h). */
+extern "C" int vr_main_VRENV_codesio(VR_MAINFUN_PARAMS *params);
 
 #endif

@@ -181,53 +181,27 @@ long to_clocks_per_second(void)
 
 /* ---- The foreign predicates as native rows ---- */
 
+/* ---- The resource ---- */
+
 namespace {
 
-/* Argument i in a new term reference. */
-VR_term_ref arg_ref(worker *w, int i)
-{
-  const VR_term_ref t = VR_new_term_ref();
-  vr_get_globref_checked(t, w)->term = w->term[i];
-  return t;
-}
+VR_GlueFun to_funcs[] = {
+    reinterpret_cast<VR_GlueFun>(&to_start_timer_a), reinterpret_cast<VR_GlueFun>(&to_stop_timer_a),
+    reinterpret_cast<VR_GlueFun>(&to_timer_now), reinterpret_cast<VR_GlueFun>(&to_clocks_per_second), nullptr};
+const char *to_prednames[] = {"$start_timer_a", "$stop_timer_a", "$timer_now", "$clocks_per_second", nullptr};
+const int to_arities[] = {3, 1, 1, 1, 0};
 
 } // namespace
 
-int prolog_start_timer_a(worker *w)
+extern "C" int vr_main_VRENV_timeout(VR_MAINFUN_PARAMS *p)
 {
-  const VR_term_ref mark = VR_new_term_refs(0);
-  const VR_term_ref expires = arg_ref(w, 0), limit = arg_ref(w, 1), result = arg_ref(w, 2);
-  const int r = to_start_timer_a(expires, limit);
-  const VR_term_ref value = VR_new_term_ref();
-  const int ok = r != -1 && VR_put_integer(value, r) && VR_unify(result, value);
-  VR_reset_term_refs(mark);
-  return ok;
-}
-
-int prolog_stop_timer_a(worker *w)
-{
-  const VR_term_ref mark = VR_new_term_refs(0);
-  const VR_term_ref result = arg_ref(w, 0);
-  const int ok = VR_unify(result, to_stop_timer_a());
-  VR_reset_term_refs(mark);
-  return ok;
-}
-
-int prolog_timer_now(worker *w)
-{
-  const VR_term_ref mark = VR_new_term_refs(0);
-  const VR_term_ref result = arg_ref(w, 0);
-  const int ok = VR_unify(result, to_timer_now());
-  VR_reset_term_refs(mark);
-  return ok;
-}
-
-int prolog_clocks_per_second(worker *w)
-{
-  const VR_term_ref mark = VR_new_term_refs(0);
-  const VR_term_ref result = arg_ref(w, 0);
-  const VR_term_ref value = VR_new_term_ref();
-  const int ok = VR_put_integer(value, to_clocks_per_second()) && VR_unify(result, value);
-  VR_reset_term_refs(mark);
-  return ok;
+  if (const int rc = vr_mainfun_check(p))
+    return rc;
+  p->flags += VR_MAINFUN_WHEN_ONLY;
+  p->funcs = to_funcs;
+  p->prednames = to_prednames;
+  p->arities = to_arities;
+  p->init_fun = reinterpret_cast<VR_GlueFun>(&to_init);
+  p->deinit_fun = reinterpret_cast<VR_GlueFun>(&to_deinit);
+  return 0;
 }

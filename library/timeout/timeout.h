@@ -9,16 +9,17 @@
  * stops the enclosing timer, arms one for the earlier of the two expiries
  * and restarts the enclosing one afterwards.
  *
- * The foreign-resource loader does not exist yet: until it does, the four
- * foreign predicates are native rows of module prolog ($start_timer_a/3,
- * $stop_timer_a/1, $timer_now/1, $clocks_per_second/1; see
- * pred_table.cpp) and the resource starts on its first use.  Engine
- * thread only.
+ * The four foreign predicates ($start_timer_a/3, $stop_timer_a/1,
+ * $timer_now/1, $clocks_per_second/1 of module timeout) are declared by
+ * library(timeout) and loaded through the entry function
+ * vr_main_VRENV_timeout; to_init runs when the resource is loaded (and,
+ * for callers that use the functions directly, at their first use).
+ * Engine thread only.
  */
 #ifndef TRELIX_TIMEOUT_H
 #define TRELIX_TIMEOUT_H
 
-#include "vostrel/vostrel.h"
+#include "vostrel/vostrel_foreign.h"
 
 struct worker;
 
@@ -34,10 +35,7 @@ long to_clocks_per_second(void);
 void to_init(int when);
 void to_deinit(int when);
 
-/* The foreign predicates as native rows. */
-int prolog_start_timer_a(worker *w);     /* $start_timer_a(+ContExpires, +Limit, -Result) */
-int prolog_stop_timer_a(worker *w);      /* $stop_timer_a(-Expiry) */
-int prolog_timer_now(worker *w);         /* $timer_now(-Milliseconds) */
-int prolog_clocks_per_second(worker *w); /* $clocks_per_second(-Ticks) */
+/* The resource's entry function (vostrel_foreign.h). */
+extern "C" int vr_main_VRENV_timeout(VR_MAINFUN_PARAMS *params);
 
 #endif

@@ -57,7 +57,7 @@ test(output_comes_back_after_failure_and_errors) :-
 % A stream that is not a code stream gives no codes.
 test(stream_to_codes_of_another_stream) :-
         prolog:'$stream_code'(user_output, A),
-        prolog:'$stream_to_codes'(A, H, _),
+        codesio:'$stream_to_codes'(A, H, _),
         H == error.
 
 expect(not_codes, F, catch((open_codes_stream(foo, _), F = none), error(F, _), true), [type_error(list, foo)]).

@@ -9,7 +9,7 @@
 loop :- loop_(0).
 loop_(N) :- N1 is N + 1, loop_(N1).
 
-disarmed :- prolog:'$stop_timer_a'(off).
+disarmed :- timeout:'$stop_timer_a'(off).
 
 test(looping_goal_is_stopped) :-
         time_out(loop, 100, R),
