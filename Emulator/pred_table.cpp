@@ -67,6 +67,8 @@ const pred_row pred_table[] = {
        three `preds` slots. */
     {"$user_event", run_event, 0, ENTER_C, &preds.user_event, "prolog"},
     NATIVE("$ref_term", prolog_ref_term, 2),
+    NATIVE("$defer_gc", prolog_defer_gc, 0),
+    NATIVE("$resume_gc", prolog_resume_gc, 0),
     NATIVE("$stream_from_codes", prolog_stream_from_codes, 3),
     NATIVE("$save", prolog_save, 3),
     NATIVE("$save_doit", prolog_save_doit, 7),

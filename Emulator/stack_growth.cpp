@@ -26,6 +26,8 @@
  */
 #include "stack_growth.h"
 
+#include <vector>
+
 #include <cstring>
 
 #include "code_records.h"
@@ -278,6 +280,8 @@ void heap_overflow(worker *w, int heap_margin, int stack_margin)
   long heap_bytes = static_cast<long>((w->global_top - w->heap_start) * sizeof(TAGGED));
   bool gc = heap_margin == 0 ||
             (eglobal->current_gcmode != MakeAtom(atom_off_enum) && (heap_bytes >= margin || torture) && !stack_only);
+  if (gc && heap_margin != 0 && gc_deferred(w))
+    gc = false;
   long slack = 528;
   if (gc && gc_hooks.garbage_collect != nullptr) {
     TAGGED *before = w->global_top;
@@ -323,6 +327,45 @@ void heap_overflow(worker *w, int heap_margin, int stack_margin)
   clear_soft_limits(w);
   if (verbose_proofread)
     vr_ttyprintf("%% EXIT heap_overflow\n");
+}
+
+namespace {
+
+/* Choice-stack depths (words from its start) of the open deferrals,
+   innermost last. */
+std::vector<long> gc_deferrals;
+
+long choice_depth(worker *w) { return static_cast<long>(w->choice_start - reinterpret_cast<TAGGED *>(w->node_)); }
+
+/* Drops the deferrals whose choicepoint is gone. */
+void drop_stale_deferrals(worker *w)
+{
+  const long depth = choice_depth(w);
+  while (!gc_deferrals.empty() && gc_deferrals.back() > depth)
+    gc_deferrals.pop_back();
+}
+
+} // namespace
+
+bool gc_deferred(worker *w)
+{
+  drop_stale_deferrals(w);
+  return !gc_deferrals.empty();
+}
+
+int prolog_defer_gc(worker *w)
+{
+  drop_stale_deferrals(w);
+  gc_deferrals.push_back(choice_depth(w));
+  return 1;
+}
+
+int prolog_resume_gc(worker *w)
+{
+  drop_stale_deferrals(w);
+  if (!gc_deferrals.empty())
+    gc_deferrals.pop_back();
+  return 1;
 }
 
 INSN *call_overflow(worker *w, int pad, int arity)

@@ -35,6 +35,16 @@ struct definition;
    the flags say.  Argument registers are not preserved (see call_overflow). */
 void heap_overflow(worker *w, int heap_margin, int stack_margin);
 
+/* Collections put off while a goal runs (the term writer: a variable's
+   name is its place on the heap, which a collection changes).  Each
+   deferral belongs to the choicepoint that was newest when it was made
+   (the caller makes one first); one whose choicepoint backtracking or an
+   exception has removed is dropped.  Meanwhile a short heap grows.
+   $defer_gc/0 opens one, $resume_gc/0 closes the newest. */
+int prolog_defer_gc(worker *w);
+int prolog_resume_gc(worker *w);
+bool gc_deferred(worker *w);
+
 /* Moves the heap-and-local block to one of new_bytes (rounded by the block
    allocator), divided for at least min_heap heap and min_stack local words,
    and relocates every pointer into it. */

@@ -91,7 +91,19 @@ wr_var_names([E|Es]) :- nonvar(E), E = (Name = _), atom(Name), wr_var_names(Es).
 % ---- The walker ----
 
 % The operator table is looked up once per write (argument 7).
-wr_top(T, A, '$wopt'(Q, I, V, P, D, N, _, C, F)) :-
+% A variable is named by its place on the heap, which a collection
+% changes: while a term with variables is written, collections wait (the
+% deferral ends with the choicepoint of the if-then-else, however the
+% write ends).
+wr_top(T, A, O) :-
+        (   ground(T) -> wr_top_(T, A, O)
+        ;   '$defer_gc', wr_top_(T, A, O) -> '$resume_gc'
+        ;   wr_failed
+        ).
+
+wr_failed :- fail.
+
+wr_top_(T, A, '$wopt'(Q, I, V, P, D, N, _, C, F)) :-
         (   I == true -> Ops = [] ; '$current_ops'(Ops) ),
         wr(T, 1200, 1, '$wopt'(Q, I, V, P, D, N, Ops, C, F), A, p, _), !.
 
