@@ -7,8 +7,7 @@
  * address.  The wrapped bytes (Vostrel_DATA_RESOURCE__...) come from a
  * unit that each launcher target generates around its own two saved
  * states (cmake/embed_states.cmake).  The foreign resources follow the
- * program's state: codesio and timeout; clpfd takes its place between them
- * when its entry function exists.
+ * program's state: codesio, clpfd and timeout.
  */
 #include <cstddef>
 
@@ -16,6 +15,7 @@
 #include "vostrel/vostrel_resource.h"
 
 extern "C" int vr_main_VRENV_codesio(VR_MAINFUN_PARAMS *params);
+extern "C" int vr_main_VRENV_clpfd(VR_MAINFUN_PARAMS *params);
 extern "C" int vr_main_VRENV_timeout(VR_MAINFUN_PARAMS *params);
 
 extern "C" const unsigned char Vostrel_DATA_RESOURCE__0x2Ftrelix_0x2Esav[];
@@ -38,10 +38,12 @@ extern "C" const vrrt_record Vostrel_NAMED_DATA_RESOURCE__0x2Fvrrt_0x2Esav = {
 char *vr_pre_map[] = {
     const_cast<char *>(Vostrel_NAMED_DATA_RESOURCE__0x2Ftrelix_0x2Esav.name),
     const_cast<char *>("codesio"),
+    const_cast<char *>("clpfd"),
     const_cast<char *>("timeout"),
     const_cast<char *>(Vostrel_NAMED_DATA_RESOURCE__0x2Fvrrt_0x2Esav.name),
     nullptr,
 };
 
 void *vr_pre_linkage[] = {nullptr, reinterpret_cast<void *>(&vr_main_VRENV_codesio),
+                          reinterpret_cast<void *>(&vr_main_VRENV_clpfd),
                           reinterpret_cast<void *>(&vr_main_VRENV_timeout), nullptr, nullptr};

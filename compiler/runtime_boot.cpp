@@ -6,8 +6,8 @@
  * build wrote (TRELIX_RUNTIME_STATE_FILE; the environment variable
  * TRELIX_RUNTIME_STATE names another).  Nothing is compiled at start-up.
  * The start hands over the pre-linkage tables of the foreign resources
- * every program carries (codesio, timeout), so library(codesio) and
- * library(timeout) load them by name.
+ * every program carries (codesio, clpfd, timeout), so library(codesio),
+ * library(clpfd) and library(timeout) load them by name.
  */
 #include "runtime_boot.h"
 
@@ -17,6 +17,7 @@
 #include "codesio.h"
 #include "compiler.h"
 #include "errors.h"
+#include "fd_init.h"
 #include "fli.h"
 #include "library.h"
 #include "startup.h"
@@ -31,8 +32,10 @@ namespace {
 
 /* The foreign resources linked into every program of the runtime (the
    launcher lists them again beside its embedded states). */
-char *runtime_pre_map[] = {const_cast<char *>("codesio"), const_cast<char *>("timeout"), nullptr};
+char *runtime_pre_map[] = {const_cast<char *>("codesio"), const_cast<char *>("clpfd"), const_cast<char *>("timeout"),
+                          nullptr};
 void *runtime_pre_linkage[] = {reinterpret_cast<void *>(&vr_main_VRENV_codesio),
+                               reinterpret_cast<void *>(&vr_main_VRENV_clpfd),
                                reinterpret_cast<void *>(&vr_main_VRENV_timeout), nullptr};
 
 } // namespace

@@ -648,9 +648,17 @@ long prolog_fd_evaluate_indexical_vrenv_multi_vr(VREnv *env, VR_term_ref global)
   auto *api = env->dispatch_API_VOSTREL_H;
   worker *w = fd_current_worker(env);
   fd_state *fd = fd_state_of(env);
-  const VR_term_ref state = api->pVR_new_term_refs(3), actions = state + 1, scratch = state + 2;
+  const VR_term_ref state = api->pVR_new_term_refs(4), actions = state + 1, scratch = state + 2;
   if (global == 0)
     return 0;
+  /* The caller's variable: a Prolog caller sees the item handed over only
+     through a binding of it (the stub passes the term, not the slot). */
+  const VR_term_ref caller = state + 3;
+  slot(w, caller) = slot(w, global);
+  auto hand_over = [&] {
+    fd_cunify(env, w, deref(slot(w, caller)), deref(slot(w, global)));
+    return 2;
+  };
   fd_sync(env, w);
   fd->fd_overflow = 0;
   w->term[2] = atom_nil;
@@ -684,11 +692,11 @@ long prolog_fd_evaluate_indexical_vrenv_multi_vr(VREnv *env, VR_term_ref global)
     set_status(env, w, item, s | FD_STATUS_RUNNING);
     fd->resumptions++;
     if (fd->debugging)
-      return 2;
+      return hand_over();
     item = deref(slot(w, global));
     slot(w, state) = fd_mutable_value(deref(arg(item, 1)));
     if (!dispatch_global_fast(env, w, deref(arg(item, 2)), state, actions, global))
-      return 2;
+      return hand_over();
     if (w->fli_data->excp_flag == 0)
       return 0;
     item = deref(slot(w, global));

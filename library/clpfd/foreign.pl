@@ -1,0 +1,68 @@
+% The foreign predicates of the resource clpfd (library/clpfd/*.cpp), as
+% module clpfd calls them.  Every function takes the resource's interface
+% structure first (the loader passes it) and a term reference per term
+% argument; a function gives its results by unifying them with the
+% caller's arguments, so every term argument is passed in (+term).  Part
+% of module clpfd.
+
+foreign_resource(clpfd, [
+        prolog_fd_size_vrenv_multi_vr, prolog_fd_range_vrenv_multi_vr,
+        prolog_fd_cons_vrenv_multi_vr, prolog_fd_dom_complement_vrenv_multi_vr,
+        prolog_fd_dom_subtract_vrenv_multi_vr, prolog_fd_dom_intersection_vrenv_multi_vr,
+        prolog_fd_dom_union_vrenv_multi_vr, prolog_fd_dom_contains_vrenv_multi_vr,
+        prolog_fd_dom_insert_vrenv_multi_vr, prolog_fd_dom_delete_vrenv_multi_vr,
+        prolog_fd_dom_intersect_vrenv_multi_vr, prolog_fd_negate_vrenv_multi_vr,
+        prolog_fd_arg_attribute_vrenv_multi_vr, prolog_fd_dvar_list_vrenv_multi_vr,
+        prolog_fd_coref_vrenv_multi_vr, prolog_fd_begin_vrenv_multi_vr,
+        prolog_fd_tell_vrenv_multi_vr, prolog_fd_check_arguments_vrenv_multi_vr,
+        prolog_fd_post_global_vrenv_multi_vr, prolog_fd_prune_and_enqueue_vrenv_multi_vr,
+        prolog_fd_global_enqueue_vrenv_multi_vr, prolog_fd_statistics_vrenv_multi_vr,
+        prolog_fd_debug_vrenv_multi_vr, prolog_fd_overflow_vrenv_multi_vr,
+        prolog_fd_set_singleton_vrenv_multi_vr, prolog_fd_unify_vrenv_multi_vr,
+        prolog_fd_in_set_vrenv_multi_vr, prolog_fd_in_interval_vrenv_multi_vr,
+        prolog_fd_evaluate_indexical_vrenv_multi_vr, prolog_fd_enqueue_all_vrenv_multi_vr,
+        prolog_fd_update_incumbent_vrenv_multi_vr, prolog_fd_incumbent_bound_vrenv_multi_vr,
+        prolog_fd_minint_maxint_vrenv_multi_vr
+   ]).
+
+% The set built-ins.
+foreign(prolog_fd_size_vrenv_multi_vr, c, '$fd_size'(+term, +term, [-integer])).
+foreign(prolog_fd_range_vrenv_multi_vr, c, '$fd_range'(+term, +term, +term, [-integer])).
+foreign(prolog_fd_cons_vrenv_multi_vr, c, '$fd_cons'(+term, +term, +term, +term, [-integer])).
+foreign(prolog_fd_dom_complement_vrenv_multi_vr, c, '$fd_dom_complement'(+term, +term)).
+foreign(prolog_fd_dom_subtract_vrenv_multi_vr, c, '$fd_dom_subtract'(+term, +term, +term)).
+foreign(prolog_fd_dom_intersection_vrenv_multi_vr, c, '$fd_dom_intersection'(+term, +term, +term)).
+foreign(prolog_fd_dom_union_vrenv_multi_vr, c, '$fd_dom_union'(+term, +term, +term)).
+foreign(prolog_fd_dom_contains_vrenv_multi_vr, c, '$fd_dom_contains'(+term, +term)).
+foreign(prolog_fd_dom_insert_vrenv_multi_vr, c, '$fd_dom_insert'(+term, +term, +term)).
+foreign(prolog_fd_dom_delete_vrenv_multi_vr, c, '$fd_dom_delete'(+term, +term, +term)).
+foreign(prolog_fd_dom_intersect_vrenv_multi_vr, c, '$fd_dom_intersect'(+term, +term, [-integer])).
+foreign(prolog_fd_negate_vrenv_multi_vr, c, '$fd_negate'(+term, +term, +term)).
+
+% Domain variables, telling and propagation.
+foreign(prolog_fd_arg_attribute_vrenv_multi_vr, c, '$fd_arg_attribute'(+term, +integer, +term)).
+foreign(prolog_fd_dvar_list_vrenv_multi_vr, c, '$fd_dvar_list'(+term, +integer)).
+foreign(prolog_fd_coref_vrenv_multi_vr, c, '$fd_coref'(+term)).
+foreign(prolog_fd_begin_vrenv_multi_vr, c, '$fd_begin').
+foreign(prolog_fd_tell_vrenv_multi_vr, c, '$fd_tell'(+term, +term, [-integer])).
+foreign(prolog_fd_check_arguments_vrenv_multi_vr, c, '$fd_check_arguments'(+term, +term)).
+foreign(prolog_fd_post_global_vrenv_multi_vr, c,
+        '$fd_post_global'(+term, +term, +integer, +term, +term, +term)).
+foreign(prolog_fd_prune_and_enqueue_vrenv_multi_vr, c, '$fd_prune_and_enqueue'(+term, +term)).
+foreign(prolog_fd_global_enqueue_vrenv_multi_vr, c, '$fd_global_enqueue'(+term)).
+foreign(prolog_fd_set_singleton_vrenv_multi_vr, c, '$fd_set_singleton'(+term, +term)).
+foreign(prolog_fd_unify_vrenv_multi_vr, c, '$fd_unify'(+term, +term)).
+foreign(prolog_fd_in_set_vrenv_multi_vr, c, '$fd_in_set'(+term, +term, +integer)).
+foreign(prolog_fd_in_interval_vrenv_multi_vr, c, '$fd_in_interval'(+term, +term, +term, +integer)).
+foreign(prolog_fd_evaluate_indexical_vrenv_multi_vr, c, '$fd_evaluate_indexical'(+term, [-integer])).
+foreign(prolog_fd_enqueue_all_vrenv_multi_vr, c, '$fd_enqueue_all'(+term)).
+
+% Statistics, modes and the incumbent of branch and bound.
+foreign(prolog_fd_statistics_vrenv_multi_vr, c, '$fd_statistics'(+integer, [-integer])).
+foreign(prolog_fd_debug_vrenv_multi_vr, c, '$fd_debug'(+term, +term, [-integer])).
+foreign(prolog_fd_overflow_vrenv_multi_vr, c, '$fd_overflow'(+term, +term, [-integer])).
+foreign(prolog_fd_update_incumbent_vrenv_multi_vr, c, '$fd_update_incumbent'(+term, +term, +term)).
+foreign(prolog_fd_incumbent_bound_vrenv_multi_vr, c, '$fd_incumbent_bound'(+term, +term)).
+foreign(prolog_fd_minint_maxint_vrenv_multi_vr, c, '$fd_minint_maxint'(+term, +term)).
+
+:- load_foreign_resource(library(clpfd)).
