@@ -120,13 +120,15 @@ fdset_union(S1, S2, S) :-
 fdset_union(Sets, Set) :-
         G = fdset_union(Sets, Set),
         must_be(Sets, list, G, 1),
-        sets_union(Sets, [], G, Set).
+        sets_fold(Sets, '$fd_dom_union', [], G, Set).
 
-sets_union([], S, _, S).
-sets_union([S1|Ss], S0, G, S) :-
+% sets_fold(+Sets, +Op, +Acc0, +Goal, -Set): Acc0 combined with each set
+% in turn by the set built-in Op.
+sets_fold([], _, S, _, S).
+sets_fold([S1|Ss], Op, S0, G, S) :-
         must_be_fdset(S1, G, 1),
-        '$fd_dom_union'(S0, S1, S2),
-        sets_union(Ss, S2, G, S).
+        call(Op, S0, S1, S2),
+        sets_fold(Ss, Op, S2, G, S).
 
 fdset_intersection(S1, S2, S) :-
         G = fdset_intersection(S1, S2, S),
@@ -137,15 +139,9 @@ fdset_intersection(S1, S2, S) :-
 fdset_intersection(Sets, Set) :-
         G = fdset_intersection(Sets, Set),
         must_be(Sets, list, G, 1),
-        (   Sets = [S0|Ss] -> must_be_fdset(S0, G, 1), sets_intersection(Ss, S0, G, Set)
+        (   Sets = [S0|Ss] -> must_be_fdset(S0, G, 1), sets_fold(Ss, '$fd_dom_intersection', S0, G, Set)
         ;   illarg(domain(list, non_empty_list), G, 1)
         ).
-
-sets_intersection([], S, _, S).
-sets_intersection([S1|Ss], S0, G, S) :-
-        must_be_fdset(S1, G, 1),
-        '$fd_dom_intersection'(S0, S1, S2),
-        sets_intersection(Ss, S2, G, S).
 
 fdset_subtract(S1, S2, S) :-
         G = fdset_subtract(S1, S2, S),

@@ -94,3 +94,7 @@ test(statistics_read_and_reset) :-
         X in 1..10, X in 2..8,
         fd_statistics(prunings, P), P >= 2,
         fd_statistics(prunings, 0).
+
+expect(union_and_intersection_of_lists, R,
+       (fdset_union([[[1|2]], [[4|5]], [[3|3]]], U), fdset_intersection([[[1|9]], [[3|12]], [[0|4]]], I), R = U/I),
+       [[[1|5]]/[[3|4]]]).
