@@ -1456,6 +1456,9 @@ void compile_into(clause_state &s, TAGGED clause, mod_def *module, compiled_clau
   } else if (is(clause, "-->", 2)) {
     throw compile_error{"a grammar rule must be translated before it is compiled"};
   }
+  /* Module:Head defines the predicate in Module; the body still runs in
+     the module the clause is written in. */
+  mod_def *const source = module;
   while (is(head, ":", 2) && IsAtom(arg_of(head, 0))) {
     module = find_module(arg_of(head, 0), 1);
     head = arg_of(head, 1);
@@ -1469,7 +1472,7 @@ void compile_into(clause_state &s, TAGGED clause, mod_def *module, compiled_clau
     throw compile_error{"cannot redefine the control construct " + std::string(atom_name(name_of(head))) + "/" +
                         std::to_string(arity_of(head))};
 
-  unit_compiler main(s, module, true, 0, s.force_perm);
+  unit_compiler main(s, source, true, 0, s.force_perm);
   main.compile(head, body);
   /* The blocks follow the main part, each with its alternatives after it;
      an alternative may add further blocks at the end of the queue. */

@@ -98,3 +98,22 @@ test(statistics_read_and_reset) :-
 expect(union_and_intersection_of_lists, R,
        (fdset_union([[[1|2]], [[4|5]], [[3|3]]], U), fdset_intersection([[[1|9]], [[3|12]], [[0|4]]], I), R = U/I),
        [[[1|5]]/[[3|4]]]).
+
+% Two constraints written in Prolog, one suspended on X and one on Y (each
+% counts its runs): unifying X and Y wakes each of them once.
+:- dynamic(ran/1).
+clpfd:dispatch_global(count(Name), S, S, []) :- assertz(ran(Name)).
+
+post_counter(Name, X) :-
+        clpfd:'$fd_begin',
+        clpfd:'$fd_post_global'(count(Name), state, 0, true, [dom(X)], _),
+        clpfd:evaluate.
+
+test(unification_wakes_both_sides_once) :-
+        retractall(ran(_)),
+        X in 1..5, Y in 3..9,
+        post_counter(x, X), post_counter(y, Y),
+        retractall(ran(_)),
+        X = Y,
+        findall(N, ran(N), Ns), msort(Ns, [x, y]),
+        fd_dom(X, 3..5).

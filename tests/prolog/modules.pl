@@ -33,3 +33,8 @@ expect(nested_qualification, X, a:(b:hidden_q(X)), [q1]).
 expect(qualified_goal_in_call, X, call(c:c_hidden, X), [secret]).
 expect(mutual_recursion_between_modules, L, ping(s(s(s(0))), L), [[ping, pong, ping, pong]]).
 expect(mutual_recursion_from_b, L, b:pong(s(s(0)), L), [[pong, ping, pong]]).
+
+% A clause for another module's predicate (a hook, say) written here: the
+% predicate is that module's, its body runs here.
+c:hook_from_user(X) :- helper(X).
+expect(qualified_head_body_runs_where_written, X, c:hook_from_user(X), [user]).
