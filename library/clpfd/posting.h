@@ -2,7 +2,7 @@
  * unification of FD variables with values.
  *
  * A global constraint becomes one item global/5, linked into the
- * suspension lists its specification names and queued on queue 1.  A
+ * suspension lists its Susp argument names and queued on queue 1.  A
  * reified indexical constraint becomes one item ix/7 per compiled
  * indexical, queued on queue 0 or parked on a val list until the values it
  * needs are known; it links itself into its dom/min/max/minmax lists on its
