@@ -36,10 +36,9 @@ run_global(Global) :-
 
 :- multifile dispatch_global/4.
 
+% One answer of the hook; none makes the run fail.
 dispatch_global_any(Constraint, State, NewState, Actions) :-
-        (   dispatch_global(Constraint, State, NewState, Actions) -> true
-        ;   fail
-        ).
+        dispatch_global(Constraint, State, NewState, Actions), !.
 
 % call_action(+Action): an element of a propagator's Actions list that is
 % a goal.
