@@ -839,13 +839,14 @@ int load_text(load_context &cx, const char *text, std::size_t length)
   read_terms(cx, text, length);
   for (auto &[goal, m] : cx.init_goals) {
     std::string message;
-    TAGGED g = goal->term;
-    VR_free_globrefs(goal);
-    int res = run_goal_once(w, g, m, &message);
+    /* The goal stays referenced while it runs: a collection inside it
+       moves the term, and a failure names it afterwards. */
+    int res = run_goal_once(w, goal->term, m, &message);
     if (res == 0)
-      cx.error("initialization goal failed: " + term_to_text(g));
+      cx.error("initialization goal failed: " + term_to_text(goal->term));
     else if (res < 0)
       cx.error("initialization goal raised an exception: " + message);
+    VR_free_globrefs(goal);
   }
   cx.init_goals.clear();
   active_loads.pop_back();
