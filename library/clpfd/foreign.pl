@@ -22,7 +22,7 @@ foreign_resource(clpfd, [
         prolog_fd_in_set_vrenv_multi_vr, prolog_fd_in_interval_vrenv_multi_vr,
         prolog_fd_evaluate_indexical_vrenv_multi_vr, prolog_fd_enqueue_all_vrenv_multi_vr,
         prolog_fd_update_incumbent_vrenv_multi_vr, prolog_fd_incumbent_bound_vrenv_multi_vr,
-        prolog_fd_minint_maxint_vrenv_multi_vr
+        prolog_fd_minint_maxint_vrenv_multi_vr, prolog_fd_dispatch_global_fast_vrenv_multi_vr
    ]).
 
 % The set built-ins.
@@ -50,6 +50,8 @@ foreign(prolog_fd_post_global_vrenv_multi_vr, c,
         '$fd_post_global'(+term, +term, +integer, +term, +term, +term)).
 foreign(prolog_fd_prune_and_enqueue_vrenv_multi_vr, c, '$fd_prune_and_enqueue'(+term, +term)).
 foreign(prolog_fd_global_enqueue_vrenv_multi_vr, c, '$fd_global_enqueue'(+term)).
+foreign(prolog_fd_dispatch_global_fast_vrenv_multi_vr, c,
+        '$fd_dispatch_global_fast'(+term, +term, +term, +term, +term, [-integer])).
 foreign(prolog_fd_set_singleton_vrenv_multi_vr, c, '$fd_set_singleton'(+term, +term)).
 foreign(prolog_fd_unify_vrenv_multi_vr, c, '$fd_unify'(+term, +term)).
 foreign(prolog_fd_in_set_vrenv_multi_vr, c, '$fd_in_set'(+term, +term, +integer)).
