@@ -166,3 +166,9 @@ expect(native_constraint_with_bad_state, E,
         catch(fd_global(element(_, [1, 2], _), S, []), error(domain_error(E, _), _), true)),
        [global_constraint_state, global_constraint_state, global_constraint_state,
         global_constraint_state, global_constraint_state]).
+
+% An unbound or non-callable constraint is refused: it would run whichever
+% hook clause it unifies with.
+expect(constraint_must_be_callable, E,
+       (member(C, [_, user:_, 42]), catch(fd_global(C, 0, []), error(E, _), true)),
+       [instantiation_error, instantiation_error, type_error(callable,42)]).
