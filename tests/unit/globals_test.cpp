@@ -273,6 +273,48 @@ TEST_F(GlobalsLoop, ADaemonWakesItsConstraintAndIsNeverCalledOnceItIsEntailed)
   EXPECT_EQ(dom_text(x), "[[3|10]] 3 10 8");
 }
 
+// What dispatch_global_fast/5 calls from Prolog (in debugging mode the loop
+// hands every constraint over): the run's results are unified with the
+// caller's arguments; a Global that is no item of the constraint, or a
+// constraint without a native function, gives no run.
+TEST_F(GlobalsLoop, DispatchFromPrologRunsOnlyOnAProperItem)
+{
+  const VR_term_ref x = dvar_in("[[1|10]]");
+  const VR_term_ref c = term("watch(_)");
+  TagToSTR(t(c))[1] = t(x);
+  const VR_term_ref g = term("_");
+  prolog_fd_begin_vrenv_multi_vr(&env);
+  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s(_, 0)"), 0, term("src"), term("[]"), g); }));
+  const VR_term_ref state = ref_of(fd_mutable_value(arg(t(g), 1)));
+  const VR_term_ref new_state = term("_"), actions = term("_");
+  long r = 0;
+  ASSERT_TRUE(succeeds([&] { r = prolog_fd_dispatch_global_fast_vrenv_multi_vr(&env, c, state, new_state, actions, g); }));
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(*TagToSTR(t(new_state)), functor("s", 2));
+  EXPECT_TRUE(IsList(arg(t(new_state), 1))) << "the first run made the block";
+  EXPECT_EQ(arg(t(new_state), 2), MakeSmall_checked(1));
+  EXPECT_EQ(t(actions), atom_nil);
+
+  struct row {
+    const char *why;
+    const char *constraint;
+    const char *global;
+  } rows[] = {
+      {"Global is not an item", nullptr, "foo"},
+      {"the item's constraint has no native function", nullptr, "global('$mutable'(s, 0), other(1), '$mutable'(2, 0), _, src)"},
+      {"the constraint has no native function", "other(1)", nullptr},
+  };
+  for (const row &rw : rows) {
+    const VR_term_ref cc = rw.constraint ? term(rw.constraint) : c;
+    const VR_term_ref gg = rw.global ? term(rw.global) : g;
+    const VR_term_ref ns = term("_"), as = term("_");
+    bool ok = succeeds([&] { r = prolog_fd_dispatch_global_fast_vrenv_multi_vr(&env, cc, state, ns, as, gg); });
+    EXPECT_TRUE(!ok || r == 0) << rw.why;
+    EXPECT_TRUE(IsVar(t(ns))) << rw.why;
+  }
+  (void)x;
+}
+
 /* ---- Rewrite requests and helpers ---- */
 
 TEST_F(GlobalsLoop, RewriteRequestsPrependTheirGoals)
