@@ -13,12 +13,14 @@
 % The module's sources: clpfd/fdsets.pl (the set library), clpfd/lib.pl
 % (domains, queries, argument checks and options), clpfd/ixq.pl (running
 % propagation to its fixpoint and the unification of domain variables),
-% clpfd/foreign.pl (the foreign predicates of the resource).
+% clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
+% (posting global constraints).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
         fd_var/1, fd_min/2, fd_max/2, fd_size/2, fd_set/2, fd_dom/2, fd_degree/2,
         fd_statistics/0, fd_statistics/2,
+        fd_global/3,
         range_to_fdset/2, fdset_to_range/2, fdset_to_list/2, list_to_fdset/2,
         empty_fdset/1, empty_interval/2, fdset_singleton/2, fdset_interval/3,
         fdset_parts/4, fdset_min/2, fdset_max/2, fdset_size/2, fdset_member/2,
@@ -44,3 +46,4 @@
 :- include('clpfd/fdsets').
 :- include('clpfd/lib').
 :- include('clpfd/ixq').
+:- include('clpfd/globals').
