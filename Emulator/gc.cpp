@@ -494,7 +494,8 @@ unsigned cont_cache_index(const INSN *cp)
 }
 
 /* The environment chain of one choicepoint for initChoicepoints: first
-   words of visited environments get M; init (else: clear the marks). */
+   words of visited environments get M; init (else: clear the marks).  Both
+   passes take the same path, so every mark set is cleared. */
 void init_walk(worker *w, frame *e, INSN *cp, bool init)
 {
   INSN *const resume_cp = resume_continuation();
@@ -518,23 +519,21 @@ void init_walk(worker *w, frame *e, INSN *cp, bool init)
       const TAGGED high = e0[4], low = e0[5];
       INSN *resume = reinterpret_cast<INSN *>((high - 3) + ((low >> 3) & ~1u));
       const bool linked = ((low >> 3) & 1) != 0;
-      frame *f = s->frame_;
-      INSN *pair = s->next_insn;
       /* The code from the interrupted instruction fills the environment
          of its clause; before the clause's environment exists (type 0) the
-         frame below is the caller's.  A first call (type 1) whose
-         environment was not linked cannot occur; treat it as type 0. */
-      if (init) {
-        const int type = continuation_type(resume, nullptr);
-        if (linked || type >= 2)
-          pair = resume;
-      }
-      e = f;
-      cp = pair;
-      if (!env_in_segment(e) || cp == nullptr)
-        return;
-      e0 = reinterpret_cast<TAGGED *>(e);
-      /* f itself is an ordinary environment, handled below. */
+         frame below is the caller's, continued where the caller's call
+         returns.  A first call (type 1) whose environment was not linked
+         cannot occur; treat it as type 0. */
+      e = s->frame_;
+      cp = linked || continuation_type(resume, nullptr) >= 2 ? resume : s->next_insn;
+      /* The frame below is classified afresh: a clause without an
+         environment that was called from $resume (a slow predicate, a
+         woken goal) leaves $resume's own environment there, with the
+         suspension frame of an earlier escape under it.  Taken for an
+         ordinary environment, that frame's saved continuation (the point
+         before the earlier interrupted instruction) would put $uninit in
+         variables that instruction's clause had already written. */
+      continue;
     }
     if (init) {
       if (marked(w, e0))

@@ -225,3 +225,22 @@ test(item_leaves_pending_cleanup) :-
 test(collection_after_pending_cleanup) :-
         grow(0, 200, [], L), garbage_collect,
         length(L, N), N =:= 200.
+
+% length/2 building a long list hands the rest to its slow predicate when
+% the heap runs short, and that predicate's own length/2 does so again:
+% the escapes nest, each slow call running on the environment of the
+% escape that called it.  The list lives in a permanent variable written
+% after the clause's first call and before length/2; a collection made
+% inside the nested escapes must keep it.  Under the collector's torture
+% mode where the collection falls depends on the calls made before, so the
+% clause runs after padding calls of several counts.
+pad_calls(0, _) :- !.
+pad_calls(N, Acc) :- N1 is N - 1, pad_calls(N1, [N|Acc]).
+list_made_after_call(K) :-
+        pad_calls(K, []), length(L, 30000), garbage_collect, last_(L, _).
+lists_made_after_calls(8) :- !.
+lists_made_after_calls(K) :-
+        list_made_after_call(K), K1 is K + 1, lists_made_after_calls(K1).
+
+test(nested_escapes_keep_permanent_variable) :-
+        lists_made_after_calls(0).
