@@ -22,7 +22,8 @@ foreign_resource(clpfd, [
         prolog_fd_in_set_vrenv_multi_vr, prolog_fd_in_interval_vrenv_multi_vr,
         prolog_fd_evaluate_indexical_vrenv_multi_vr, prolog_fd_enqueue_all_vrenv_multi_vr,
         prolog_fd_update_incumbent_vrenv_multi_vr, prolog_fd_incumbent_bound_vrenv_multi_vr,
-        prolog_fd_minint_maxint_vrenv_multi_vr
+        prolog_fd_minint_maxint_vrenv_multi_vr,
+        prolog_fd_delete_vrenv_multi_vr
    ]).
 
 % The set built-ins.
@@ -64,5 +65,8 @@ foreign(prolog_fd_overflow_vrenv_multi_vr, c, '$fd_overflow'(+term, +term, [-int
 foreign(prolog_fd_update_incumbent_vrenv_multi_vr, c, '$fd_update_incumbent'(+term, +term, +term)).
 foreign(prolog_fd_incumbent_bound_vrenv_multi_vr, c, '$fd_incumbent_bound'(+term, +term)).
 foreign(prolog_fd_minint_maxint_vrenv_multi_vr, c, '$fd_minint_maxint'(+term, +term)).
+
+% Labeling's variable choice.
+foreign(prolog_fd_delete_vrenv_multi_vr, c, '$fd_delete'(+term, +term, +integer)).
 
 :- load_foreign_resource(library(clpfd)).
