@@ -583,6 +583,10 @@ int fd_prune_and_enqueue(VREnv *env, worker *w, VR_term_ref actions, VR_term_ref
         continue;
       }
     }
+    /* The resource is loaded before module clpfd's Prolog is compiled:
+       the predicate may be found only now. */
+    if (fd->call_action1 == nullptr)
+      fd->call_action1 = api->pVR_predicate("call_action", 1, "clpfd");
     if (fd->call_action1 == nullptr) {
       fd_raise_system_error(env, "clpfd_call_action_missing");
       return 0;
