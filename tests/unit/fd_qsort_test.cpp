@@ -102,7 +102,8 @@ TEST(FdQsort, IndicesByKeyDescending)
 
 TEST(FdQsort, SortedInputEndsAfterOnePartitioningPass)
 {
-  // Without the shortcut, sorted input costs a full n log n quicksort.
+  // One pass (n), then insertion sort, which moves the pivot back (2n);
+  // without the shortcut, sorted input costs a full n log n quicksort.
   for (int n : {100, 1000}) {
     std::vector<long> v(n);
     for (int i = 0; i < n; i++)
@@ -113,7 +114,7 @@ TEST(FdQsort, SortedInputEndsAfterOnePartitioningPass)
       return cmp_asc_long(a, b);
     });
     EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-    EXPECT_LT(comparisons, 3L * n) << "n=" << n;
+    EXPECT_LT(comparisons, 4L * n) << "n=" << n;
   }
 }
 
