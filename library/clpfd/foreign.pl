@@ -87,6 +87,7 @@ foreign(prolog_fd_minint_maxint_vrenv_multi_vr, c, '$fd_minint_maxint'(+term, +t
 
 % Labeling's variable choice.
 foreign(prolog_fd_delete_vrenv_multi_vr, c, '$fd_delete'(+term, +term, +integer)).
+
 % The global constraints' native entries (State, NewState, Actions): the
 % propagation loop runs them with the constraint's item in hand; called
 % from Prolog they have none and raise a domain error.
