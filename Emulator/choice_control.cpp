@@ -250,6 +250,8 @@ TAGGED vr_issue_free_handle(void *block)
 
 int vr_revoke_free_handle(void *block) { return free_handles().erase(block) != 0; }
 
+int vr_free_handle_issued(const void *block) { return free_handles().count(block) != 0; }
+
 int prolog_free(worker *w)
 {
   const TAGGED h = deref(w->term[0]);

@@ -10,7 +10,8 @@
  * ($nth_choicepoint/2) or changes nothing ($clean_up/2).
  *
  * $free/1 accepts only handles issued by vr_issue_free_handle and not yet
- * used or revoked; anything else fails without calling anything.
+ * used or revoked; anything else fails without calling anything.  Foreign
+ * resources reach the three handle functions through the support table.
  *
  * Callers: the runtime library's call_cleanup/2, catch/3, the top level
  * and the meta-call machinery (through the built-in table); the emulator
@@ -49,5 +50,7 @@ TAGGED vr_issue_free_handle(void *block);
 /* Withdraws the handle of a block its owner releases by other means;
    0 when it had none. */
 int vr_revoke_free_handle(void *block);
+/* 1 when block has a handle that $free/1 would accept. */
+int vr_free_handle_issued(const void *block);
 
 #endif

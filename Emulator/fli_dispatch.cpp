@@ -14,6 +14,7 @@
 #include "atoms.h"
 #include "attributes.h"
 #include "chartype.h"
+#include "choice_control.h"
 #include "encodings.h"
 #include "errors.h"
 #include "file_names.h"
@@ -84,6 +85,9 @@ vr_api_fn support_get_attributes() { return untyped(&get_attributes); }
 vr_api_fn support_put_attributes() { return untyped(&put_attributes); }
 vr_api_fn support_set_enter_instr() { return untyped(&set_enter_instr); }
 vr_api_fn support_markTerm() { return untyped(&markTerm); }
+vr_api_fn support_vr_issue_free_handle() { return untyped(&vr_issue_free_handle); }
+vr_api_fn support_vr_revoke_free_handle() { return untyped(&vr_revoke_free_handle); }
+vr_api_fn support_vr_free_handle_issued() { return untyped(&vr_free_handle_issued); }
 vr_api_fn support_VR_set_errprintf_hook() { return untyped(&VR_set_errprintf_hook); }
 vr_api_fn support_numstack_trim() { return untyped(&numstack_trim); }
 vr_api_fn support_pure_attributes() { return untyped(&pure_attributes); }

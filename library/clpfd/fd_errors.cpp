@@ -44,3 +44,24 @@ void fd_raise_unavailable(VREnv *env, const char *name, int arity)
   raise_error_term(env, formal, "not_yet_available");
   api->pVR_reset_term_refs(mark);
 }
+
+void fd_raise_domain_error(VREnv *env, const char *domain, TAGGED culprit, const char *name, int arity)
+{
+  auto *api = env->dispatch_API_VOSTREL_H;
+  worker *w = fd_current_worker(env);
+  const VR_term_ref mark = api->pVR_new_term_refs(8);
+  const VR_term_ref d = mark, c = mark + 1, n = mark + 2, a = mark + 3, pi = mark + 4, m = mark + 5, q = mark + 6,
+                    formal = mark + 7;
+  api->pVR_put_atom(d, api->pVR_atom_from_string(domain));
+  w->fli_stack_start[c].term = culprit;
+  api->pVR_put_atom(n, api->pVR_atom_from_string(name));
+  api->pVR_put_integer(a, arity);
+  api->pVR_cons_functor(pi, api->pVR_atom_from_string("/"), 2, n, a);
+  api->pVR_put_atom(m, api->pVR_atom_from_string("clpfd"));
+  api->pVR_cons_functor(q, api->pVR_atom_from_string(":"), 2, m, pi);
+  api->pVR_cons_functor(formal, api->pVR_atom_from_string("domain_error"), 2, d, c);
+  const VR_term_ref err = api->pVR_new_term_ref();
+  api->pVR_cons_functor(err, api->pVR_atom_from_string("error"), 2, formal, q);
+  api->pVR_raise_exception(err);
+  api->pVR_reset_term_refs(mark);
+}

@@ -3,7 +3,8 @@
  * Each builds the exception term through the interface and arranges it to
  * be raised when the current foreign call returns (the caller must return
  * at once).  Callers: the propagation loop (a step without a current
- * context), the resource's table rows whose functions come later.
+ * context), the resource's table rows whose functions come later, the
+ * checks of global-constraint items (globals.cpp).
  */
 #ifndef TRELIX_CLPFD_FD_ERRORS_H
 #define TRELIX_CLPFD_FD_ERRORS_H
@@ -14,5 +15,8 @@
 void fd_raise_system_error(VREnv *env, const char *what);
 /* error(existence_error(procedure, clpfd:Name/Arity), not_yet_available) */
 void fd_raise_unavailable(VREnv *env, const char *name, int arity);
+
+/* error(domain_error(Domain, Culprit), clpfd:Name/Arity) */
+void fd_raise_domain_error(VREnv *env, const char *domain, TAGGED culprit, const char *name, int arity);
 
 #endif

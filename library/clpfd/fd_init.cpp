@@ -16,6 +16,7 @@
 #include "fd_attribute.h"
 #include "fd_statistics.h"
 #include "fdset_builtins.h"
+#include "globals.h"
 #include "posting.h"
 #include "saved_state.h"
 #include "propagation.h"
@@ -67,8 +68,16 @@ FD_GLOBAL_FUNCTIONS(FD_DEFINE_GLOBAL)
 
 template <typename F> VR_GlueFun glue(F f) { return reinterpret_cast<VR_GlueFun>(f); }
 
+/* The foreign predicate $fd_<name>/3 of a global constraint: its function
+   runs only when the registers hold a proper item of that constraint. */
+template <row_name Name, fd_global_fn F>
+void global_entry(VREnv *env, VR_term_ref state, VR_term_ref new_state, VR_term_ref actions)
+{
+  fd_run_global_entry(env, F, Name.text, state, new_state, actions);
+}
+
 /* The resource's predicates in table order: X(name, arity, function). */
-#define G(name) X("$fd_" #name, 3, fn_##name)
+#define G(name) X("$fd_" #name, 3, (&global_entry<"$fd_" #name, fn_##name>))
 #define FD_FOREIGN_TABLE(X)                                                                                          \
   X("$fd_size", 3, &prolog_fd_size_vrenv_multi_vr)                                                                   \
   X("$fd_range", 4, &prolog_fd_range_vrenv_multi_vr)                                                                 \
@@ -107,7 +116,7 @@ template <typename F> VR_GlueFun glue(F f) { return reinterpret_cast<VR_GlueFun>
   X("$fd_update_incumbent", 3, &prolog_fd_update_incumbent_vrenv_multi_vr)                                           \
   X("$fd_incumbent_bound", 2, &prolog_fd_incumbent_bound_vrenv_multi_vr)                                             \
   X("$fd_minint_maxint", 2, &prolog_fd_minint_maxint_vrenv_multi_vr)                                                 \
-  X("$fd_dispatch_global_fast", 6, (&unavailable5_result<"$fd_dispatch_global_fast", 6>))                            \
+  X("$fd_dispatch_global_fast", 6, &prolog_fd_dispatch_global_fast_vrenv_multi_vr)                            \
   G(linear) G(square) G(product) G(quotient) G(modulo) G(remainder) G(cumulative) G(all_different) G(all_distinct) \
   G(bc_alldiff) G(pairing) G(sorting) G(assignment) G(assignment_helper) G(circuit) G(relation) G(element)        \
   G(minmax) G(nvalue) G(geost) G(in_set_iff) G(eq_iff) G(le_iff) G(oneof) G(abs) G(bool) G(disjoint1)             \

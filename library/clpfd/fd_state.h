@@ -173,6 +173,24 @@ inline mod_def *fd_find_module(VREnv *env, TAGGED name, int insert)
   return reinterpret_cast<mod_def *(*)(TAGGED, int)>(env->dispatch_API_SUPPORT_H->pfind_module)(name, insert);
 }
 
+/* The handles of $free/1: a block whose first word is its release
+   function gets a handle (a small integer, 0 on refusal); revoking takes
+   it back; issued tells whether $free/1 would accept it. */
+inline TAGGED fd_issue_free_handle(VREnv *env, void *block)
+{
+  return reinterpret_cast<TAGGED (*)(void *)>(env->dispatch_API_SUPPORT_H->pvr_issue_free_handle)(block);
+}
+
+inline int fd_revoke_free_handle(VREnv *env, void *block)
+{
+  return reinterpret_cast<int (*)(void *)>(env->dispatch_API_SUPPORT_H->pvr_revoke_free_handle)(block);
+}
+
+inline int fd_free_handle_issued(VREnv *env, const void *block)
+{
+  return reinterpret_cast<int (*)(const void *)>(env->dispatch_API_SUPPORT_H->pvr_free_handle_issued)(block);
+}
+
 /* Pushes one trail entry, keeping the trail margin. */
 inline void fd_trail_push(VREnv *env, worker *w, TAGGED entry)
 {

@@ -29,6 +29,7 @@
 #include <cstddef>
 
 #include "dvar.h"
+#include "fd_init.h"
 #include "fd_state.h"
 
 /* The first two words of every data block. */
@@ -108,5 +109,12 @@ int dispatch_global_fast(VREnv *env, worker *w, TAGGED constraint, VR_term_ref s
 /* $fd_dispatch_global_fast(Constraint, State, NewState, Actions, Global, Result) */
 long prolog_fd_dispatch_global_fast_vrenv_multi_vr(VREnv *env, VR_term_ref constraint, VR_term_ref state,
                                                    VR_term_ref new_state, VR_term_ref actions, VR_term_ref global);
+
+/* The body of the foreign predicate $fd_<name>/3 (name: its name): runs fn
+   when register 1 holds a proper item of fn's constraint and register 0
+   its state, unifying NewState and Actions with the results; raises a
+   domain error otherwise (a direct call from Prolog has no item). */
+void fd_run_global_entry(VREnv *env, fd_global_fn fn, const char *name, VR_term_ref state, VR_term_ref new_state,
+                         VR_term_ref actions);
 
 #endif

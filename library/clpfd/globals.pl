@@ -11,9 +11,14 @@
 % module qualifier dropped) with the initial State, to run at once and
 % again whenever one of Suspensions fires: dom(X) any change of X's
 % domain, min(X) or max(X) a change of that bound, minmax(X) of either
-% bound, val(X) X becoming fixed.
+% bound, val(X) X becoming fixed.  An unbound or non-callable constraint is
+% an argument error: it would reach whichever hook clause it unifies with.
 fd_global(Constraint, State, Suspensions) :-
         strip_module_qualifiers(Constraint, Goal),
+        (   callable(Goal) -> true
+        ;   var(Goal) -> illarg(var, fd_global(Constraint, State, Suspensions), 1)
+        ;   illarg(type(callable), fd_global(Constraint, State, Suspensions), 1, Goal)
+        ),
         fd_global_internal(Goal, State, Suspensions, _, true, 0).
 
 % fd_global_internal(+Constraint, +State, +Suspensions, -Global, +Source,

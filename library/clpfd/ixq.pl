@@ -23,14 +23,18 @@ evaluate(2, Global) :-
         run_global(Global),
         evaluate.
 
-% run_global(+Global): one run in Prolog of the global constraint whose
+% run_global(+Global): one run from Prolog of the global constraint whose
 % item is Global = global(StateMutable, Constraint, StatusMutable, Ent,
-% Source), its new state stored and its actions applied.
+% Source), by the hook, or by its native function when the hook has no
+% answer (in debugging mode the loop hands native constraints over too);
+% its new state is stored and its actions applied.
 run_global(Global) :-
         arg(1, Global, StateMutable),
         arg(2, Global, Constraint),
         get_mutable(State, StateMutable),
-        dispatch_global_any(Constraint, State, NewState, Actions),
+        (   dispatch_global_any(Constraint, State, NewState, Actions) -> true
+        ;   dispatch_global_fast(Constraint, State, NewState, Actions, Global)
+        ),
         update_mutable(NewState, StateMutable),
         '$fd_prune_and_enqueue'(Actions, Global).
 

@@ -9,6 +9,9 @@ int fd_check_overflow(VREnv *env, TAGGED goal)
   if (!st->fd_overflow)
     return 1;
   DISPATCH_TABLE_STRUCT_VOSTREL_H *api = env->dispatch_API_VOSTREL_H;
+  /* Found late when the resource was loaded before the predicate existed. */
+  if (st->overflow_action1 == nullptr)
+    st->overflow_action1 = api->pVR_predicate("overflow_action", 1, "clpfd");
   if (st->overflowing && st->overflow_action1 != nullptr) {
     worker *w = fd_current_worker(env);
     const VR_term_ref mark = api->pVR_new_term_ref();

@@ -22,6 +22,7 @@
 #include "fd_attribute.h"
 #include "fd_errors.h"
 #include "fd_init.h"
+#include "globals.h"
 #include "globref.h"
 #include "telling.h"
 
@@ -100,12 +101,6 @@ TAGGED take_first(prop_queue *q)
   q->first = (q->first + 1) & (q->size - 1);
   return item;
 }
-
-/* The daemon record at the head of a constraint's data block. */
-struct daemon_frame {
-  void (*destructor)(void *block);
-  void (*daemon)(VREnv *env, worker *w, void *block, VR_globref attr_ref, TAGGED global);
-};
 
 void call_daemon(VREnv *env, worker *w, TAGGED item)
 {
@@ -583,6 +578,10 @@ int fd_prune_and_enqueue(VREnv *env, worker *w, VR_term_ref actions, VR_term_ref
         continue;
       }
     }
+    /* The resource is loaded before module clpfd's Prolog is compiled:
+       the predicate may be found only now. */
+    if (fd->call_action1 == nullptr)
+      fd->call_action1 = api->pVR_predicate("call_action", 1, "clpfd");
     if (fd->call_action1 == nullptr) {
       fd_raise_system_error(env, "clpfd_call_action_missing");
       return 0;
@@ -621,22 +620,6 @@ void prolog_fd_prune_and_enqueue_vrenv_multi_vr(VREnv *env, VR_term_ref actions,
 /* ---- The loop ---- */
 
 namespace {
-
-/* Runs the native function of the global item in register 0 with State;
-   false when there is none or the run overflowed. */
-bool dispatch_global_fast(VREnv *env, worker *w, TAGGED constraint, VR_term_ref state, VR_term_ref actions,
-                          VR_term_ref global)
-{
-  const fd_global_fn fn = fd_global_function(env, constraint);
-  if (fn == nullptr)
-    return false;
-  fd_state_of(env)->fd_overflow = 0;
-  w->term[0] = deref(slot(w, state));
-  w->term[1] = deref(slot(w, global));
-  w->term[2] = atom_nil;
-  fn(env, state, state, actions);
-  return !fd_state_of(env)->fd_overflow;
-}
 
 /* The indexical interpreter is not part of the library yet. */
 void run_indexical(VREnv *env) { fd_raise_unavailable(env, "$fd_evaluate_indexical", 2); }
@@ -695,8 +678,11 @@ long prolog_fd_evaluate_indexical_vrenv_multi_vr(VREnv *env, VR_term_ref global)
       return hand_over();
     item = deref(slot(w, global));
     slot(w, state) = fd_mutable_value(deref(arg(item, 1)));
-    if (!dispatch_global_fast(env, w, deref(arg(item, 2)), state, actions, global))
+    if (!dispatch_global_fast(env, w, deref(arg(item, 2)), state, state, actions, global)) {
+      if (w->fli_data->excp_flag == 0)
+        return 0;
       return hand_over();
+    }
     if (w->fli_data->excp_flag == 0)
       return 0;
     item = deref(slot(w, global));

@@ -234,7 +234,7 @@ struct PropLoop : Prop {
   {
     const VR_term_ref g = term("_");
     EXPECT_TRUE(succeeds([&] {
-      prolog_fd_post_global_vrenv_multi_vr(&env, constraint, term("s"), 0, term("src"), term(susp), g);
+      prolog_fd_post_global_vrenv_multi_vr(&env, constraint, term("s(_, 0)"), 0, term("src"), term(susp), g);
     }));
     return g;
   }
@@ -250,7 +250,7 @@ TEST_F(PropLoop, PostingLinksTheItemAndQueuesItOnQueueOne)
   prolog_fd_begin_vrenv_multi_vr(&env);
   const VR_term_ref g = post(c, "[]");
   const VR_term_ref g2 = term("_");
-  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s"), 0x20, term("src"), l, g2); }));
+  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s(_, 0)"), 0x20, term("src"), l, g2); }));
   EXPECT_EQ(*TagToSTR(t(g2)), functor("global", 5));
   EXPECT_EQ(status(t(g2)), 0x20u | FD_STATUS_GLOBAL | FD_STATUS_QUEUED);
   EXPECT_EQ(queue(1).size(), 2u);
@@ -272,7 +272,7 @@ TEST_F(PropLoop, TellingWakesAConstraintThatPrunesAnotherVariableUndoneOnBacktra
   TagToSTR(nth(t(l), 0))[1] = t(x);
   prolog_fd_begin_vrenv_multi_vr(&env);
   const VR_term_ref g = term("_");
-  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s"), 0, term("src"), l, g); }));
+  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s(_, 0)"), 0, term("src"), l, g); }));
   ASSERT_EQ(loop(), 0);
   EXPECT_EQ(dom_text(y), "[[2|10]] 2 10 9");
   EXPECT_EQ(st().current_propagator, nullptr) << "the loop's end pops the context";
@@ -305,8 +305,8 @@ TEST_F(PropLoop, AFailureInsidePropagationLeavesNoQueuedWorkBehind)
   TagToSTR(nth(t(ly), 0))[1] = t(y);
   prolog_fd_begin_vrenv_multi_vr(&env);
   const VR_term_ref g1 = term("_"), g2 = term("_");
-  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s"), 0, term("src"), lx, g1); }));
-  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c2, term("s"), 0, term("src"), ly, g2); }));
+  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c, term("s(_, 0)"), 0, term("src"), lx, g1); }));
+  ASSERT_TRUE(succeeds([&] { prolog_fd_post_global_vrenv_multi_vr(&env, c2, term("s(_, 0)"), 0, term("src"), ly, g2); }));
   ASSERT_EQ(loop(), 0);
   st().fd_overflow = 1; // stale from an earlier step: must not turn the next run into a hand-over
   step_then_backtrack(
