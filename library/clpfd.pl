@@ -26,7 +26,8 @@
         fdset_parts/4, fdset_min/2, fdset_max/2, fdset_size/2, fdset_member/2,
         fdset_eq/2, fdset_subset/2, fdset_disjoint/2, fdset_intersect/2,
         fdset_union/2, fdset_union/3, fdset_intersection/2, fdset_intersection/3,
-        fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3
+        fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
+        labeling/2, indomain/1
    ]).
 
 :- op(760, yfx, #<=>).
@@ -46,4 +47,5 @@
 :- include('clpfd/fdsets').
 :- include('clpfd/lib').
 :- include('clpfd/ixq').
+:- include('clpfd/enum').
 :- include('clpfd/globals').

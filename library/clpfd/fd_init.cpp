@@ -23,6 +23,7 @@
 #include "sw_on_key.h"
 #include "telling.h"
 #include "fd_errors.h"
+#include "labeling.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ void global_entry(VREnv *env, VR_term_ref state, VR_term_ref new_state, VR_term_
   G(minmax) G(nvalue) G(geost) G(in_set_iff) G(eq_iff) G(le_iff) G(oneof) G(abs) G(bool) G(disjoint1)             \
   G(disjoint2) G(case) G(cumulatives) G(gcc) G(gcc_helper) G(lcc) G(lex_chain) G(ac_linear)                      \
   X("$fd_labeling", 4, (&unavailable4<"$fd_labeling", 4>))                                                           \
-  X("$fd_delete", 3, (&unavailable3<"$fd_delete", 3>))
+  X("$fd_delete", 3, &prolog_fd_delete_vrenv_multi_vr)
 
 /* The functors that initialisation registers, in fd_state's order. */
 struct functor_row {
