@@ -55,7 +55,9 @@ read_model(File, Vars, Aux, Ctrs) :-
         ;   model_error(File, not_a_model)
         ).
 
+% The solver's operators, which a model's goals may use (X in 1..5).
 read_term_of(File, Term) :-
+        op(700, xfx, [in, in_set]), op(550, xfx, ..),
         open(File, read, S),
         call_cleanup(read(S, Term), close(S)).
 
@@ -93,7 +95,7 @@ column_bounds([C|Cs], [V|Vs], Pos) :-
         fd_min(V, Min), fd_max(V, Max),
         (   integer(Min), integer(Max) -> true
         ;   fd_dom(V, R),
-            throw(error(domain_error(finite_domain, R), model_variable(Pos)))
+            throw(error(domain_error(finite_domain, model_variable(Pos, R)), column_bounds))
         ),
         domain(C, Min, Max),
         Pos1 is Pos + 1,
