@@ -36,7 +36,7 @@ problemeRunTime(File, MaxRows, MatFile, StatFile, TimeOut) :-
         (   Most =< MaxRows -> true
         ;   writeln('Solving...'), fail     % a row holds one pair of two columns
         ),
-        contrainteFD(Matrix, Vars),
+        contrainteFD(Matrix, Vars, Aux),
         maximum(Max, PairIdx),
         search(TimeOut, Max, PairIdx, Matrix),
         statistics(runtime, [T1|_]),

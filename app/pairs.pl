@@ -200,19 +200,19 @@ skip_cells(K, [_|L0], L) :- K1 is K - 1, skip_cells(K1, L0, L).
 
 % ---- Rows ----
 
-% contrainteFD(+Matrix, +Vars): a ctrLigne constraint per row, the last
-% row first.
-contrainteFD(Matrix, Vars) :-
+% contrainteFD(+Matrix, +Vars, +Aux): a ctrLigne constraint per row, the
+% last row first.
+contrainteFD(Matrix, Vars, Aux) :-
         Matrix = [C|_],
         length(C, R),
-        rows_down(R, Matrix, Vars).
+        rows_down(R, Matrix, Vars, Aux).
 
-rows_down(0, _, _) :- !.
-rows_down(I, Matrix, Vars) :-
+rows_down(0, _, _, _) :- !.
+rows_down(I, Matrix, Vars, Aux) :-
         row(I, Matrix, Row),
-        ctrLigne(Row, _, Vars),
+        ctrLigne(Row, Aux, Vars),
         I1 is I - 1,
-        rows_down(I1, Matrix, Vars).
+        rows_down(I1, Matrix, Vars, Aux).
 
 % row(+I, +Matrix, -Row): cell I of every column.
 row(_, [], []).
@@ -225,19 +225,27 @@ ctrLigne(Row, X, Vars) :-
 dom_susps([], []).
 dom_susps([X|Xs], [dom(X)|S]) :- dom_susps(Xs, S).
 
-% ctrLigne_solver(Row, Row2, X, Vars, Acts): every cell of Row keeps only
-% what the model allows once the row's domains are the model variables'
-% domains.  The model variables are narrowed to the cells' domains
-% (rather than unified with the cells, which would wake every constraint
-% on the cells) under a double negation; the resulting domains come back
-% through p1/1.
-ctrLigne_solver(Row, Row, _, Vars, Acts) :-
+% ctrLigne_solver(Row, Row2, Aux, Vars, Acts): every cell of Row keeps
+% only what the model allows once the row's domains are the model
+% variables' domains, and some valid configuration (with values of the
+% auxiliary variables Aux) must still complete the row: propagation alone
+% admits rows that no configuration completes, and a search that fills
+% such a row would only find out much later.  The model variables are
+% narrowed to the cells' domains (rather than unified with the cells,
+% which would wake every constraint on the cells) under a double
+% negation; the domains come back through p1/1.
+ctrLigne_solver(Row, Row, Aux, Vars, Acts) :-
         retractall(p1(_)),
-        \+ \+ ( narrow_to(Row, Vars),
-                assert(p1(Vars)) ),
-        p1(Copy), retractall(p1(_)),
-        row_actions(Row, Copy, Acts0, K),
-        (   K =:= 0 -> Acts = [exit|Acts0] ; Acts = Acts0 ).
+        (   \+ \+ ( narrow_to(Row, Vars),
+                    assert(p1(Vars)),
+                    append(Vars, Aux, All),
+                    label_leftmost(All), ! )
+        ->  p1(Copy), retractall(p1(_)),
+            row_actions(Row, Copy, Acts0, K),
+            (   K =:= 0 -> Acts = [exit|Acts0] ; Acts = Acts0 )
+        ;   retractall(p1(_)),
+            Acts = [fail]
+        ).
 
 narrow_to([], []).
 narrow_to([X|Xs], [V|Vs]) :-

@@ -188,14 +188,14 @@ test(pairwise_unequal_columns_fails) :- \+ pairwise(_, ([_,_], [_]), (0, 0)).
 test(ctrLigne_row_check) :-
         b([A,B,C]), xor(A, [B,C]), A = 0,
         Row = [R1,R2], domain(Row, -1, 0),
-        ctrLigne(Row, _, [B,C]),
+        ctrLigne(Row, [], [B,C]),
         R1 = 0, R2 == -1,
         fd_dom(B, -1..0).
 
 test(ctrLigne_rejects) :-
         b([A,B,C]), xor(A, [B,C]), A = 0,
         Row = [R1,R2], domain(Row, -1, 0),
-        ctrLigne(Row, _, [B,C]),
+        ctrLigne(Row, [], [B,C]),
         \+ ( R1 = -1, R2 = -1 ).
 
 % A row check runs the model's propagation inside a running propagation
@@ -204,7 +204,7 @@ test(ctrLigne_rejects) :-
 test(row_check_nested_in_propagation) :-
         b([A,B,C]), xor(A, [B,C]), A = 0,
         C1 = [X1,X2], C2 = [Y1,Y2], domain(C1, -1, 0), domain(C2, -1, 0),
-        ctrLigne([X1,Y1], _, [B,C]), ctrLigne([X2,Y2], _, [B,C]),
+        ctrLigne([X1,Y1], [], [B,C]), ctrLigne([X2,Y2], [], [B,C]),
         pairwise(PI, (C1, C2), (0, -1)),
         pairwise(PJ, (C1, C2), (-1, 0)),
         \+ \+ ( PI = 1, X1 == 0, Y1 == -1, PJ == 2, X2 == -1, Y2 == 0 ),
