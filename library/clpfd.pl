@@ -14,7 +14,8 @@
 % (domains, queries, argument checks and options), clpfd/ixq.pl (running
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
-% (posting global constraints).
+% (posting global constraints), clpfd/element.pl (element/3, minimum/2,
+% maximum/2).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -27,7 +28,8 @@
         fdset_eq/2, fdset_subset/2, fdset_disjoint/2, fdset_intersect/2,
         fdset_union/2, fdset_union/3, fdset_intersection/2, fdset_intersection/3,
         fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
-        labeling/2, indomain/1
+        labeling/2, indomain/1,
+        element/3, minimum/2, maximum/2
    ]).
 
 :- op(760, yfx, #<=>).
@@ -49,3 +51,4 @@
 :- include('clpfd/ixq').
 :- include('clpfd/enum').
 :- include('clpfd/globals').
+:- include('clpfd/element').

@@ -144,6 +144,13 @@ void fd_update_mutable(VREnv *env, worker *w, TAGGED value, TAGGED mutable_)
   TAGGED *p = TagToSTR(m);
   const node *b = w->node_;
   const VR_INTEGER segment = static_cast<VR_INTEGER>(node_trail_top(b) - w->trail_start);
+  /* A stamp names the mutable's newest trail entry; one that names no
+     entry of this mutable any more (the trail was given back past it)
+     counts as never trailed, so that neither this test nor the chain of
+     entries relies on it. */
+  const VR_INTEGER stamp = GetSmall(p[2]);
+  if (stamp > 0 && (w->trail_start + stamp + TRAIL_MUTABLE_WORDS > w->trail_top || w->trail_start[stamp] != m))
+    p[2] = MakeSmall_checked(0);
   /* Trailed already in this segment, or made after its choicepoint: no
      backtracking can see the old value through this mutable. */
   if (GetSmall(p[2]) >= segment || !older_than_choice(w, p)) {

@@ -252,7 +252,17 @@ void fd_told(VREnv *env, worker *w, int why, TAGGED filter)
   }
   if (bits & 0x1f) {
     const TAGGED lm = deref(TagToSTR(fd_last_attribute(w->term[FD_REG_ATTR]))[FD_ATTR_LISTS]);
+    /* The wake-up may collect and keeps no argument register; the tells'
+       callers (a global constraint's run: state, item, Actions) rely on
+       registers 0 to 4, so they wait in term references meanwhile. */
+    auto *api = env->dispatch_API_VOSTREL_H;
+    const VR_term_ref keep = api->pVR_new_term_refs(LIVE);
+    for (int i = 0; i < LIVE; i++)
+      w->fli_stack_start[keep + i].term = w->term[i];
     fd_enqueue_all(env, w, bits, filter, lm);
+    for (int i = 0; i < LIVE; i++)
+      w->term[i] = w->fli_stack_start[keep + i].term;
+    api->pVR_reset_term_refs(keep);
   }
 }
 

@@ -7,7 +7,6 @@
 :- include('../../app/feature_model.pl').
 :- include('../../app/pairs.pl').
 :- include('../../app/driver.pl').
-:- include('../../app/standins.pl').
 
 % ---- Solver cases ----
 %
