@@ -28,7 +28,8 @@
         fdset_eq/2, fdset_subset/2, fdset_disjoint/2, fdset_intersect/2,
         fdset_union/2, fdset_union/3, fdset_intersection/2, fdset_intersection/3,
         fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
-        labeling/2, indomain/1, element/3, minimum/2, maximum/2
+        labeling/2, indomain/1,
+        element/3, minimum/2, maximum/2
    ]).
 
 :- op(760, yfx, #<=>).

@@ -15,6 +15,7 @@
 // Run by the build (through trelix_command, so it works under the
 // emulator), never at run time.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "compiler.h"
 #include "library.h"
 #include "modules.h"
+#include "runtime_boot.h"
 #include "startup.h"
 #include "worker.h"
 
@@ -84,15 +86,15 @@ worker *start_compiling_library()
   return self;
 }
 
-// A runtime restored from the runtime's state.
+// A runtime restored from the runtime's state, started as every program
+// of the runtime starts: with the pre-linked foreign resources (codesio,
+// clpfd, timeout), which an application's use_module loads and its state
+// lists, and with library(Name) naming the application's libraries.
 worker *start_from_state(const char *runtime_state)
 {
-  if (vr_glue_initialize(0, nullptr, nullptr, nullptr, nullptr, 0, 0) != 1)
+  setenv("TRELIX_RUNTIME_STATE", runtime_state, 1);
+  if (runtime_start(0, nullptr) != 1)
     return nullptr;
-  if (vr_qload_or_restore(runtime_state, 0) != 1) {
-    std::fprintf(stderr, "state_builder: %s could not be restored\n", runtime_state);
-    return nullptr;
-  }
   return self;
 }
 
