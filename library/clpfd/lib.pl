@@ -58,7 +58,11 @@ propagate_interval(X, Min, Max) :-
 % ---- Queries ----
 
 % fd_var(?X): X is a domain variable.
-fd_var(X) :- var(X), '$get_attributes'(X, v(_, _, _, _), _), !.
+fd_var(X) :-
+        var(X),
+        '$get_attributes'(X, A, _),     % A stays unbound without an attribute
+        nonvar(A),
+        A = v(_, _, _, _).
 
 % The dom/4 term of X (a domain variable, made one when it is a plain
 % variable, or an integer).

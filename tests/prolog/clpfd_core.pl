@@ -18,6 +18,9 @@ expect(plain_variable_is_unbounded, Q, (fd_min(X, Min), fd_max(X, Max), fd_size(
 expect(integer_is_its_own_domain, Q, (fd_min(3, A), fd_dom(3, D), fd_size(3, N), Q = q(A, D, N)),
        [q(3,{3},1)]).
 expect(single_value_binds, X, X in 4..4, [4]).
+% fd_var/1 tells domain variables from plain variables and integers.
+expect(fd_var_kinds, L, (X in 1..3, findall(K, ( member_(K-T, [dvar-X, plain-_, int-3]), fd_var(T) ), L)),
+       [[dvar]]).
 expect(empty_domain_fails, no, \+ (X in 5..6, X in 1..4), [no]).
 expect(integer_outside_fails, no, \+ 7 in 1..5, [no]).
 
