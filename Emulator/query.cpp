@@ -26,6 +26,7 @@ int query_open(worker *w, query *q, definition *d, const TAGGED *args)
     w->term[i] = args[i];
   q->base_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
   wam_push_choicepoint(w, termcode);
+  q->own_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
   /* The choicepoint saves as many registers as termcode's alternative
      has; those beyond the query's arity would otherwise keep whatever an
      earlier query left there, words the garbage collector would follow.
@@ -49,6 +50,28 @@ void query_close(worker *w, query *q)
   w->global_uncond = w->node_->global_top;
   w->local_uncond = w->node_->local_top;
   q->base_depth = -1;
+}
+
+int query_undo(worker *w, query *q)
+{
+  if (q->base_depth < 0)
+    return 0;
+  int res = 0;
+  node *b = reinterpret_cast<node *>(reinterpret_cast<char *>(w->choice_start) - q->own_depth);
+  /* Younger than the newest choicepoint: an uncaught exception has undone
+     the query already and popped its choicepoint.  Otherwise fail into it
+     (termcode ends the run with failure and keeps the choicepoint, which
+     closing then drops). */
+  if (b >= w->node_) {
+    w->node_ = b;
+    w->global_uncond = b->global_top;
+    w->local_uncond = b->local_top;
+    b->next_alt = termcode;
+    if (do_wam(w, 0, nullptr) < 0)
+      res = -1;
+  }
+  query_close(w, q);
+  return res;
 }
 
 void report_uncaught_exception(worker *w, TAGGED ball)
