@@ -79,20 +79,13 @@ void report_uncaught_exception(worker *w, TAGGED ball)
   definition *d = insert_definition(eglobal->prolog_module, init_atom_check("$print_uncaught", 0), 1, 0);
   if (d == nullptr || predtyp(d) == ENTER_UNDEFINED)
     return;
-  /* What the report leaves on the heap and the trail is given back, unless
-     a collection ran meanwhile: it may have compacted the heap below the
-     mark (the garbage is then the collector's).  Offsets: the query may
-     move the stacks. */
-  const std::ptrdiff_t heap_top = w->global_top - w->heap_start;
-  const std::ptrdiff_t trail_top = w->trail_top - w->trail_start;
-  const std::int64_t collections = eglobal->stats.gc_count;
+  /* Undoing the report gives back what it left on the heap and the trail,
+     the collector's adjustments included, and releases what a message
+     hook may have posted. */
   const TAGGED args[1] = {ball};
   query q;
   if (query_open(w, &q, d, args) < 0)
     erase_stored_exception();
-  query_close(w, &q);
-  if (eglobal->stats.gc_count == collections) {
-    w->global_top = w->heap_start + heap_top;
-    w->trail_top = w->trail_start + trail_top;
-  }
+  if (query_undo(w, &q) < 0)
+    erase_stored_exception();
 }
