@@ -9,9 +9,12 @@
  * $fd_delete/3 scans a list once.  $fd_labeling/4 keeps the unbound
  * variables of one labeling run in a heap ordered by rank, as a global
  * constraint that never prunes: daemons on its variables keep the heap in
- * order, and its block goes when no variable is left.
+ * order, and its block goes when no variable is left.  Only the first
+ * key enters the heap, so ff and ffc order it alike.
  *
- * Callers: labeling/2 (library/clpfd/enum.pl), the resource's table.
+ * Callers: labeling/2 (library/clpfd/enum.pl: $fd_delete/3; the heap is
+ * meant for min, max and ff once the collector fault listed in
+ * docs/architecture.md is mended), the resource's table, the tests.
  */
 #ifndef TRELIX_CLPFD_LABELING_H
 #define TRELIX_CLPFD_LABELING_H
