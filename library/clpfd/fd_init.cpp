@@ -125,7 +125,7 @@ void global_entry(VREnv *env, VR_term_ref state, VR_term_ref new_state, VR_term_
   G(bc_alldiff) G(pairing) G(sorting) G(assignment) G(assignment_helper) G(circuit) G(relation) G(element)        \
   G(minmax) G(nvalue) G(geost) G(in_set_iff) G(eq_iff) G(le_iff) G(oneof) G(abs) G(bool) G(disjoint1)             \
   G(disjoint2) G(case) G(cumulatives) G(gcc) G(gcc_helper) G(lcc) G(lex_chain) G(ac_linear)                      \
-  X("$fd_labeling", 4, (&unavailable4<"$fd_labeling", 4>))                                                           \
+  X("$fd_labeling", 4, &prolog_fd_labeling_vrenv_multi_vr)                                                           \
   X("$fd_delete", 3, &prolog_fd_delete_vrenv_multi_vr)
 
 /* The functors that initialisation registers, in fd_state's order. */

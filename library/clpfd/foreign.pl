@@ -40,7 +40,8 @@ foreign_resource(clpfd, [
         prolog_fd_case_vrenv_multi_vr, prolog_fd_cumulatives_vrenv_multi_vr,
         prolog_fd_gcc_vrenv_multi_vr, prolog_fd_gcc_helper_vrenv_multi_vr,
         prolog_fd_lcc_vrenv_multi_vr, prolog_fd_lex_chain_vrenv_multi_vr,
-        prolog_fd_ac_linear_vrenv_multi_vr, prolog_fd_delete_vrenv_multi_vr
+        prolog_fd_ac_linear_vrenv_multi_vr, prolog_fd_labeling_vrenv_multi_vr,
+        prolog_fd_delete_vrenv_multi_vr
    ]).
 
 % The set built-ins.
@@ -86,6 +87,7 @@ foreign(prolog_fd_incumbent_bound_vrenv_multi_vr, c, '$fd_incumbent_bound'(+term
 foreign(prolog_fd_minint_maxint_vrenv_multi_vr, c, '$fd_minint_maxint'(+term, +term)).
 
 % Labeling's variable choice.
+foreign(prolog_fd_labeling_vrenv_multi_vr, c, '$fd_labeling'(+term, +term, +term, +term)).
 foreign(prolog_fd_delete_vrenv_multi_vr, c, '$fd_delete'(+term, +term, +integer)).
 
 % The global constraints' native entries (State, NewState, Actions): the
