@@ -60,6 +60,35 @@ void link_set_block(TAGGED *block, unsigned n)
   }
 }
 
+/* A set block's intervals are canonical: ascending, disjoint, not
+   adjacent, inf and sup only at the ends. */
+bool canonical_block(const TAGGED *block, unsigned n)
+{
+  for (unsigned i = 0; i < n; i++) {
+    const TAGGED lo = block[3 + 4 * i], hi = block[4 + 4 * i];
+    const bool lo_ok = IsSmall(lo) || (lo == atom_inf && i == 0);
+    const bool hi_ok = IsSmall(hi) || (hi == atom_sup && i + 1 == n);
+    if (!lo_ok || !hi_ok || (IsSmall(lo) && IsSmall(hi) && GetSmall(lo) > GetSmall(hi)))
+      return false;
+    if (i > 0 && (!IsSmall(lo) || !IsSmall(block[4 * i]) || GetSmall(lo) <= GetSmall(block[4 * i]) + 1))
+      return false;
+  }
+  return true;
+}
+
+/* The elements of a list, at most limit of them, into out; the rest of
+   the list (dereferenced): [] for a proper list. */
+TAGGED list_items(TAGGED l, std::vector<TAGGED> &out, std::size_t limit)
+{
+  out.clear();
+  TAGGED t = deref(l);
+  while (IsList(t) && out.size() < limit) {
+    out.push_back(deref(TagToLST(t)[0]));
+    t = deref(TagToLST(t)[1]);
+  }
+  return t;
+}
+
 void free_literal(VREnv *env, TAGGED entry)
 {
   if (is_set_block(entry)) {
@@ -312,12 +341,7 @@ struct reader {
     if (!IsSmall(n) || GetSmall(n) < 0 || static_cast<unsigned>(GetSmall(n)) > limit)
       return fail(n, "a length out of range");
     out.clear();
-    TAGGED t = deref(l);
-    while (IsList(t) && out.size() <= limit) {
-      out.push_back(deref(TagToLST(t)[0]));
-      t = deref(TagToLST(t)[1]);
-    }
-    if (t != atom_nil || out.size() != static_cast<std::size_t>(GetSmall(n)))
+    if (list_items(l, out, limit + 1) != atom_nil || out.size() != static_cast<std::size_t>(GetSmall(n)))
       return fail(l, "a list that does not match its length");
     return true;
   }
@@ -325,34 +349,15 @@ struct reader {
   bool set_literal(TAGGED intervals, TAGGED *entry)
   {
     std::vector<TAGGED> items;
-    TAGGED t = deref(intervals);
-    while (IsList(t) && items.size() < FD_IX_MAX_LITERALS) {
-      items.push_back(deref(TagToLST(t)[0]));
-      t = deref(TagToLST(t)[1]);
-    }
-    if (t != atom_nil)
+    if (list_items(intervals, items, FD_IX_MAX_LITERALS) != atom_nil)
       return fail(intervals, "an FD set that is not a proper list");
     if (items.empty()) {
       *entry = atom_nil;
       return true;
     }
-    /* Canonical: ascending, disjoint, not adjacent, inf and sup only at
-       the ends. */
-    std::int64_t previous_hi = 0;
-    for (std::size_t i = 0; i < items.size(); i++) {
-      const TAGGED iv = items[i];
+    for (TAGGED iv : items)
       if (!IsList(iv))
         return fail(iv, "an interval that is not [Lo|Hi]");
-      const TAGGED lo = deref(TagToLST(iv)[0]), hi = deref(TagToLST(iv)[1]);
-      const bool lo_ok = IsSmall(lo) || (lo == atom_inf && i == 0);
-      const bool hi_ok = IsSmall(hi) || (hi == atom_sup && i + 1 == items.size());
-      if (!lo_ok || !hi_ok || (IsSmall(lo) && IsSmall(hi) && GetSmall(lo) > GetSmall(hi)))
-        return fail(iv, "an interval out of order");
-      if (i > 0 && (!IsSmall(lo) || GetSmall(lo) <= previous_hi + 1))
-        return fail(iv, "intervals out of order");
-      if (IsSmall(hi))
-        previous_hi = GetSmall(hi);
-    }
     const unsigned n = static_cast<unsigned>(items.size());
     auto *block = static_cast<TAGGED *>(fd_checkalloc(env, 16 * n + 4, 1));
     block[0] = set_header(n);
@@ -362,18 +367,13 @@ struct reader {
     }
     link_set_block(block, n);
     *entry = MakeSTR(block);
-    return true;
+    return canonical_block(block, n) || fail(intervals, "an FD set out of order");
   }
 
   bool table_literal(TAGGED pairs, TAGGED *entry)
   {
     std::vector<TAGGED> items;
-    TAGGED t = deref(pairs);
-    while (IsList(t) && items.size() < FD_IX_MAX_CODE) {
-      items.push_back(deref(TagToLST(t)[0]));
-      t = deref(TagToLST(t)[1]);
-    }
-    if (t != atom_nil)
+    if (list_items(pairs, items, FD_IX_MAX_CODE) != atom_nil)
       return fail(pairs, "a table that is not a proper list");
     const TAGGED minus = MakeFunctor(env->dispatch_API_VOSTREL_H->pVR_atom_from_string("-"), 2);
     for (TAGGED p : items) {
@@ -577,7 +577,8 @@ void prolog_fd_install_vrenv_multi_vr(VREnv *env, VR_term_ref spec_, VR_term_ref
   const unsigned kind = d != nullptr ? predtyp(d) : static_cast<unsigned>(ENTER_UNDEFINED);
   if (d == nullptr || (kind != ENTER_UNDEFINED && kind != FD_CONSTRAINT) || d->defined_in != m ||
       d->imported_from != m) {
-    fd_raise_permission_error(env, "modify", "procedure", spec, INSTALL, INSTALL_ARITY);
+    /* The room check may have moved the heap: the spec again. */
+    fd_raise_permission_error(env, "modify", "procedure", deref(slot(w, spec_)), INSTALL, INSTALL_ARITY);
     return;
   }
 
@@ -658,22 +659,6 @@ std::size_t literal_bytes(TAGGED entry)
   if (is_table(entry))
     return sw_on_key_bytes(sw_slots(table_of(entry)));
   return 0;
-}
-
-/* An FD set read from a state: canonical intervals, inf and sup only at
-   the ends. */
-bool canonical_block(const TAGGED *block, unsigned n)
-{
-  for (unsigned i = 0; i < n; i++) {
-    const TAGGED lo = block[3 + 4 * i], hi = block[4 + 4 * i];
-    const bool lo_ok = IsSmall(lo) || (lo == atom_inf && i == 0);
-    const bool hi_ok = IsSmall(hi) || (hi == atom_sup && i + 1 == n);
-    if (!lo_ok || !hi_ok || (IsSmall(lo) && IsSmall(hi) && GetSmall(lo) > GetSmall(hi)))
-      return false;
-    if (i > 0 && (!IsSmall(lo) || !IsSmall(block[4 * i]) || GetSmall(lo) <= GetSmall(block[4 * i]) + 1))
-      return false;
-  }
-  return true;
 }
 
 /* A table read from a state: its mask, count and keys as dyn_puthash
