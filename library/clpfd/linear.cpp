@@ -26,12 +26,11 @@
  *
  * Order within a run as in element.cpp: the block and the daemons are
  * made first (they may grow the heap), then the caches are filled, and
- * after dvar_pruning_done no cache holds a heap cell.
+ * after dvar_pruning_settle no cache holds a heap cell.
  */
 #include "linear.h"
 
 #include <cstdint>
-#include <new>
 
 #include "bounds.h"
 #include "dvar.h"
@@ -53,7 +52,6 @@ namespace {
 
 inline TAGGED arg(TAGGED t, int i) { return TagToSTR(t)[i]; }
 inline TAGGED &slot(worker *w, VR_term_ref r) { return w->fli_stack_start[r].term; }
-inline bool changed(const dvar *dv) { return (dv->flags & (DV_CHANGED | DV_MIN | DV_MAX)) != 0; }
 
 enum { OP_LE = 1, OP_GE = 2, OP_EQ = 3, OP_NE = 4, SINGLE_WORD = 8 };
 
@@ -172,9 +170,9 @@ template <typename N> linear_data<N> *linear_post(VREnv *env, worker *w, TAGGED 
   d->overflow = 0;
   d->heapsize = 0;
   char *p = reinterpret_cast<char *>(d + 1);
-  d->cmin = new (p) N[n];
-  d->cmax = new (p += n * sizeof(N)) N[n];
-  d->interval = new (p += n * sizeof(N)) N[n];
+  d->cmin = reinterpret_cast<N *>(p);
+  d->cmax = reinterpret_cast<N *>(p += n * sizeof(N));
+  d->interval = reinterpret_cast<N *>(p += n * sizeof(N));
   d->dv = reinterpret_cast<dvar *>(p += n * sizeof(N));
   d->coeff = reinterpret_cast<long *>(p += n * sizeof(dvar));
   d->abscoeff = d->coeff + n;
@@ -609,17 +607,6 @@ template <typename N> int prune_ne(VREnv *env, worker *w, linear_data<N> *d)
 
 /* ---- Compaction and write-back ---- */
 
-/* Before any write-back (a write-back may collect the heap): a changed
-   cache keeps no heap cell. */
-void pruning_done(VREnv *env, worker *w, Dvar dv)
-{
-  if (!changed(dv))
-    return;
-  dvar_pruning_done(env, w, dv);
-  if (!(dv->flags & (DV_INTERVAL | DV_CHANGED)))
-    dv->set = fd_localize(env, w, dvar_set(env, dv, w));
-}
-
 /* A boxed integer of `digits` 32-bit digits (least significant first) on
    the heap; the first three argument registers are kept. */
 TAGGED make_box(VREnv *env, worker *w, const std::uint32_t *digit, int digits)
@@ -722,12 +709,9 @@ template <typename N> int fd_linear_filter(VREnv *env, worker *w, TAGGED handle,
   /* Compaction: write back the changed domains, move the fixed terms
      behind the others. */
   for (int i = 0; i < d->ntargets; i++)
-    pruning_done(env, w, &d->dv[d->target[i]]);
-  for (int i = 0; i < d->ntargets; i++) {
-    dvar *x = &d->dv[d->target[i]];
-    if (changed(x))
-      dvar_export_do(env, w, x);
-  }
+    dvar_pruning_settle(env, w, &d->dv[d->target[i]]);
+  for (int i = 0; i < d->ntargets; i++)
+    dvar_export_changed(env, w, &d->dv[d->target[i]]);
   int live = 0;
   for (int i = 0; i < d->ntargets; i++) {
     const int j = d->target[i];
