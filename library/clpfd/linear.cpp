@@ -231,6 +231,23 @@ template <typename N> void spheapify(linear_data<N> *d, int i)
   }
 }
 
+/* Term j's interval changed: restore the heap order around it.  It
+   usually shrinks; it grows only where the multi-word variant had taken
+   an infinite product down to the exact product of its bound and a later
+   change of the variable brings the infinity back. */
+template <typename N> void heap_update(linear_data<N> *d, int j)
+{
+  int i = d->vheap[j];
+  while (i > 0) {
+    const int up = (i - 1) / 2;
+    if (n_cmp(d->interval[d->heap[i]], d->interval[d->heap[up]]) <= 0)
+      break;
+    heap_swap(d, i, up);
+    i = up;
+  }
+  spheapify(d, i);
+}
+
 /* The widest term, or -1. */
 template <typename N> int heap_top(const linear_data<N> *d) { return d->heapsize > 0 ? d->heap[0] : -1; }
 
@@ -330,7 +347,7 @@ template <typename N> int restrict_term(VREnv *env, linear_data<N> *d, int j, lo
     return -1;
   if (r > 0) {
     term_update(env, d, j, true);
-    spheapify(d, d->vheap[j]);
+    heap_update(d, j);
   }
   return r;
 }
@@ -411,7 +428,7 @@ int multi_narrow(VREnv *env, linear_data<dword> *d, int j, bool le)
   }
   bound = exact;
   sub_ddd(env, &d->interval[j], &delta, &d->interval[j]);
-  spheapify(d, d->vheap[j]);
+  heap_update(d, j);
   return fd_state_of(env)->fd_overflow ? -1 : 1;
 }
 
@@ -778,7 +795,7 @@ template <typename N> void linear_daemon_t(VREnv *env, worker *w, linear_data<N>
   if (d->op == OP_NE) {
     wake = unfixed <= 1;
   } else {
-    spheapify(d, d->vheap[j]);
+    heap_update(d, j);
     const int top = heap_top(d);
     if (top >= 0 && d->op != OP_GE && n_cmp(d->interval[top], d->bigf) > 0)
       wake = true;
