@@ -26,6 +26,7 @@ int query_open(worker *w, query *q, definition *d, const TAGGED *args)
     w->term[i] = args[i];
   q->base_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
   wam_push_choicepoint(w, termcode);
+  q->own_depth = reinterpret_cast<char *>(w->choice_start) - reinterpret_cast<char *>(w->node_);
   /* The choicepoint saves as many registers as termcode's alternative
      has; those beyond the query's arity would otherwise keep whatever an
      earlier query left there, words the garbage collector would follow.
@@ -51,25 +52,40 @@ void query_close(worker *w, query *q)
   q->base_depth = -1;
 }
 
+int query_undo(worker *w, query *q)
+{
+  if (q->base_depth < 0)
+    return 0;
+  int res = 0;
+  node *b = reinterpret_cast<node *>(reinterpret_cast<char *>(w->choice_start) - q->own_depth);
+  /* Younger than the newest choicepoint: an uncaught exception has undone
+     the query already and popped its choicepoint.  Otherwise fail into it
+     (termcode ends the run with failure and keeps the choicepoint, which
+     closing then drops). */
+  if (b >= w->node_) {
+    w->node_ = b;
+    w->global_uncond = b->global_top;
+    w->local_uncond = b->local_top;
+    b->next_alt = termcode;
+    if (do_wam(w, 0, nullptr) < 0)
+      res = -1;
+  }
+  query_close(w, q);
+  return res;
+}
+
 void report_uncaught_exception(worker *w, TAGGED ball)
 {
   definition *d = insert_definition(eglobal->prolog_module, init_atom_check("$print_uncaught", 0), 1, 0);
   if (d == nullptr || predtyp(d) == ENTER_UNDEFINED)
     return;
-  /* What the report leaves on the heap and the trail is given back, unless
-     a collection ran meanwhile: it may have compacted the heap below the
-     mark (the garbage is then the collector's).  Offsets: the query may
-     move the stacks. */
-  const std::ptrdiff_t heap_top = w->global_top - w->heap_start;
-  const std::ptrdiff_t trail_top = w->trail_top - w->trail_start;
-  const std::int64_t collections = eglobal->stats.gc_count;
+  /* Undoing the report gives back what it left on the heap and the trail,
+     the collector's adjustments included, and releases what a message
+     hook may have posted. */
   const TAGGED args[1] = {ball};
   query q;
   if (query_open(w, &q, d, args) < 0)
     erase_stored_exception();
-  query_close(w, &q);
-  if (eglobal->stats.gc_count == collections) {
-    w->global_top = w->heap_start + heap_top;
-    w->trail_top = w->trail_start + trail_top;
-  }
+  if (query_undo(w, &q) < 0)
+    erase_stored_exception();
 }

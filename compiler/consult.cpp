@@ -939,10 +939,17 @@ int run_goal_once(worker *w, TAGGED goal, mod_def *m, std::string *error)
   redefine_predicate(d, ENTER_COMPACTCODE);
   insert_compactcode(d, cc.clause, static_cast<int>(cc.ix), cc.key);
 
+  /* The goal's bindings are undone when it ends, and whatever it posted
+     is released: a constraint it left live would otherwise keep global
+     references into the heap given back below.  Undoing restores the
+     heap top as the collector has kept it; what is given back after that
+     is the exception's ball, unless a collection ran meanwhile. */
   const std::ptrdiff_t heap_top = w->global_top - w->heap_start;
+  const std::int64_t collections = eglobal->stats.gc_count;
   query q;
   int res = query_open(w, &q, d, nullptr);
-  query_close(w, &q);
+  if (query_undo(w, &q) < 0 && res >= 0)
+    res = -1;
   if (res < 0) {
     TAGGED ball = load_stored_exception(w);
     if (error != nullptr)
@@ -951,7 +958,8 @@ int run_goal_once(worker *w, TAGGED goal, mod_def *m, std::string *error)
     if (ball != 0)
       report_uncaught_exception(w, ball);
   }
-  w->global_top = w->heap_start + heap_top;
+  if (eglobal->stats.gc_count == collections)
+    w->global_top = w->heap_start + heap_top;
   undefine_predicate(d);
   return res;
 }

@@ -135,7 +135,8 @@ void run_test(const item &it)
   }
   query q;
   int res = query_open(w, &q, d, &name);
-  query_close(w, &q);
+  if (query_undo(w, &q) < 0 && res >= 0)
+    res = -1;
   if (res == 1)
     passed++;
   else if (res == 0)
@@ -186,7 +187,8 @@ void run_uncaught(const item &it)
   query q;
   TAGGED a = atom_nil;
   int res = query_open(w, &q, cc.def, &a);
-  query_close(w, &q);
+  if (query_undo(w, &q) < 0 && res >= 0)
+    res = -1;
   if (res >= 0) {
     fail_test(it.name, std::string("expected the uncaught exception ") + expected + " but the goal " +
                            (res == 1 ? "succeeded" : "failed"));
@@ -228,7 +230,8 @@ void run_expect(const item &it)
     got.push_back(text_of(held->term));
     res = query_next(w, &q);
   }
-  query_close(w, &q);
+  if (query_undo(w, &q) < 0 && res >= 0)
+    res = -1;
   VR_free_globrefs(held);
   if (res < 0) {
     fail_test(it.name, "uncaught exception " + exception_text());
@@ -284,13 +287,14 @@ int main(int argc, char **argv)
   for (const std::string &e : errors)
     fail_test("load", e);
   for (const item &it : collect_items(argv[1])) {
-    // What an item leaves on the heap is garbage; give it back at once
-    // unless a collection has moved the heap meanwhile (the collector
-    // reclaims it then).  The trail entries the item left (its query is
-    // closed, not undone) go with it: they name the cells given back, and
-    // the next query's choicepoint would otherwise keep them as entries
-    // older than its heap mark, for the collector and the clean-up
-    // collector to follow into whatever the heap holds there next.
+    // Each item's query is undone (query_undo), so what it posted is
+    // released with its trail: a constraint left live at the end of a test
+    // would otherwise keep global references into the heap given back
+    // below, for the next collection to follow into whatever the heap
+    // holds there then.  What the runner put on the heap around the query
+    // (the compiled goal, the template's variable) is garbage as well;
+    // give it back at once unless a collection has moved the heap
+    // meanwhile (the collector reclaims it then).
     std::ptrdiff_t mark = w->global_top - w->heap_start;
     std::ptrdiff_t trail_mark = w->trail_top - w->trail_start;
     std::int64_t collections = eglobal->stats.gc_count;
