@@ -15,7 +15,7 @@
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
-% maximum/2).
+% maximum/2), clpfd/linear.pl (scalar_product/4,5, sum/3).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -29,7 +29,8 @@
         fdset_union/2, fdset_union/3, fdset_intersection/2, fdset_intersection/3,
         fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
         labeling/2, indomain/1,
-        element/3, minimum/2, maximum/2
+        element/3, minimum/2, maximum/2,
+        scalar_product/4, scalar_product/5, sum/3
    ]).
 
 :- op(760, yfx, #<=>).
@@ -52,3 +53,4 @@
 :- include('clpfd/enum').
 :- include('clpfd/globals').
 :- include('clpfd/element').
+:- include('clpfd/linear').
