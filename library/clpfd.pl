@@ -15,7 +15,8 @@
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
-% maximum/2).
+% maximum/2), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
+% constraints).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -52,3 +53,4 @@
 :- include('clpfd/enum').
 :- include('clpfd/globals').
 :- include('clpfd/element').
+:- include('clpfd/nonlinear').

@@ -1,0 +1,55 @@
+% Posting of the nonlinear arithmetic constraints: X*Y = Z, X*X = Y,
+% X // Y = Z (truncating), X mod Y = Z (sign of Y) and X rem Y = Z (sign
+% of X).  Part of module clpfd; not exported: the arithmetic front end
+% posts these for the products, quotients and remainders of its
+% expressions.  Each argument is an integer or a domain variable (made
+% one here); the native propagators of arith.cpp keep the constraint
+% bounds-consistent and wake on the bounds of its variables (x*x=y also
+% on X's domain, whose holes decide the sign of X).
+%
+% State terms (the native side reads them by position):
+%     product(X, XA, Y, YA, Z, ZA, Handle, Stamp)
+%     square(X, XA, Y, YA, Handle, Stamp)
+%     divmod(X-XA, Y-YA, Z-ZA, Handle, Stamp)
+
+% post_product(?X, ?Y, ?Z): X*Y = Z.
+post_product(X, Y, Z) :-
+        Goal = 'x*y=z'(X, Y, Z),
+        arg_attribute(X, XA, Goal, 1),
+        arg_attribute(Y, YA, Goal, 2),
+        arg_attribute(Z, ZA, Goal, 3),
+        on(minmax, X, Susp, Susp1),
+        on(minmax, Y, Susp1, Susp2),
+        on(minmax, Z, Susp2, []),
+        fd_global_internal(Goal, product(X, XA, Y, YA, Z, ZA, _, 0),
+                           Susp, _, clpfd:Goal, 0).
+
+% post_square(?X, ?Y): X*X = Y.
+post_square(X, Y) :-
+        Goal = 'x*x=y'(X, Y),
+        arg_attribute(X, XA, Goal, 1),
+        arg_attribute(Y, YA, Goal, 2),
+        on(dom, X, Susp, Susp1),
+        on(minmax, Y, Susp1, []),
+        fd_global_internal(Goal, square(X, XA, Y, YA, _, 0),
+                           Susp, _, clpfd:Goal, 0).
+
+% post_quotient(?X, ?Y, ?Z): X // Y = Z, the quotient truncated towards 0.
+post_quotient(X, Y, Z) :- post_divmod('x/y=z'(X, Y, Z)).
+
+% post_modulo(?X, ?Y, ?Z): X mod Y = Z, Z taking the sign of Y.
+post_modulo(X, Y, Z) :- post_divmod('x mod y=z'(X, Y, Z)).
+
+% post_remainder(?X, ?Y, ?Z): X rem Y = Z, Z taking the sign of X.
+post_remainder(X, Y, Z) :- post_divmod('x rem y=z'(X, Y, Z)).
+
+post_divmod(Goal) :-
+        arg(1, Goal, X), arg(2, Goal, Y), arg(3, Goal, Z),
+        arg_attribute(X, XA, Goal, 1),
+        arg_attribute(Y, YA, Goal, 2),
+        arg_attribute(Z, ZA, Goal, 3),
+        on(minmax, X, Susp, Susp1),
+        on(minmax, Y, Susp1, Susp2),
+        on(minmax, Z, Susp2, []),
+        fd_global_internal(Goal, divmod(X-XA, Y-YA, Z-ZA, _, 0),
+                           Susp, _, clpfd:Goal, 0).
