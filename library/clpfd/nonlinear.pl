@@ -7,6 +7,11 @@
 % bounds-consistent and wake on the bounds of its variables (x*x=y also
 % on X's domain, whose holes decide the sign of X).
 %
+% A run is one pass that narrows each variable once from the others, so
+% its own prunings may allow more: the items are posted rescheduled by
+% their own prunings (status bit 0x20), and the propagation loop runs them
+% again until nothing changes, which makes them bounds-consistent.
+%
 % State terms (the native side reads them by position):
 %     product(X, XA, Y, YA, Z, ZA, Handle, Stamp)
 %     square(X, XA, Y, YA, Handle, Stamp)
@@ -22,7 +27,7 @@ post_product(X, Y, Z) :-
         on(minmax, Y, Susp1, Susp2),
         on(minmax, Z, Susp2, []),
         fd_global_internal(Goal, product(X, XA, Y, YA, Z, ZA, _, 0),
-                           Susp, _, clpfd:Goal, 0).
+                           Susp, _, clpfd:Goal, 0x20).
 
 % post_square(?X, ?Y): X*X = Y.
 post_square(X, Y) :-
@@ -32,7 +37,7 @@ post_square(X, Y) :-
         on(dom, X, Susp, Susp1),
         on(minmax, Y, Susp1, []),
         fd_global_internal(Goal, square(X, XA, Y, YA, _, 0),
-                           Susp, _, clpfd:Goal, 0).
+                           Susp, _, clpfd:Goal, 0x20).
 
 % post_quotient(?X, ?Y, ?Z): X // Y = Z, the quotient truncated towards 0.
 post_quotient(X, Y, Z) :- post_divmod('x/y=z'(X, Y, Z)).
@@ -52,4 +57,4 @@ post_divmod(Goal) :-
         on(minmax, Y, Susp1, Susp2),
         on(minmax, Z, Susp2, []),
         fd_global_internal(Goal, divmod(X-XA, Y-YA, Z-ZA, _, 0),
-                           Susp, _, clpfd:Goal, 0).
+                           Susp, _, clpfd:Goal, 0x20).
