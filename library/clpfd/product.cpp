@@ -240,7 +240,7 @@ int square_run(VREnv *env, worker *w, dvar *x, dvar *y)
   int res;
   if (negative)
     res = dvar_compare_interval_t(env, x, mb, rb, w) != FD_DISJOINT ? arith_fix(env, x, nr, rb)
-                                                                     : arith_fix(env, x, nr, nm);
+                                                                    : arith_fix(env, x, nr, nm);
   else
     res = arith_fix(env, x, mb, rb);
   if (res < 0)
