@@ -104,7 +104,7 @@ ext next_supported(const support_range &r, ext u, int dir, ext end)
       u = hi < r.gmin ? r.pmax / r.gmin : r.pmax / lo;
     }
   }
-  return u;
+  return u < 1 || (dir > 0 ? u > end : u < end) ? -1 : u;
 }
 
 /* Narrows target T of P = F*T from P's and F's bounds: 0 when T became
