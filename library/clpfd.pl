@@ -15,7 +15,8 @@
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
-% maximum/2), clpfd/linear.pl (scalar_product/4,5, sum/3).
+% maximum/2), clpfd/linear.pl (scalar_product/4,5, sum/3), clpfd/nonlinear.pl
+% (posting of the nonlinear arithmetic constraints).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -54,3 +55,4 @@
 :- include('clpfd/globals').
 :- include('clpfd/element').
 :- include('clpfd/linear').
+:- include('clpfd/nonlinear').
