@@ -135,7 +135,7 @@ struct machine {
   indexical_info *ix;
   dvar target;
   bool ground = true;
-  TAGGED slot[IX_LOOP_SLOTS];
+  TAGGED slot[FD_IX_LOOP_SLOTS];
 
   TAGGED item() const { return deref(w->term[0]); }
   TAGGED goal() const { return deref(arg(item(), IX_GOAL)); }
@@ -224,7 +224,7 @@ inline bool undefined_sum(TAGGED a, TAGGED b) { return !IsSmall(a) && !IsSmall(b
 outcome machine::execute()
 {
   const ix_byte *code = ix->code;
-  TAGGED *const base = &w->term[IX_FIRST_STACK_REGISTER];
+  TAGGED *const base = &w->term[FD_IX_STACK_BASE];
   TAGGED *sp = base; /* next free entry */
   unsigned pc = 0;
   const unsigned end = ix->length_of_bytecode;
@@ -713,7 +713,7 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
   auto flow = [&](unsigned pc, const std::string &shape, unsigned from) {
     if (pc > length)
       return fail("jump outside the code", from);
-    if (shape.size() > static_cast<std::size_t>(IX_MAX_STACK))
+    if (shape.size() > static_cast<std::size_t>(FD_IX_MAX_STACK))
       return fail("stack deeper than the argument registers", from);
     if (!reached[pc]) {
       reached[pc] = true;
@@ -754,7 +754,7 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       return *why = "argument index beyond the constraint's arity", *where = pc, false;
     if (in.arg >= 3 && static_cast<unsigned>(in.arg - 3) >= arity)
       return *why = "argument index beyond the constraint's arity", *where = pc, false;
-    if (in.arg == 2 && a1 >= static_cast<ix_byte>(IX_LOOP_SLOTS))
+    if (in.arg == 2 && a1 >= static_cast<ix_byte>(FD_IX_LOOP_SLOTS))
       return *why = "loop slot out of range", *where = pc, false;
     char out = in.out;
     if (out == 'L') {
@@ -786,7 +786,7 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       if (a1 < pc + 5 || a1 > length || code[a1 - 3] != 64)
         return *why = "loop start without its closing instruction", *where = pc, false;
       const ix_byte q = code[a1 - 2], body = code[a1 - 1];
-      if (q >= static_cast<ix_byte>(IX_LOOP_SLOTS))
+      if (q >= static_cast<ix_byte>(FD_IX_LOOP_SLOTS))
         return *why = "loop slot out of range", *where = pc, false;
       if (body <= pc + 1 || body >= a1 - 3)
         return *why = "loop body outside the loop", *where = pc, false;
