@@ -107,6 +107,13 @@ constexpr ix_instruction IX_TABLE[IX_LAST_INSTRUCTION + 1] = {
 
 inline TAGGED arg(TAGGED t, int i) { return TagToSTR(t)[i]; }
 
+/* The argument an instruction reads: its operand, or the one its word
+   names. */
+inline unsigned argument(ix_byte op, ix_byte operand)
+{
+  return IX_TABLE[op].arg == 1 ? operand : IX_TABLE[op].arg - 3u;
+}
+
 /* ix/7 arguments (1-based). */
 enum { IX_INFO = 1, IX_GOAL = 2, IX_STATUS = 3, IX_ENT = 4, IX_B = 5, IX_ATTV = 6, IX_BATTR = 7 };
 
@@ -375,37 +382,17 @@ outcome machine::execute()
       }
       break;
     }
-    case 25:
-      PUSH(deref(dom_of(a1)[FD_DOM_MIN]));
+    case 25: case 26: case 27: case 28: /* a value: fixed by the linkage, the ground flag stays */
+      PUSH(deref(dom_of(argument(op, a1))[FD_DOM_MIN]));
       break;
-    case 26:
-    case 27:
-    case 28:
-      PUSH(deref(dom_of(op - 26)[FD_DOM_MIN]));
+    case 29: case 30: case 31: case 32:
+      PUSH(read(argument(op, a1), FD_DOM_SET));
       break;
-    case 29:
-      PUSH(read(a1, FD_DOM_SET));
+    case 33: case 34: case 35: case 36:
+      PUSH(read(argument(op, a1), FD_DOM_MIN));
       break;
-    case 30:
-    case 31:
-    case 32:
-      PUSH(read(op - 30, FD_DOM_SET));
-      break;
-    case 33:
-      PUSH(read(a1, FD_DOM_MIN));
-      break;
-    case 34:
-    case 35:
-    case 36:
-      PUSH(read(op - 34, FD_DOM_MIN));
-      break;
-    case 37:
-      PUSH(read(a1, FD_DOM_MAX));
-      break;
-    case 38:
-    case 39:
-    case 40:
-      PUSH(read(op - 38, FD_DOM_MAX));
+    case 37: case 38: case 39: case 40:
+      PUSH(read(argument(op, a1), FD_DOM_MAX));
       break;
     case 41:
       PUSH(static_cast<TAGGED>(a1));
@@ -523,13 +510,8 @@ outcome machine::execute()
       pc = code[pc + 2];
       continue;
     }
-    case 65:
-      PUSH(read(a1, FD_DOM_SIZE));
-      break;
-    case 66:
-    case 67:
-    case 68:
-      PUSH(read(op - 66, FD_DOM_SIZE));
+    case 65: case 66: case 67: case 68:
+      PUSH(read(argument(op, a1), FD_DOM_SIZE));
       break;
     case 69: {
       const TAGGED key = TOP;
