@@ -70,7 +70,8 @@ struct ix_instruction {
   unsigned char operands;
   ix_flow flow;
   unsigned char arg;   /* 1: the operand is an argument index; 2: a loop slot;
-                          3..5: implicit argument 0..2 */
+                          3..5: implicit argument 0..2 (71 reads Attv's
+                          second entry: 4) */
 };
 
 constexpr ix_instruction IX_TABLE[IX_LAST_INSTRUCTION + 1] = {
@@ -97,7 +98,7 @@ constexpr ix_instruction IX_TABLE[IX_LAST_INSTRUCTION + 1] = {
     /* 60 */ {"S", '-', 0, FLOW_END, 0},    {"S", '-', 1, FLOW_SKIP, 0},    {"S", '-', 1, FLOW_SKIP, 0},
     /* 63 */ {"S", '-', 1, FLOW_LOOP, 0},   {"SSS", '-', 2, FLOW_LOOPEND, 2}, {"", 'V', 1, FLOW_NEXT, 1},
     /* 66 */ {"", 'V', 0, FLOW_NEXT, 3},    {"", 'V', 0, FLOW_NEXT, 4},     {"", 'V', 0, FLOW_NEXT, 5},
-    /* 69 */ {"V", '-', 2, FLOW_TABLE, 0},  {"RS", '-', 0, FLOW_RETURN, 0}, {"", 'S', 0, FLOW_NEXT, 0},
+    /* 69 */ {"V", '-', 2, FLOW_TABLE, 0},  {"RS", '-', 0, FLOW_RETURN, 0}, {"", 'S', 0, FLOW_NEXT, 4},
     /* 72 */ {"", '-', 0, FLOW_END, 0},     {"SV", 'S', 0, FLOW_NEXT, 0},   {"SS", 'S', 0, FLOW_NEXT, 0},
     /* 75 */ {"SS", 'S', 0, FLOW_NEXT, 0},  {"VV", 'S', 0, FLOW_NEXT, 0},   {"VS", 'S', 0, FLOW_NEXT, 0},
     /* 78 */ {"SV", 'S', 0, FLOW_NEXT, 0},  {"SS", 'S', 0, FLOW_NEXT, 0},   {"V", 'V', 1, FLOW_NEXT, 2},

@@ -352,6 +352,8 @@ TEST_F(Ix, TheCheckRefusesWhatTheInterpreterMustNotRun)
       {"argument beyond the arity", {40, 46}, 2, false},
       {"argument operand beyond the arity", {37, 5, 46}, 2, false},
       {"loop slot out of range", {18, 128, 46}, 1, false},
+      {"the ground set of a one-argument constraint (71)", {71, 52, 0}, 1, false},
+      {"the ground set of a two-argument constraint (71)", {71, 52, 0}, 2, true},
       {"operand missing at the end", {41}, 1, false},
       {"a jump past the end", {31, 61, 99, 52, 0}, 2, false},
       {"a backward jump", {31, 41, static_cast<ix_byte>(atom_nil), 62, 1, 52, 0}, 2, false},
