@@ -326,6 +326,12 @@ void prolog_fd_labeling_vrenv_multi_vr(VREnv *env, VR_term_ref state, VR_term_re
     d->heapsize_committed = d->heapsize;
   if (d->heapsize == 0) {
     fd_perm_free(env, w);
+    /* The item dies with its block: a daemon still on a variable (one
+       fixed but bound later, or woken in the same run) must never reach
+       the block again, which may be freed already and its memory reused. */
+    const TAGGED ent = deref(arg(deref(ref_term(w, global)), 4));
+    if (IsVar(ent))
+      fd_bind(env, w, ent, MakeSmall_checked(1));
     slot(w, best) = atom_nil;
   } else {
     slot(w, best) = var_of(d, d->heap[0]);
