@@ -326,7 +326,10 @@ test(heap_choices_are_the_scans) :-
                ( findall(Vs, ( heap_problem(Name, Vs), heap_label(Vs, Key) ), Got),
                  findall(Vs, ( heap_problem(Name, Vs), ref_label(Vs, Crit) ), Want),
                  (   Got == Want, Got \== [] -> true
-                 ;   format(user_error, "~w ~w: got ~w~nwant ~w~n", [Name, Key, Got, Want]), fail
+                 ;   write(user_error, Name-Key), nl(user_error),
+                     write(user_error, got(Got)), nl(user_error),
+                     write(user_error, want(Want)), nl(user_error),
+                     fail
                  ) )).
 
 % The item of a heap constraint over Vars (Key min, max, or dom: smallest
