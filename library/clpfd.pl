@@ -16,7 +16,9 @@
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
 % maximum/2), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
-% constraints).
+% constraints), clpfd/ixcompiler.pl (the compiler of constraints defined
+% by indexicals, and their posting), clpfd/arith.pl (the arithmetic
+% constraints #= ... #>=).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -30,7 +32,8 @@
         fdset_union/2, fdset_union/3, fdset_intersection/2, fdset_intersection/3,
         fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
         labeling/2, indomain/1,
-        element/3, minimum/2, maximum/2
+        element/3, minimum/2, maximum/2,
+        (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2
    ]).
 
 :- op(760, yfx, #<=>).
@@ -54,3 +57,5 @@
 :- include('clpfd/globals').
 :- include('clpfd/element').
 :- include('clpfd/nonlinear').
+:- include('clpfd/ixcompiler').
+:- include('clpfd/arith').

@@ -40,7 +40,8 @@ foreign_resource(clpfd, [
         prolog_fd_case_vrenv_multi_vr, prolog_fd_cumulatives_vrenv_multi_vr,
         prolog_fd_gcc_vrenv_multi_vr, prolog_fd_gcc_helper_vrenv_multi_vr,
         prolog_fd_lcc_vrenv_multi_vr, prolog_fd_lex_chain_vrenv_multi_vr,
-        prolog_fd_ac_linear_vrenv_multi_vr, prolog_fd_delete_vrenv_multi_vr
+        prolog_fd_ac_linear_vrenv_multi_vr, prolog_fd_delete_vrenv_multi_vr,
+        prolog_fd_post_reified_vrenv_multi_vr
    ]).
 
 % The set built-ins.
@@ -66,6 +67,8 @@ foreign(prolog_fd_tell_vrenv_multi_vr, c, '$fd_tell'(+term, +term, [-integer])).
 foreign(prolog_fd_check_arguments_vrenv_multi_vr, c, '$fd_check_arguments'(+term, +term)).
 foreign(prolog_fd_post_global_vrenv_multi_vr, c,
         '$fd_post_global'(+term, +term, +integer, +term, +term, +term)).
+foreign(prolog_fd_post_reified_vrenv_multi_vr, c,
+        '$fd_post_reified'(+term, +term, +term, +term, +term)).
 foreign(prolog_fd_prune_and_enqueue_vrenv_multi_vr, c, '$fd_prune_and_enqueue'(+term, +term)).
 foreign(prolog_fd_global_enqueue_vrenv_multi_vr, c, '$fd_global_enqueue'(+term)).
 foreign(prolog_fd_dispatch_global_fast_vrenv_multi_vr, c,
