@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "arith.h"
 #include "element.h"
 #include "fd_attribute.h"
 #include "fd_statistics.h"
@@ -60,7 +61,7 @@ long unavailable5_result(VREnv *env, VR_term_ref, VR_term_ref, VR_term_ref, VR_t
 /* The global constraints' functions (shared by pred_table and the
    $fd_<name>/3 rows). */
 #define FD_GLOBAL_FUNCTIONS(X)                                                                                       \
-  X(in_set_iff) X(eq_iff) X(le_iff) X(oneof) X(abs) X(square) X(product) X(quotient) X(modulo) X(remainder)        \
+  X(in_set_iff) X(eq_iff) X(le_iff) X(oneof) X(abs)                                                                \
   X(linear) X(ac_linear) X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)         \
   X(assignment_helper) X(circuit) X(relation) X(bool) X(cumulative) X(disjoint1) X(disjoint2) X(case)   \
   X(cumulatives) X(gcc) X(gcc_helper) X(lcc) X(lex_chain) X(nvalue) X(geost)
@@ -69,6 +70,11 @@ FD_GLOBAL_FUNCTIONS(FD_DEFINE_GLOBAL)
 #undef FD_DEFINE_GLOBAL
 constexpr fd_global_fn fn_element = &prolog_fd_element_vrenv_multi_vr;
 constexpr fd_global_fn fn_minmax = &prolog_fd_minmax_vrenv_multi_vr;
+constexpr fd_global_fn fn_square = &prolog_fd_square_vrenv_multi_vr;
+constexpr fd_global_fn fn_product = &prolog_fd_product_vrenv_multi_vr;
+constexpr fd_global_fn fn_quotient = &prolog_fd_quotient_vrenv_multi_vr;
+constexpr fd_global_fn fn_modulo = &prolog_fd_modulo_vrenv_multi_vr;
+constexpr fd_global_fn fn_remainder = &prolog_fd_remainder_vrenv_multi_vr;
 
 template <typename F> VR_GlueFun glue(F f) { return reinterpret_cast<VR_GlueFun>(f); }
 

@@ -1,85 +1,325 @@
-% The arithmetic constraints of library(clpfd) (#=, #\=, #<, #=<, #>,
-% #>=): what each shape of expression posts, checked on the domains it
-% leaves, and the errors of malformed expressions.
+% The nonlinear arithmetic constraints of library(clpfd): X*Y = Z,
+% X*X = Y, X//Y = Z (truncating), X mod Y = Z and X rem Y = Z, posted
+% through the library's internal posting predicates.  Pruning on worked
+% cases; every propagator against a brute-force oracle on random small
+% domains (negative values, holes, zero divisors, inf and sup bounds);
+% bounds consistency of the product and the square; the small-integer
+% limits and the overflow modes; entailment; and every solution of small
+% problems under backtracking against generate-and-test.
 
 :- use_module(library(clpfd)).
 
-member(X, [X|_]).
-member(X, [_|T]) :- member(X, T).
+% The relation of each constraint name: rel(Name, X, Y, Z) with X, Y
+% integers gives Z, or fails where the relation has no value (divisor 0).
+rel(times, X, Y, Z) :- Z is X * Y.
+rel(square, X, _, Z) :- Z is X * X.
+rel(quot, X, Y, Z) :- Y =\= 0, Z is X // Y.
+rel(mod, X, Y, Z) :- Y =\= 0, Z is X mod Y.
+rel(rem, X, Y, Z) :- Y =\= 0, Z is X rem Y.
 
-% ---- Without variables: the relation is decided at once ----
+post(times, X, Y, Z) :- clpfd:post_product(X, Y, Z).
+post(square, X, _, Z) :- clpfd:post_square(X, Z).
+post(quot, X, Y, Z) :- clpfd:post_quotient(X, Y, Z).
+post(mod, X, Y, Z) :- clpfd:post_modulo(X, Y, Z).
+post(rem, X, Y, Z) :- clpfd:post_remainder(X, Y, Z).
 
-% ground(Name, Goal, Holds)
-ground(equal_sums,              3 + 4 #= 10 - 3,        yes).
-ground(unequal_products,        2 * 3 #= 5,             no).
-ground(strictly_less,           -4 #< -3,               yes).
-ground(strictly_less_equal,     -3 #< -3,               no).
-ground(at_most,                 -3 #=< -3,              yes).
-ground(greater,                 7 // 2 #> 3,            no).    % truncating: 3
-ground(greater_equal,           -7 // 2 #>= -3,         yes).   % -3, not -4
-ground(mod_takes_divisor_sign,  -7 mod 2 #= 1,          yes).
-ground(rem_takes_dividend_sign, -7 rem 2 #= -1,         yes).
-ground(zero_divisor_no_value,   7 // 0 #= _,            no).
-ground(zero_modulus_no_value,   7 mod 0 #\= 3,          no).
-ground(min_max_abs,             min(4, -2) + max(4, -2) + abs(-5) #= 7, yes).
-ground(differ,                  2 * 3 #\= 5,            yes).
-ground(differ_equal,            6 #\= 2 * 3,            no).
+mem(X, [X|_]).
+mem(X, [_|Xs]) :- mem(X, Xs).
 
-test(ground_relations_decided) :-
-        \+ ( ground(Name, Goal, Holds),
-             ( call(Goal) -> Got = yes ; Got = no ),
-             Got \== Holds,
-             format(user_error, "~w: expected ~w, got ~w~n", [Name, Holds, Got]) ).
+dom(X, D) :- ( integer(X) -> D = X ; fd_dom(X, D) ).
 
-% ---- One variable: its domain restricted directly ----
+% narrowed(+Op, +Doms, -Result): X, Y, Z in Doms (a range, or an integer
+% for the variable itself), Op posted: their domains, or fails.
+narrowed(Op, [DX, DY, DZ], R) :-
+        in_dom(X, DX), in_dom(Y, DY), in_dom(Z, DZ),
+        (   post(Op, X, Y, Z) -> dom(X, RX), dom(Y, RY), dom(Z, RZ), R = [RX, RY, RZ]
+        ;   R = fails
+        ).
 
-% one(Name, X, Goal, Domain): Domain is X's domain after Goal (X first in
-% 0..20 when Start says so), or no when Goal fails.
-one(le_constant,            X, X #=< 5,             inf..5).
-one(lt_constant,            X, X #< 5,              inf..4).
-one(ge_scaled,              X, 3 * X #>= 7,         3..sup).
-one(gt_negative_scale,      X, -2 * X #> 5,         inf..(-3)).
-one(le_negative_scale,      X, -2 * X #=< 5,        (-2)..sup).
-one(eq_divisible,           X, 3 * X + 1 #= 10,     3).
-one(eq_not_divisible,       X, 2 * X #= 7,          no).
-one(ne_divisible,           X, (X in 0..4, X * 2 #\= 4), (0..1)\/(3..4)).
-one(ne_not_divisible,       X, (X in 0..4, X * 2 #\= 5), 0..4).
-one(same_variable_twice,    X, X + X #= 2 * 4,      4).
-one(cancelling_out,         X, X - X #= 0,          inf..sup).
-one(cancelling_out_false,   X, X - X #= 1,          no).
-one(on_the_right_side,      X, 10 #>= X + 2,        inf..8).
-one(product_with_constant,  X, (3 + 1) * (X - 1) #=< 8, inf..3).
+in_dom(X, D) :- ( integer(D) -> X = D ; X in D ).
 
-test(one_variable_domains) :-
-        \+ ( one(Name, X, Goal, Expected),
-             ( call(Goal) -> ( integer(X) -> Got = X ; fd_dom(X, Got) ) ; Got = no ),
-             Got \== Expected,
-             format(user_error, "~w: expected ~w, got ~w~n", [Name, Expected, Got]) ).
+% ---- Worked cases ----
 
-% ---- Nonlinear parts through auxiliary variables ----
+expect(product_narrowing, C-R,
+       (   mem(C-Doms, [hull-[2..3, 4..5, inf..sup],
+                        mixed_signs-[-3..4, -2..5, inf..sup],
+                        seven_without_factors-[2..10, 2..10, 7],
+                        seven_with_one-[1..10, 1..10, 7],
+                        zero_factor_nonzero_product-[inf..sup, 0, 1..5],
+                        zero_factor-[0, -5..5, inf..sup],
+                        open_factor-[inf.. -1, 0..5, inf..sup],
+                        both_factors_fixed-[-6, 7, inf..sup],
+                        product_and_factor_fixed-[inf..sup, -4, 12],
+                        factor_not_dividing-[inf..sup, 4, 10]]),
+           narrowed(times, Doms, R)
+       ),
+       [hull-[2..3, 4..5, 8..15],
+        mixed_signs-[-3..4, -2..5, -15..20],
+        seven_without_factors-fails,
+        seven_with_one-[1..7, 1..7, 7],
+        zero_factor_nonzero_product-fails,
+        zero_factor-[0, -5..5, 0],
+        open_factor-[inf.. -1, 0..5, inf..0],
+        both_factors_fixed-[-6, 7, -42],
+        product_and_factor_fixed-[-3, -4, 12],
+        factor_not_dividing-fails]).
 
-expect(max_of_two_variables, D,
-       (X in 1..5, Y in 3..9, Z #= max(X, Y), fd_dom(Z, D)), [3..9]).
-expect(min_of_two_variables_shifted, D,
-       (X in 1..5, Y in 3..9, Z #= min(X, Y) + 10, fd_dom(Z, D)), [11..15]).
-expect(min_against_a_constant, D,
-       (X in 1..9, 4 #= min(X, 6), ( integer(X) -> D = X ; fd_dom(X, D) )), [4]).
+expect(square_narrowing, C-R,
+       (   mem(C-Doms, [both_signs-[-3..2, x, inf..sup],
+                        root_of_range-[0..10, x, 5..30],
+                        no_square_in_range-[inf..sup, x, 5..8],
+                        negative_square-[inf..sup, x, inf.. -1],
+                        negative_branch-[-10.. -1, x, 5..30],
+                        unbounded-[inf..sup, x, inf..sup],
+                        fixed_root-[-4, x, inf..sup]]),
+           Doms = [DX, _, DY],
+           narrowed(square, [DX, inf..sup, DY], R0),
+           ( R0 = [RX, _, RY] -> R = [RX, RY] ; R = R0 )
+       ),
+       [both_signs-[-3..2, 0..9],
+        root_of_range-[3..5, 9..30],
+        no_square_in_range-fails,
+        negative_square-fails,
+        negative_branch-[-5.. -3, 9..30],
+        unbounded-[inf..sup, 0..sup],
+        fixed_root-[-4, 16]]).
 
-% ---- Errors ----
+expect(quotient_narrowing, C-R,
+       (   mem(C-Doms, [hull-[7..20, 2..3, inf..sup],
+                        dividend_from_quotient-[0..100, 1..10, 3],
+                        hole_around_zero-[-20.. -7, -3..3, inf..sup],
+                        zero_quotient-[-5..5, 6..10, 0],
+                        fixed-[-7, 2, inf..sup]]),
+           narrowed(quot, Doms, R)
+       ),
+       [hull-[7..20, 2..3, 2..10],
+        dividend_from_quotient-[3..39, 1..10, 3],
+        hole_around_zero-[-20.. -7, (-3.. -1)\/(1..3), (-20.. -2)\/(2..20)],
+        zero_quotient-[-5..5, 6..10, 0],
+        fixed-[-7, 2, -3]]).
 
-% error(Name, Goal, Error): Goal raises error(Error, _).
-error(atom_constant,        _ #= a,               type_error(integer, a)).
-error(float_constant,       _ #< 1.5 + 2,         type_error(integer, 1.5)).
-error(unknown_function,     X #=< foo(X),         type_error(integer, foo(_))).
-error(list_operand,         _ #\= [1],            type_error(integer, [1])).
-error(nested_deep,          X #>= 1 + abs(X * x), type_error(integer, x)).
+expect(remainder_narrowing, C-R,
+       (   mem(C-Doms, [within_one_period-[7..8, 5, inf..sup],
+                        wrapping-[8..11, 5, inf..sup],
+                        both_signs-[-3..4, 5, inf..sup],
+                        negative_dividend-[-9.. -6, 5, inf..sup],
+                        divisor_above_remainder-[0..100, 1..10, 2],
+                        dividend_moved_to_remainder-[10..30, 7, 5],
+                        fixed-[7, -2, inf..sup]]),
+           narrowed(rem, Doms, R)
+       ),
+       [within_one_period-[7..8, 5, 2..3],
+        wrapping-[8..11, 5, (0..1)\/(3..4)],
+        both_signs-[-3..4, 5, -3..4],
+        negative_dividend-[-9.. -6, 5, -4.. -1],
+        divisor_above_remainder-[{2}\/(5..100), 3..10, 2],
+        dividend_moved_to_remainder-[12..26, 7, 5],
+        fixed-[7, -2, 1]]).
 
-test(malformed_expressions_raise) :-
-        \+ ( error(Name, Goal, Error),
-             catch(( call(Goal), Got = succeeded ), error(Got0, _), Got = Got0),
-             Got \= Error,
-             format(user_error, "~w: expected ~w, got ~w~n", [Name, Error, Got]) ).
+expect(modulo_narrowing, C-R,
+       (   mem(C-Doms, [negative_dividend-[-3.. -1, 5, inf..sup],
+                        negative_divisor-[1..3, -5, inf..sup],
+                        wrapping-[3..6, 5, inf..sup],
+                        dividend_moved_to_modulus-[-20..20, 6, 4],
+                        fixed-[7, -2, inf..sup]]),
+           narrowed(mod, Doms, R)
+       ),
+       [negative_dividend-[-3.. -1, 5, 2..4],
+        negative_divisor-[1..3, -5, -4.. -2],
+        wrapping-[3..6, 5, (0..1)\/(3..4)],
+        dividend_moved_to_modulus-[-20..16, 6, 4],
+        fixed-[7, -2, -1]]).
 
-% An error is raised before anything is posted.
-expect(error_before_posting, D,
-       (X in 1..9, catch(X + 1 #= foo, _, true), fd_dom(X, D)), [1..9]).
+% Y never takes 0: it is removed from the divisor first, and a divisor
+% that is only 0 fails.
+expect(zero_divisor, Op-R,
+       (   mem(Op, [quot, mod, rem]),
+           mem(DY, [-1..1, 0]),
+           narrowed(Op, [inf..sup, DY, inf..sup], R0),
+           ( R0 = [_, RY, _] -> R = RY ; R = R0 )
+       ),
+       [quot-({-1}\/{1}), quot-fails, mod-({-1}\/{1}), mod-fails, rem-({-1}\/{1}), rem-fails]).
+
+% A fixed relation is decided at once: entailed when it holds (the
+% constraint goes, counted as an entailment), failed when it does not.
+expect(fixed_arguments, Op/X/Y/Z-R,
+       (   mem(Op/X/Y/Z, [rem/7/ -2/1, mod/7/ -2/ -1, quot/ -7/2/ -3, times/ -3/5/ -15, square/ -5/0/25,
+                          rem/7/ -2/ -1, mod/7/ -2/1, quot/ -7/2/ -4, times/3/5/16, square/5/0/ -25]),
+           fd_statistics(entailments, E0),
+           (   post(Op, X, Y, Z) -> fd_statistics(entailments, E1), R = entailed(E1-E0)
+           ;   R = fails
+           )
+       ),
+       [rem/7/ -2/1-entailed(1), mod/7/ -2/ -1-entailed(1), quot/ -7/2/ -3-entailed(1),
+        times/ -3/5/ -15-entailed(1), square/ -5/0/25-entailed(1),
+        rem/7/ -2/ -1-fails, mod/7/ -2/1-fails, quot/ -7/2/ -4-fails, times/3/5/16-fails, square/5/0/ -25-fails]).
+
+% ---- The small-integer limits ----
+
+% -268435456..268435455 are the integers a domain holds.  A bound beyond
+% them is an overflow: a representation error in the default mode, a
+% plain failure in mode fail.
+expect(overflow_modes, Name-R,
+       (   mem(Name-Goal, [times_least_product_beyond-
+                               ( X in 20000..30000, Y in 20000..30000, clpfd:post_product(X, Y, _) ),
+                           times_square_of_16384-clpfd:post_product(16384, 16384, _),
+                           square_beyond-( X in 20000..30000, clpfd:post_square(X, _) ),
+                           quotient_of_least_by_minus_one-clpfd:post_quotient(-268435456, -1, _),
+                           times_negative_products_beyond-
+                               ( X in -30000.. -20000, Y in 20000..30000, clpfd:post_product(X, Y, _) )]),
+           mem(Mode, [error, fail]),
+           clpfd:'$fd_overflow'(Old, Mode, _),
+           (   catch(( call(Goal) -> R0 = succeeds ; R0 = fails ), error(E, _), R0 = E)
+           ->  true
+           ;   R0 = fails
+           ),
+           clpfd:'$fd_overflow'(_, Old, _),
+           R = Mode/R0
+       ),
+       [times_least_product_beyond-error/representation_error(max_fd_integer),
+        times_least_product_beyond-fail/fails,
+        times_square_of_16384-error/representation_error(max_fd_integer),
+        times_square_of_16384-fail/fails,
+        square_beyond-error/representation_error(max_fd_integer), square_beyond-fail/fails,
+        quotient_of_least_by_minus_one-error/representation_error(max_fd_integer),
+        quotient_of_least_by_minus_one-fail/fails,
+        times_negative_products_beyond-error/representation_error(max_fd_integer),
+        times_negative_products_beyond-fail/fails]).
+
+% At the limits themselves nothing overflows.
+expect(limits_reached, R,
+       (   mem(G-V, [clpfd:post_product(16384, -16384, Z1)-Z1,
+                     clpfd:post_product(268435455, -1, Z2)-Z2,
+                     clpfd:post_quotient(-268435456, 1, Z3)-Z3,
+                     clpfd:post_quotient(268435455, -1, Z4)-Z4,
+                     clpfd:post_remainder(-268435456, -1, Z5)-Z5,
+                     clpfd:post_modulo(-268435456, 268435455, Z6)-Z6,
+                     clpfd:post_modulo(268435455, -268435456, Z7)-Z7,
+                     ( X8 in 0..sup, clpfd:post_product(X8, 16384, 268419072) )-X8,
+                     ( X9 in inf..sup, clpfd:post_square(X9, 268402689) )-X9]),
+           call(G), dom(V, R)
+       ),
+       [-268435456, -268435455, -268435456, -268435455, 0, 268435454, -1, 16383, {-16383}\/{16383}]).
+
+% ---- Against a brute-force oracle ----
+
+% Random domains from a fixed seed: an interval within -7..7, sometimes
+% with a hole, sometimes open to inf or sup.
+next(S0, S) :- S is (S0 * 1103515245 + 12345) mod 2147483648.
+pick(S0, N, V, S) :- next(S0, S), V is (S >> 8) mod N.
+
+random_dom(S0, D, S) :-
+        pick(S0, 15, A, S1), pick(S1, 15, B, S2), pick(S2, 10, K, S3), pick(S3, 15, H, S),
+        Lo is min(A, B) - 7, Hi is max(A, B) - 7,
+        (   K =:= 0 -> D = inf..Hi
+        ;   K =:= 1 -> D = Lo..sup
+        ;   K =< 4, H - 7 > Lo, H - 7 < Hi -> D = (Lo..Hi) /\ \ {H - 7}
+        ;   D = Lo..Hi
+        ).
+
+% The values of a domain within -9..9 (the oracle's window).
+window_values(X, Vs) :-
+        (   integer(X) -> Vs = [X]
+        ;   fd_set(X, S), fdset_intersection(S, [[-9|9]], W), fdset_to_list(W, Vs)
+        ).
+
+in_domain(V, X) :- ( integer(X) -> V =:= X ; fd_set(X, S), fdset_member(V, S) ).
+
+% oracle(+Op, +Doms): the solutions within the window of Op on fresh
+% variables in Doms all survive its posting; a posting that fails has
+% none; fixed variables form a solution.
+oracle(Op, Doms) :-
+        Doms = [DX, DY, DZ],
+        X in DX, Y in DY, Z in DZ,
+        window_values(X, XV), window_values(Y, YV),
+        findall(x(A, B, C), ( mem(A, XV), mem(B, YV), rel(Op, A, B, C), in_domain(C, Z) ), Sols),
+        (   post(Op, X, Y, Z)
+        ->  (   mem(x(A, B, C), Sols), \+ ( in_domain(A, X), in_domain(B, Y), in_domain(C, Z) )
+            ->  report(Op, Doms, lost(A, B, C))
+            ;   integer(X), integer(Y), integer(Z), \+ rel(Op, X, Y, Z)
+            ->  report(Op, Doms, entailed_wrongly(X, Y, Z))
+            ;   true
+            )
+        ;   Sols == [] -> true
+        ;   Sols = [Sol|_], report(Op, Doms, failed_with(Sol))
+        ).
+
+report(Op, Doms, What) :- writeq(Op-Doms-What), nl, fail.
+
+oracle_runs(_, 0, _) :- !.
+oracle_runs(Op, N, S0) :-
+        random_dom(S0, DX, S1), random_dom(S1, DY, S2), random_dom(S2, DZ, S3),
+        oracle(Op, [DX, DY, DZ]),
+        N1 is N - 1,
+        oracle_runs(Op, N1, S3).
+
+test(oracle_product) :- oracle_runs(times, 150, 1).
+test(oracle_square) :- oracle_runs(square, 100, 2).
+test(oracle_quotient) :- oracle_runs(quot, 150, 3).
+test(oracle_modulo) :- oracle_runs(mod, 150, 4).
+test(oracle_remainder) :- oracle_runs(rem, 150, 5).
+
+% ---- Bounds consistency ----
+
+% After X*Y = Z (X*X = Z) on intervals, every bound of every variable is
+% part of a solution within the bounds of the others.
+bounds_supported(Op, Doms) :-
+        Doms = [DX, DY, DZ],
+        X in DX, Y in DY, Z in DZ,
+        (   post(Op, X, Y, Z)
+        ->  fd_min(X, XL), fd_max(X, XH), fd_min(Y, YL), fd_max(Y, YH), fd_min(Z, ZL), fd_max(Z, ZH),
+            (   mem(Which, [x(XL), x(XH), y(YL), y(YH), z(ZL), z(ZH)]),
+                \+ supported(Op, Which, XL..XH, YL..YH, ZL..ZH)
+            ->  report(Op, Doms, unsupported(Which, [XL..XH, YL..YH, ZL..ZH]))
+            ;   true
+            )
+        ;   true
+        ).
+
+supported(Op, x(A), _, YL..YH, ZL..ZH) :- between(YL, YH, B), rel(Op, A, B, C), C >= ZL, C =< ZH, !.
+supported(Op, y(B), XL..XH, _, ZL..ZH) :- between(XL, XH, A), rel(Op, A, B, C), C >= ZL, C =< ZH, !.
+supported(Op, z(C), XL..XH, YL..YH, _) :- between(XL, XH, A), between(YL, YH, B), rel(Op, A, B, C), !.
+
+finite_interval(S0, Lo..Hi, S) :-
+        pick(S0, 15, A, S1), pick(S1, 15, B, S),
+        Lo is min(A, B) - 7, Hi is max(A, B) - 7.
+
+bounds_runs(_, 0, _) :- !.
+bounds_runs(Op, N, S0) :-
+        finite_interval(S0, DX, S1), finite_interval(S1, DY, S2), random_dom(S2, DZ0, S3),
+        ( DZ0 = (Lo..Hi) /\ _ -> DZ = Lo..Hi ; DZ = DZ0 ),
+        bounds_supported(Op, [DX, DY, DZ]),
+        N1 is N - 1,
+        bounds_runs(Op, N1, S3).
+
+test(bounds_consistent_product) :- bounds_runs(times, 120, 11).
+test(bounds_consistent_square) :- bounds_runs(square, 80, 12).
+
+% ---- Under backtracking ----
+
+% Every solution found by labeling after posting is one that
+% generate-and-test finds, and none is missing: the propagators see the
+% domains of each branch, and what they learnt in one is undone in the
+% next.
+lab([]).
+lab([X|Xs]) :- fd_set(X, S), fdset_to_list(S, Vs), mem(X, Vs), lab(Xs).
+
+agree(Op, Doms) :-
+        findall(X/Y/Z, ( doms([X, Y, Z], Doms), post(Op, X, Y, Z), lab([X, Y, Z]) ), S1),
+        findall(X/Y/Z, ( doms([X, Y, Z], Doms), lab([X, Y, Z]), rel(Op, X, Y, Z) ), S2),
+        (   S1 == S2 -> true
+        ;   report(Op, Doms, S1), write('   expected '), writeq(S2), nl, fail
+        ).
+
+doms([], []).
+doms([X|Xs], [D|Ds]) :- X in D, doms(Xs, Ds).
+
+test(every_solution_under_backtracking) :-
+        \+ ( mem(Op-Doms,
+                 [times-[-4..4, -3..5, -6..9], times-[(-5..5) /\ \ {0}, -2..3, {-6, 0, 4, 12}],
+                  square-[-5..4, 0, 0..20], square-[{-3, -1, 2}, 0, {1, 4, 5, 9}],
+                  quot-[-9..9, -3..3, -4..4], quot-[-20.. -7, {-3, 2, 3}, -10..10],
+                  mod-[-9..9, -4..4, -3..3], mod-[{-7, 5, 8, 13}, {-5, 3}, -4..4],
+                  rem-[-9..9, -4..4, -3..3], rem-[{-8, -1, 6, 11}, {-4, 5}, -4..4]]),
+             \+ agree(Op, Doms)
+           ).
