@@ -48,16 +48,24 @@
 
 % solve_fd_constraint(+Goal, +Definition): the engine calls a predicate
 % defined by indexicals (Definition its handle) so: Goal is posted as
-% holding (its 0/1 variable 1), every argument made a domain variable (an
-% argument that is neither an integer nor a variable is a type error),
-% and propagated.
+% holding.
 solve_fd_constraint(Goal, Def) :-
+        post_fd_constraint(Goal, Def, 1).
+
+% post_fd_constraint(+Goal, +Definition, ?B): Goal posted with its 0/1
+% variable B (1: the constraint's propagating indexicals, 0: its
+% negation's, unbound: the checking ones decide B, and the propagating
+% ones of the side B takes wait for it); every argument made a domain
+% variable (an argument that is neither an integer nor a variable is a
+% type error), then propagation.
+post_fd_constraint(Goal, Def, B) :-
         functor(Goal, _, N),
         functor(Attv, attv, N),
         goal_attributes(0, N, Goal, Attv),
-        '$fd_arg_attribute'(1, 0, BAttr),
+        B in 0..1,
+        arg_attribute(B, BAttr, Goal, 0),
         '$fd_begin',
-        '$fd_post_reified'(Def, Goal, Attv, 1, BAttr),
+        '$fd_post_reified'(Def, Goal, Attv, B, BAttr),
         evaluate.
 
 goal_attributes(N, N, _, _) :- !.
