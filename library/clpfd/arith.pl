@@ -207,13 +207,24 @@ post_one(\=, K, X, Rhs) :-
         ;   arg_attribute(X, _, K*X #\= Rhs, 1)
         ).
 post_one(=<, K, X, Rhs) :-
-        (   K > 0 -> floor_div(Rhs, K, Max), propagate_interval(X, inf, Max)
-        ;   ceiling_div(Rhs, K, Min), propagate_interval(X, Min, sup)
+        (   K > 0 -> floor_div(Rhs, K, Max), at_most(X, Max)
+        ;   ceiling_div(Rhs, K, Min), at_least(X, Min)
         ).
 post_one(>=, K, X, Rhs) :-
-        (   K > 0 -> ceiling_div(Rhs, K, Min), propagate_interval(X, Min, sup)
-        ;   floor_div(Rhs, K, Max), propagate_interval(X, inf, Max)
+        (   K > 0 -> ceiling_div(Rhs, K, Min), at_least(X, Min)
+        ;   floor_div(Rhs, K, Max), at_most(X, Max)
         ).
+
+% at_most(?X, +Max), at_least(?X, +Min): a bound beyond the integers a
+% domain holds restricts nothing on its side (X only becomes a domain
+% variable).
+at_most(X, Max) :-
+        '$fd_minint_maxint'(_, MaxInt),
+        (   Max > MaxInt -> propagate_interval(X, inf, sup) ; propagate_interval(X, inf, Max) ).
+
+at_least(X, Min) :-
+        '$fd_minint_maxint'(MinInt, _),
+        (   Min < MinInt -> propagate_interval(X, inf, sup) ; propagate_interval(X, Min, sup) ).
 
 % floor_div(+A, +B, -Q), ceiling_div(+A, +B, -Q): A / B rounded down, up
 % (// truncates).

@@ -49,6 +49,9 @@ one(cancelling_out,         X, X - X #= 0,          inf..sup).
 one(cancelling_out_false,   X, X - X #= 1,          no).
 one(on_the_right_side,      X, 10 #>= X + 2,        inf..8).
 one(product_with_constant,  X, (3 + 1) * (X - 1) #=< 8, inf..3).
+one(bound_beyond_small_ints, X, X #=< 100000000000, inf..sup).
+one(bound_below_small_ints,  X, -100000000000 #=< X, inf..sup).
+one(no_small_int_that_big,   X, X #>= 100000000000, no).
 
 test(one_variable_domains) :-
         \+ ( one(Name, X, Goal, Expected),
