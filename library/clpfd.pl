@@ -16,9 +16,10 @@
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
 % maximum/2), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
-% constraints), clpfd/ixcompiler.pl (the compiler of constraints defined
-% by indexicals, and their posting), clpfd/arith.pl (the arithmetic
-% constraints #= ... #>=).
+% constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
+% clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
+% and their posting), clpfd/arith.pl (the arithmetic constraints #= ...
+% #>=).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -33,6 +34,7 @@
         fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
         labeling/2, indomain/1,
         element/3, minimum/2, maximum/2,
+        scalar_product/4, scalar_product/5, sum/3,
         (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2
    ]).
 
@@ -57,5 +59,6 @@
 :- include('clpfd/globals').
 :- include('clpfd/element').
 :- include('clpfd/nonlinear').
+:- include('clpfd/linear').
 :- include('clpfd/ixcompiler').
 :- include('clpfd/arith').
