@@ -68,6 +68,28 @@ expect(min_of_two_variables_shifted, D,
 expect(min_against_a_constant, D,
        (X in 1..9, 4 #= min(X, 6), ( integer(X) -> D = X ; fd_dom(X, D) )), [4]).
 
+expect(product_of_variables, D,
+       (X in 1..3, Y in 2..4, Z #= X * Y, fd_dom(Z, D)), [2..12]).
+expect(square_of_one_variable, D,
+       (X in -2..3, Z #= X * X + 1, fd_dom(Z, D)), [1..10]).
+expect(quotient_truncates, D,
+       (X in -7..20, Z #= X // 3, fd_dom(Z, D)), [(-2)..6]).
+expect(modulo_and_remainder, D,
+       (X in 0..20, Z #= X mod 4 + X rem 3, fd_dom(Z, D)), [0..5]).
+expect(scaled_product_goes_through_a_linear_auxiliary, D,
+       (X in 1..2, Y in 1..3, Z #= 2 * X * Y, fd_dom(Z, D)), [2..12]).
+
+% ---- The linear propagator for more than two variables ----
+
+expect(sum_of_two_bounds, D,
+       (X in 0..5, Y in 0..5, X + Y #= 9, fd_dom(X, DX), fd_dom(Y, DY), D = DX/DY), [(4..5)/(4..5)]).
+expect(weighted_sum_at_most, D,
+       (domain([X, Y, Z], 0, 10), 3*X + 2*Y - Z #=< -5, fd_dom(Z, D)), [5..10]).
+expect(strict_inequality_shifts_by_one, D,
+       (domain([X, Y], 0, 10), X + Y #> 18, fd_dom(X, D)), [9..10]).
+expect(disequality_of_a_sum, D,
+       (X in 0..3, Y = 2, Z = 1, X + Y + Z #\= 4, fd_dom(X, D)), [{0}\/(2..3)]).
+
 % ---- Errors ----
 
 % error(Name, Goal, Error): Goal raises error(Error, _).
