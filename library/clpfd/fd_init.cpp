@@ -26,6 +26,7 @@
 #include "telling.h"
 #include "fd_errors.h"
 #include "labeling.h"
+#include "linear.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ long unavailable5_result(VREnv *env, VR_term_ref, VR_term_ref, VR_term_ref, VR_t
    $fd_<name>/3 rows). */
 #define FD_GLOBAL_FUNCTIONS(X)                                                                                       \
   X(in_set_iff) X(eq_iff) X(le_iff) X(oneof) X(abs)                                                                \
-  X(linear) X(ac_linear) X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)         \
+  X(ac_linear) X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)         \
   X(assignment_helper) X(circuit) X(relation) X(bool) X(cumulative) X(disjoint1) X(disjoint2) X(case)   \
   X(cumulatives) X(gcc) X(gcc_helper) X(lcc) X(lex_chain) X(nvalue) X(geost)
 #define FD_DEFINE_GLOBAL(name) constexpr fd_global_fn fn_##name = &unavailable3<"$fd_" #name, 3>;
@@ -75,6 +76,7 @@ constexpr fd_global_fn fn_product = &prolog_fd_product_vrenv_multi_vr;
 constexpr fd_global_fn fn_quotient = &prolog_fd_quotient_vrenv_multi_vr;
 constexpr fd_global_fn fn_modulo = &prolog_fd_modulo_vrenv_multi_vr;
 constexpr fd_global_fn fn_remainder = &prolog_fd_remainder_vrenv_multi_vr;
+constexpr fd_global_fn fn_linear = &prolog_fd_linear_vrenv_multi_vr;
 
 template <typename F> VR_GlueFun glue(F f) { return reinterpret_cast<VR_GlueFun>(f); }
 
