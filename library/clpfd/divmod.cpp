@@ -60,178 +60,157 @@ void add_both(arith_pieces &p, ext l, ext h)
   p.add_signed(-1, l, h);
 }
 
+/* One narrowing step: target restricted to the union of the pieces that
+   fill gives from the sides of the two known variables a and b. */
+template <typename Fill> bool narrow(VREnv *env, worker *w, Dvar target, Dvar a, Dvar b, Fill fill)
+{
+  const sides A(a), B(b);
+  arith_pieces p;
+  fill(A, B, p);
+  return arith_restrict(env, w, target, p) >= 0;
+}
+
 /* ---- x // y = z ---- */
 
-int quotient_steps(VREnv *env, worker *w, dvar *x, dvar *y, dvar *z)
+bool quotient_steps(VREnv *env, worker *w, dvar *x, dvar *y, dvar *z)
 {
-  {
-    const sides X(x), Y(y);
-    arith_pieces p;
-    for (int i = 0; i < 2; i++)
-      for (int j = 0; j < 2; j++)
-        if (X.s[i].has && Y.s[j].has)
-          p.add_signed(sides::sign(i) * sides::sign(j), mag_div(X.s[i].mn, Y.s[j].mx),
-                       mag_div(X.s[i].mx, Y.s[j].mn));
-    if (X.zero)
-      p.add(0, 0);
-    if (arith_restrict(env, w, z, p) < 0)
-      return -1;
-  }
-  {
-    const sides X(x), Z(z);
-    arith_pieces p;
-    for (int i = 0; i < 2; i++) {
-      if (!X.s[i].has)
-        continue;
-      for (int j = 0; j < 2; j++)
-        if (Z.s[j].has)
-          p.add_signed(sides::sign(i) * sides::sign(j), mag_div(X.s[i].mn, mag_add(Z.s[j].mx, 1)) + 1,
-                       mag_div(X.s[i].mx, Z.s[j].mn));
-      /* A zero quotient: |y| > |x|. */
-      if (Z.zero)
-        add_both(p, X.s[i].mn + 1, INF);
-    }
-    if (X.zero && Z.zero)
-      add_both(p, 1, INF);
-    if (arith_restrict(env, w, y, p) < 0)
-      return -1;
-  }
-  {
-    const sides Y(y), Z(z);
-    arith_pieces p;
-    for (int i = 0; i < 2; i++)
-      for (int j = 0; j < 2; j++)
-        if (Y.s[i].has && Z.s[j].has)
-          p.add_signed(sides::sign(i) * sides::sign(j), mag_mul(Z.s[j].mn, Y.s[i].mn),
-                       mag_dec(mag_mul(mag_add(Z.s[j].mx, 1), Y.s[i].mx)));
-    if (Z.zero) {
-      const ext m = mag_dec(Y.magmax());
-      p.add(-m, m);
-    }
-    if (arith_restrict(env, w, x, p) < 0)
-      return -1;
-  }
-  return 0;
+  return narrow(env, w, z, x, y,
+                [](const sides &X, const sides &Y, arith_pieces &p) {
+                  for (int i = 0; i < 2; i++)
+                    for (int j = 0; j < 2; j++)
+                      if (X.s[i].has && Y.s[j].has)
+                        p.add_signed(sides::sign(i) * sides::sign(j), mag_div(X.s[i].mn, Y.s[j].mx),
+                                     mag_div(X.s[i].mx, Y.s[j].mn));
+                  if (X.zero)
+                    p.add(0, 0);
+                }) &&
+         narrow(env, w, y, x, z,
+                [](const sides &X, const sides &Z, arith_pieces &p) {
+                  for (int i = 0; i < 2; i++) {
+                    if (!X.s[i].has)
+                      continue;
+                    for (int j = 0; j < 2; j++)
+                      if (Z.s[j].has)
+                        p.add_signed(sides::sign(i) * sides::sign(j),
+                                     mag_div(X.s[i].mn, mag_add(Z.s[j].mx, 1)) + 1, mag_div(X.s[i].mx, Z.s[j].mn));
+                    /* A zero quotient: |y| > |x|. */
+                    if (Z.zero)
+                      add_both(p, X.s[i].mn + 1, INF);
+                  }
+                  if (X.zero && Z.zero)
+                    add_both(p, 1, INF);
+                }) &&
+         narrow(env, w, x, y, z, [](const sides &Y, const sides &Z, arith_pieces &p) {
+           for (int i = 0; i < 2; i++)
+             for (int j = 0; j < 2; j++)
+               if (Y.s[i].has && Z.s[j].has)
+                 p.add_signed(sides::sign(i) * sides::sign(j), mag_mul(Z.s[j].mn, Y.s[i].mn),
+                              mag_dec(mag_mul(mag_add(Z.s[j].mx, 1), Y.s[i].mx)));
+           if (Z.zero) {
+             const ext m = mag_dec(Y.magmax());
+             p.add(-m, m);
+           }
+         });
 }
 
 /* ---- x rem y = z ---- */
 
-int remainder_steps(VREnv *env, worker *w, dvar *x, dvar *y, dvar *z)
+bool remainder_steps(VREnv *env, worker *w, dvar *x, dvar *y, dvar *z)
 {
-  {
-    const sides X(x), Y(y);
-    const ext ymin = Y.magmin(), m = mag_dec(Y.magmax());
-    arith_pieces p;
-    for (int i = 0; i < 2; i++) {
-      const arith_side &xs = X.s[i];
-      if (!xs.has)
-        continue;
-      if (xs.mx < ymin) /* |x| < |y|: the remainder is x itself */
-        p.add_signed(sides::sign(i), xs.mn, xs.mx);
-      else
-        p.add_signed(sides::sign(i), 0, std::min(xs.mx, m));
-    }
-    if (X.zero)
-      p.add(0, 0);
-    if (arith_restrict(env, w, z, p) < 0)
-      return -1;
-  }
-  {
-    const sides X(x), Z(z);
-    arith_pieces p;
-    for (int i = 0; i < 2; i++) {
-      const arith_side &xs = X.s[i], &zs = Z.s[i]; /* z takes x's sign */
-      if (!xs.has)
-        continue;
-      if (Z.zero) /* y divides x */
-        add_both(p, 1, xs.mx);
-      if (zs.has) {
-        /* A non-zero quotient: |x| = |q|*|y| + |z|, |y| > |z|. */
-        add_both(p, zs.mn + 1, mag_sub(xs.mx, zs.mn));
-        /* A zero one: x = z, |y| > |x|. */
-        if (xs.mn <= zs.mx && zs.mn <= xs.mx)
-          add_both(p, std::max(xs.mn, zs.mn) + 1, INF);
-      }
-    }
-    if (X.zero && Z.zero)
-      add_both(p, 1, INF);
-    if (arith_restrict(env, w, y, p) < 0)
-      return -1;
-  }
-  {
-    const sides Y(y), Z(z);
-    const ext ymin = Y.magmin(), ymax = Y.magmax();
-    arith_pieces p;
-    for (int i = 0; i < 2; i++) {
-      const arith_side &zs = Z.s[i];
-      if (!zs.has || zs.mn >= ymax)
-        continue;
-      p.add_signed(sides::sign(i), zs.mn, std::min(zs.mx, mag_dec(ymax)));
-      p.add_signed(sides::sign(i), mag_add(std::max(ymin, zs.mn + 1), zs.mn), INF);
-    }
-    if (Z.zero) {
-      p.add(0, 0);
-      add_both(p, ymin, INF);
-    }
-    if (arith_restrict(env, w, x, p) < 0)
-      return -1;
-  }
-  return 0;
+  return narrow(env, w, z, x, y,
+                [](const sides &X, const sides &Y, arith_pieces &p) {
+                  const ext ymin = Y.magmin(), m = mag_dec(Y.magmax());
+                  for (int i = 0; i < 2; i++) {
+                    const arith_side &xs = X.s[i];
+                    if (!xs.has)
+                      continue;
+                    if (xs.mx < ymin) /* |x| < |y|: the remainder is x itself */
+                      p.add_signed(sides::sign(i), xs.mn, xs.mx);
+                    else
+                      p.add_signed(sides::sign(i), 0, std::min(xs.mx, m));
+                  }
+                  if (X.zero)
+                    p.add(0, 0);
+                }) &&
+         narrow(env, w, y, x, z,
+                [](const sides &X, const sides &Z, arith_pieces &p) {
+                  for (int i = 0; i < 2; i++) {
+                    const arith_side &xs = X.s[i], &zs = Z.s[i]; /* z takes x's sign */
+                    if (!xs.has)
+                      continue;
+                    if (Z.zero) /* y divides x */
+                      add_both(p, 1, xs.mx);
+                    if (zs.has) {
+                      /* A non-zero quotient: |x| = |q|*|y| + |z|, |y| > |z|. */
+                      add_both(p, zs.mn + 1, mag_sub(xs.mx, zs.mn));
+                      /* A zero one: x = z, |y| > |x|. */
+                      if (xs.mn <= zs.mx && zs.mn <= xs.mx)
+                        add_both(p, std::max(xs.mn, zs.mn) + 1, INF);
+                    }
+                  }
+                  if (X.zero && Z.zero)
+                    add_both(p, 1, INF);
+                }) &&
+         narrow(env, w, x, y, z, [](const sides &Y, const sides &Z, arith_pieces &p) {
+           const ext ymin = Y.magmin(), ymax = Y.magmax();
+           for (int i = 0; i < 2; i++) {
+             const arith_side &zs = Z.s[i];
+             if (!zs.has || zs.mn >= ymax)
+               continue;
+             p.add_signed(sides::sign(i), zs.mn, std::min(zs.mx, mag_dec(ymax)));
+             p.add_signed(sides::sign(i), mag_add(std::max(ymin, zs.mn + 1), zs.mn), INF);
+           }
+           if (Z.zero) {
+             p.add(0, 0);
+             add_both(p, ymin, INF);
+           }
+         });
 }
 
 /* ---- x mod y = z ---- */
 
-int modulo_steps(VREnv *env, worker *w, dvar *x, dvar *y, dvar *z)
+bool modulo_steps(VREnv *env, worker *w, dvar *x, dvar *y, dvar *z)
 {
-  {
-    const sides X(x), Y(y);
-    arith_pieces p;
-    for (int i = 0; i < 2; i++) {
-      const arith_side &ys = Y.s[i], &xs = X.s[i];
-      if (!ys.has)
-        continue;
-      if (xs.has) { /* x and y of one sign */
-        if (xs.mx < ys.mn)
-          p.add_signed(sides::sign(i), xs.mn, xs.mx);
-        else
-          p.add_signed(sides::sign(i), 0, std::min(xs.mx, mag_dec(ys.mx)));
-      }
-      if (X.s[1 - i].has)
-        p.add_signed(sides::sign(i), 0, mag_dec(ys.mx));
-    }
-    if (X.zero)
-      p.add(0, 0);
-    if (arith_restrict(env, w, z, p) < 0)
-      return -1;
-  }
-  {
-    const sides X(x), Z(z);
-    arith_pieces p;
-    for (int i = 0; i < 2; i++) {
-      const arith_side &zs = Z.s[i], &same = X.s[i], &other = X.s[1 - i];
-      if (zs.has) { /* y takes z's sign, |y| > |z| */
-        if (same.has) {
-          p.add_signed(sides::sign(i), zs.mn + 1, mag_sub(same.mx, zs.mn));
-          if (same.mn <= zs.mx && zs.mn <= same.mx)
-            p.add_signed(sides::sign(i), std::max(same.mn, zs.mn) + 1, INF);
+  if (!narrow(env, w, z, x, y,
+              [](const sides &X, const sides &Y, arith_pieces &p) {
+                for (int i = 0; i < 2; i++) {
+                  const arith_side &ys = Y.s[i], &xs = X.s[i];
+                  if (!ys.has)
+                    continue;
+                  if (xs.has) { /* x and y of one sign */
+                    if (xs.mx < ys.mn)
+                      p.add_signed(sides::sign(i), xs.mn, xs.mx);
+                    else
+                      p.add_signed(sides::sign(i), 0, std::min(xs.mx, mag_dec(ys.mx)));
+                  }
+                  if (X.s[1 - i].has)
+                    p.add_signed(sides::sign(i), 0, mag_dec(ys.mx));
+                }
+                if (X.zero)
+                  p.add(0, 0);
+              }) ||
+      !narrow(env, w, y, x, z, [](const sides &X, const sides &Z, arith_pieces &p) {
+        for (int i = 0; i < 2; i++) {
+          const arith_side &zs = Z.s[i], &same = X.s[i], &other = X.s[1 - i];
+          if (zs.has) { /* y takes z's sign, |y| > |z| */
+            if (same.has) {
+              p.add_signed(sides::sign(i), zs.mn + 1, mag_sub(same.mx, zs.mn));
+              if (same.mn <= zs.mx && zs.mn <= same.mx)
+                p.add_signed(sides::sign(i), std::max(same.mn, zs.mn) + 1, INF);
+            }
+            if (other.has) /* x = q*y + z with q < 0: |y| =< |x| + |z| */
+              p.add_signed(sides::sign(i), zs.mn + 1, mag_add(other.mx, zs.mx));
+          }
+          if (Z.zero && X.s[i].has)
+            add_both(p, 1, X.s[i].mx);
         }
-        if (other.has) /* x = q*y + z with q < 0: |y| =< |x| + |z| */
-          p.add_signed(sides::sign(i), zs.mn + 1, mag_add(other.mx, zs.mx));
-      }
-      if (Z.zero && X.s[i].has)
-        add_both(p, 1, X.s[i].mx);
-    }
-    if (X.zero && Z.zero)
-      add_both(p, 1, INF);
-    if (arith_restrict(env, w, y, p) < 0)
-      return -1;
-  }
-  if (!arith_has_zero(z)) {
-    const TAGGED zero = MakeSmall_checked(0);
-    if (dvar_prune_interval_t(env, x, zero, zero, w) < 0)
-      return -1;
-  }
-  return 0;
+        if (X.zero && Z.zero)
+          add_both(p, 1, INF);
+      }))
+    return false;
+  /* X only by sign: a non-zero z needs a non-zero x. */
+  const TAGGED zero = MakeSmall_checked(0);
+  return arith_has_zero(z) || dvar_prune_interval_t(env, x, zero, zero, w) >= 0;
 }
 
 /* ---- A fixed divisor (mod and rem) ---- */
@@ -315,17 +294,19 @@ void divmod_run(VREnv *env, divop op, VR_term_ref new_state, VR_term_ref actions
   } else if (op != divop::quotient && (y->flags & DV_FIXED)) {
     code = fixed_divisor_step(env, run.w, op, x, y, z);
   } else {
+    bool ok = false;
     switch (op) {
     case divop::quotient:
-      code = quotient_steps(env, run.w, x, y, z);
+      ok = quotient_steps(env, run.w, x, y, z);
       break;
     case divop::modulo:
-      code = modulo_steps(env, run.w, x, y, z);
+      ok = modulo_steps(env, run.w, x, y, z);
       break;
     case divop::remainder:
-      code = remainder_steps(env, run.w, x, y, z);
+      ok = remainder_steps(env, run.w, x, y, z);
       break;
     }
+    code = ok ? 0 : -1;
   }
   if (code == 0 && (x->flags & y->flags & z->flags & DV_FIXED))
     code = holds(op, GetSmall(x->min), GetSmall(y->min), GetSmall(z->min)) ? 1 : -1;
