@@ -45,23 +45,51 @@ void fd_raise_unavailable(VREnv *env, const char *name, int arity)
   api->pVR_reset_term_refs(mark);
 }
 
-void fd_raise_domain_error(VREnv *env, const char *domain, TAGGED culprit, const char *name, int arity)
+namespace {
+
+/* error(Formal, clpfd:Name/Arity), Formal = Kind(Words..., Culprit). */
+void raise_with_culprit(VREnv *env, const char *kind, const char *const *words, int n_words, TAGGED culprit,
+                        const char *name, int arity)
 {
   auto *api = env->dispatch_API_VOSTREL_H;
   worker *w = fd_current_worker(env);
-  const VR_term_ref mark = api->pVR_new_term_refs(8);
-  const VR_term_ref d = mark, c = mark + 1, n = mark + 2, a = mark + 3, pi = mark + 4, m = mark + 5, q = mark + 6,
-                    formal = mark + 7;
-  api->pVR_put_atom(d, api->pVR_atom_from_string(domain));
-  w->fli_stack_start[c].term = culprit;
+  const VR_term_ref mark = api->pVR_new_term_refs(10);
+  const VR_term_ref args = mark, n = mark + 3, a = mark + 4, pi = mark + 5, m = mark + 6, q = mark + 7,
+                    formal = mark + 8, err = mark + 9;
+  for (int i = 0; i < n_words; i++)
+    api->pVR_put_atom(args + i, api->pVR_atom_from_string(words[i]));
+  w->fli_stack_start[args + n_words].term = culprit;
   api->pVR_put_atom(n, api->pVR_atom_from_string(name));
   api->pVR_put_integer(a, arity);
   api->pVR_cons_functor(pi, api->pVR_atom_from_string("/"), 2, n, a);
   api->pVR_put_atom(m, api->pVR_atom_from_string("clpfd"));
   api->pVR_cons_functor(q, api->pVR_atom_from_string(":"), 2, m, pi);
-  api->pVR_cons_functor(formal, api->pVR_atom_from_string("domain_error"), 2, d, c);
-  const VR_term_ref err = api->pVR_new_term_ref();
+  if (n_words == 1)
+    api->pVR_cons_functor(formal, api->pVR_atom_from_string(kind), 2, args, args + 1);
+  else
+    api->pVR_cons_functor(formal, api->pVR_atom_from_string(kind), 3, args, args + 1, args + 2);
   api->pVR_cons_functor(err, api->pVR_atom_from_string("error"), 2, formal, q);
   api->pVR_raise_exception(err);
   api->pVR_reset_term_refs(mark);
+}
+
+} // namespace
+
+void fd_raise_domain_error(VREnv *env, const char *domain, TAGGED culprit, const char *name, int arity)
+{
+  const char *words[] = {domain};
+  raise_with_culprit(env, "domain_error", words, 1, culprit, name, arity);
+}
+
+void fd_raise_type_error(VREnv *env, const char *type, TAGGED culprit, const char *name, int arity)
+{
+  const char *words[] = {type};
+  raise_with_culprit(env, "type_error", words, 1, culprit, name, arity);
+}
+
+void fd_raise_permission_error(VREnv *env, const char *action, const char *type, TAGGED culprit, const char *name,
+                               int arity)
+{
+  const char *words[] = {action, type};
+  raise_with_culprit(env, "permission_error", words, 2, culprit, name, arity);
 }

@@ -19,6 +19,7 @@
 #include "fd_statistics.h"
 #include "fdset_builtins.h"
 #include "globals.h"
+#include "indexical_store.h"
 #include "posting.h"
 #include "saved_state.h"
 #include "propagation.h"
@@ -109,12 +110,12 @@ void global_entry(VREnv *env, VR_term_ref state, VR_term_ref new_state, VR_term_
   X("$fd_begin", 0, &prolog_fd_begin_vrenv_multi_vr)                                                                 \
   X("$fd_tell", 3, &prolog_fd_tell_vrenv_multi_vr)                                                                   \
   X("$fd_check_arguments", 2, &prolog_fd_check_arguments_vrenv_multi_vr)                                             \
-  X("$fd_install", 5, (&unavailable5<"$fd_install", 5>))                                                             \
+  X("$fd_install", 5, &prolog_fd_install_vrenv_multi_vr)                                                             \
   X("$fd_post_reified", 5, &prolog_fd_post_reified_vrenv_multi_vr)                                                   \
   X("$fd_post_global", 6, &prolog_fd_post_global_vrenv_multi_vr)                                                     \
   X("$fd_prune_and_enqueue", 2, &prolog_fd_prune_and_enqueue_vrenv_multi_vr)                                         \
-  X("$fd_find_definition", 3, (&unavailable3<"$fd_find_definition", 3>))                                             \
-  X("$fd_indexical_data", 3, (&unavailable3<"$fd_indexical_data", 3>))                                               \
+  X("$fd_find_definition", 3, &prolog_fd_find_definition_vrenv_multi_vr)                                             \
+  X("$fd_indexical_data", 3, &prolog_fd_indexical_data_vrenv_multi_vr)                                               \
   X("$fd_global_enqueue", 1, &prolog_fd_global_enqueue_vrenv_multi_vr)                                               \
   X("$fd_statistics", 2, &prolog_fd_statistics_vrenv_multi_vr)                                                       \
   X("$fd_debug", 3, &prolog_fd_debug_vrenv_multi_vr)                                                                 \
@@ -253,11 +254,9 @@ void *fd_malloc(VREnv *env, std::size_t size)
 
 void fd_define_predicates(VREnv *env, int install)
 {
-  /* The indexical store's restore, save and destructor hooks come with the
-     store itself. */
   support<int (*)(void *, fd_manager_fn, fd_restore_fn, fd_save_fn, fd_destructor_fn, int)>(
-      env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pVR_install_fd_hooks)(env, &fd_manager_hook, nullptr, nullptr, nullptr,
-                                                                   install);
+      env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pVR_install_fd_hooks)(env, &fd_manager_hook, nullptr, nullptr,
+                                                                   &clpfd::fd_destructor_hook, install);
 }
 
 void fd_initialize_vrenv_multi_vr(VREnv *env)

@@ -41,7 +41,9 @@ foreign_resource(clpfd, [
         prolog_fd_gcc_vrenv_multi_vr, prolog_fd_gcc_helper_vrenv_multi_vr,
         prolog_fd_lcc_vrenv_multi_vr, prolog_fd_lex_chain_vrenv_multi_vr,
         prolog_fd_ac_linear_vrenv_multi_vr, prolog_fd_delete_vrenv_multi_vr,
-        prolog_fd_post_reified_vrenv_multi_vr
+        prolog_fd_post_reified_vrenv_multi_vr,
+        prolog_fd_install_vrenv_multi_vr, prolog_fd_find_definition_vrenv_multi_vr,
+        prolog_fd_indexical_data_vrenv_multi_vr
    ]).
 
 % The set built-ins.
@@ -87,6 +89,12 @@ foreign(prolog_fd_overflow_vrenv_multi_vr, c, '$fd_overflow'(+term, +term, [-int
 foreign(prolog_fd_update_incumbent_vrenv_multi_vr, c, '$fd_update_incumbent'(+term, +term, +term)).
 foreign(prolog_fd_incumbent_bound_vrenv_multi_vr, c, '$fd_incumbent_bound'(+term, +term)).
 foreign(prolog_fd_minint_maxint_vrenv_multi_vr, c, '$fd_minint_maxint'(+term, +term)).
+
+% The indexical store: installing compiled indexicals as an FD predicate's
+% code, and finding them again.
+foreign(prolog_fd_install_vrenv_multi_vr, c, '$fd_install'(+term, +term, +term, +term, +term)).
+foreign(prolog_fd_find_definition_vrenv_multi_vr, c, '$fd_find_definition'(+term, +term, +term)).
+foreign(prolog_fd_indexical_data_vrenv_multi_vr, c, '$fd_indexical_data'(+term, +term, +term)).
 
 % Labeling's variable choice.
 foreign(prolog_fd_delete_vrenv_multi_vr, c, '$fd_delete'(+term, +term, +integer)).

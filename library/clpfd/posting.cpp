@@ -183,12 +183,14 @@ void prolog_fd_post_reified_vrenv_multi_vr(VREnv *env, VR_term_ref definition_, 
   auto *api = env->dispatch_API_VOSTREL_H;
   worker *w = fd_current_worker(env);
   fd_state *fd = fd_state_of(env);
-  void *address = nullptr;
-  if (!api->pVR_get_address(definition_, &address) || address == nullptr) {
+  /* The handle $fd_find_definition/3 gives and the engine passes to
+     solve_fd_constraint/2: the record's address + 3. */
+  const TAGGED handle = deref(slot(w, definition_));
+  auto *def = IsSmall(handle) ? static_cast<definition *>(fd_handle_pointer(handle)) : nullptr;
+  if (def == nullptr || predtyp(def) != FD_CONSTRAINT || def->proc.code.fdinfo == nullptr) {
     api->pVR_fail();
     return;
   }
-  auto *def = static_cast<definition *>(address);
   const VR_term_ref fresh = api->pVR_new_term_refs(3);
   for (int i = 0; i < 3; i++)
     api->pVR_put_variable(fresh + i);

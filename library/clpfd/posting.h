@@ -21,7 +21,9 @@
 void prolog_fd_post_global_vrenv_multi_vr(VREnv *env, VR_term_ref constraint, VR_term_ref state, long status,
                                           VR_term_ref source, VR_term_ref susp, VR_term_ref global);
 /* $fd_post_reified(Definition, Goal, Attv, B, BAttr); Definition is the
-   address of the FD predicate's definition record, as an integer. */
+   FD predicate's handle (its definition record's address + 3, as
+   $fd_find_definition/3 gives it and the engine passes it to
+   solve_fd_constraint/2); anything that is no FD predicate's fails. */
 void prolog_fd_post_reified_vrenv_multi_vr(VREnv *env, VR_term_ref definition, VR_term_ref goal, VR_term_ref attv,
                                            VR_term_ref b, VR_term_ref battr);
 /* Links the ix/7 item in argument register 0 into the suspension lists of

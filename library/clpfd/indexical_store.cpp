@@ -1,0 +1,640 @@
+/* indexical_store.cpp: installing compiled indexicals as the code of FD
+ * predicates, finding and freeing them, and the code checker that makes
+ * an installed indexical safe to run (see indexical_store.h).
+ *
+ * $fd_install/5 builds the whole new list and checks it before it touches
+ * the predicate, so a refused definition leaves the old one in place and
+ * leaks nothing.  Engine thread only.
+ */
+#include "indexical_store.h"
+
+#include <vector>
+
+#include "fd_errors.h"
+#include "modules.h"
+#include "sw_on_key.h"
+
+namespace {
+
+constexpr const char *INSTALL = "$fd_install";
+constexpr int INSTALL_ARITY = 5;
+
+inline TAGGED &slot(worker *w, VR_term_ref r) { return w->fli_stack_start[r].term; }
+inline TAGGED arg(TAGGED t, int i) { return deref(TagToSTR(t)[i]); }
+
+template <typename F> F support(VREnv *env, vr_api_fn DISPATCH_TABLE_STRUCT_SUPPORT_H::*s)
+{
+  return reinterpret_cast<F>(env->dispatch_API_SUPPORT_H->*s);
+}
+
+/* The atoms whose words a saved state keeps as they are ([], '.', inf,
+   sup ...): the only atoms an indexical may hold, since its literals are
+   saved without relocation. */
+constexpr std::uint32_t FIXED_ATOMS = 9;
+inline bool fixed_constant(TAGGED t)
+{
+  return IsSmall(t) || (IsAtom(t) && AtomIndex(t) < FIXED_ATOMS);
+}
+constexpr TAGGED atom_inf = MakeAtom(5), atom_sup = MakeAtom(6);
+
+/* ---- Literal blocks ---- */
+
+inline bool is_set_block(TAGGED entry) { return IsStructure(entry); }
+inline bool is_table(TAGGED entry) { return IsList(entry); }
+inline std::size_t block_bytes(TAGGED header)
+{
+  return static_cast<std::size_t>(-(static_cast<std::int32_t>(header) >> 4)) * 4;
+}
+inline TAGGED set_header(unsigned n) { return static_cast<TAGGED>(-static_cast<std::int32_t>(64 * n + 9)); }
+inline sw_on_key *table_of(TAGGED entry) { return reinterpret_cast<sw_on_key *>(entry - 2); }
+
+/* Links the list and interval cells of a block of n intervals whose
+   interval cells are filled. */
+void link_set_block(TAGGED *block, unsigned n)
+{
+  for (unsigned i = 0; i < n; i++) {
+    TAGGED *cell = block + 1 + 4 * i;
+    cell[0] = MakeLST(cell + 2);
+    cell[1] = i + 1 < n ? MakeLST(cell + 4) : atom_nil;
+  }
+}
+
+void free_literal(VREnv *env, TAGGED entry)
+{
+  if (is_set_block(entry)) {
+    TAGGED *block = TagToSTR(entry);
+    fd_checkdealloc(env, block, block_bytes(*block), 1);
+  } else if (is_table(entry)) {
+    support<void (*)(sw_on_key *)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pdispose_switch_on_key)(table_of(entry));
+  }
+}
+
+template <typename T> T *alloc_words(VREnv *env, unsigned n)
+{
+  return n == 0 ? nullptr : static_cast<T *>(fd_checkalloc(env, n * sizeof(T), 0));
+}
+template <typename T> void free_words(VREnv *env, T *p, unsigned n)
+{
+  if (p != nullptr)
+    fd_checkdealloc(env, p, n * sizeof(T), 0);
+}
+
+/* ---- The code checker ---- */
+
+enum operand_kind : unsigned char { OP_NONE, OP_ARG, OP_SLOT, OP_OFFSET, OP_CONST, OP_LITERAL, OP_TABLE, OP_FLAG };
+
+struct insn_shape {
+  unsigned char pops;   /* entries it needs */
+  signed char net;      /* depth change on the fall-through */
+  bool ends;            /* ends the run (no fall-through) */
+  operand_kind op[2];
+};
+
+/* Indexed by instruction word (< FD_IX_OPCODES). */
+constexpr insn_shape shape(ix_byte c)
+{
+  switch (c) {
+  case 1: case 71: return {0, 1, false, {OP_NONE, OP_NONE}};
+  case 0: case 2: case 3: case 8: case 9: return {1, 0, false, {OP_NONE, OP_NONE}};
+  case 4: case 5: case 6: case 7: case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 17:
+  case 19: case 20: case 24: case 73: case 74: case 75: case 76: case 77: case 78: case 79: case 85: case 86:
+    return {2, -1, false, {OP_NONE, OP_NONE}};
+  case 18: return {0, 1, false, {OP_SLOT, OP_NONE}};
+  case 21: case 22: case 23: return {1, 0, false, {OP_CONST, OP_NONE}};
+  case 25: case 29: case 33: case 37: case 65: return {0, 1, false, {OP_ARG, OP_NONE}};
+  case 26: case 27: case 28: case 30: case 31: case 32: case 34: case 35: case 36: case 38: case 39: case 40:
+  case 66: case 67: case 68:
+    return {0, 1, false, {OP_NONE, OP_NONE}};
+  case 41: return {0, 1, false, {OP_LITERAL, OP_NONE}};
+  case 42: case 43: case 44: return {1, 0, false, {OP_ARG, OP_NONE}};
+  case 45: case 53: case 72: return {0, 0, true, {OP_NONE, OP_NONE}};
+  case 46: case 47: case 49: case 50: case 51: case 54: case 55: case 57: case 58: case 59: case 60:
+    return {1, 0, true, {OP_NONE, OP_NONE}};
+  case 48: case 56: return {2, 0, true, {OP_NONE, OP_NONE}};
+  case 52: return {1, 0, true, {OP_FLAG, OP_NONE}};
+  case 83: case 84: return {2, 0, true, {OP_FLAG, OP_NONE}};
+  case 61: case 62: return {1, -1, false, {OP_OFFSET, OP_NONE}};
+  case 63: return {1, 0, false, {OP_OFFSET, OP_NONE}};
+  case 64: return {3, -2, false, {OP_SLOT, OP_OFFSET}};
+  case 69: return {1, 0, false, {OP_TABLE, OP_OFFSET}};
+  case 70: return {2, 0, true, {OP_NONE, OP_NONE}};
+  case 80: case 81: case 82: return {1, 0, false, {OP_SLOT, OP_NONE}};
+  default: return {0, 0, false, {OP_NONE, OP_NONE}};
+  }
+}
+
+/* The argument an instruction without operand reads, or -1. */
+constexpr int implicit_arg(ix_byte c)
+{
+  if (c >= 26 && c <= 28) return static_cast<int>(c) - 26;
+  if (c >= 30 && c <= 32) return static_cast<int>(c) - 30;
+  if (c >= 34 && c <= 36) return static_cast<int>(c) - 34;
+  if (c >= 38 && c <= 40) return static_cast<int>(c) - 38;
+  if (c >= 66 && c <= 68) return static_cast<int>(c) - 66;
+  return -1;
+}
+
+inline unsigned operand_count(ix_byte c)
+{
+  if (c >= FD_IX_OPCODES)
+    return 0;
+  const insn_shape s = shape(c);
+  return (s.op[0] != OP_NONE) + (s.op[1] != OP_NONE);
+}
+
+/* Whether the code of ix is safe to run; arity is its predicate's. */
+const char *check_code(const indexical_info *ix, unsigned arity)
+{
+  const unsigned n = ix->length_of_bytecode;
+  const ix_byte *code = ix->code;
+  if (n == 0)
+    return "empty code";
+  /* Decode linearly, as the relocation walk does. */
+  std::vector<bool> start(n + 1, false);
+  for (unsigned pc = 0; pc < n;) {
+    start[pc] = true;
+    const ix_byte c = code[pc];
+    const unsigned k = operand_count(c);
+    if (pc + k >= n && k > 0)
+      return "an operand past the end of the code";
+    if (c < FD_IX_OPCODES) {
+      const insn_shape s = shape(c);
+      const int a = implicit_arg(c);
+      if (a >= 0 && static_cast<unsigned>(a) >= arity)
+        return "an argument beyond the arity";
+      for (unsigned i = 0; i < k; i++) {
+        const ix_byte v = code[pc + 1 + i];
+        switch (s.op[i]) {
+        case OP_ARG:
+          if (v >= arity)
+            return "an argument beyond the arity";
+          break;
+        case OP_SLOT:
+          if (v >= FD_IX_LOOP_SLOTS)
+            return "a loop slot out of range";
+          break;
+        case OP_CONST:
+          if (!IsSmall(v) && v != atom_inf && v != atom_sup)
+            return "a multiplier that is not a constant";
+          break;
+        case OP_LITERAL: {
+          bool found = fixed_constant(v);
+          for (unsigned j = 0; !found && j < ix->length_of_literals; j++)
+            found = is_set_block(ix->literals[j]) && ix->literals[j] + 5 == v;
+          if (!found)
+            return "a pushed literal that is not one of the indexical's";
+          break;
+        }
+        case OP_TABLE: {
+          bool found = false;
+          for (unsigned j = 0; !found && j < ix->length_of_literals; j++)
+            found = is_table(ix->literals[j]) && reinterpret_cast<ix_byte>(table_of(ix->literals[j])) == v;
+          if (!found)
+            return "a switch that names no table literal";
+          break;
+        }
+        case OP_FLAG:
+          if (v > 1)
+            return "a filter flag other than 0 or 1";
+          break;
+        default:
+          break;
+        }
+      }
+    }
+    pc += 1 + k;
+  }
+
+  /* Offsets must name instruction starts; follow every path with its
+     stack depth. */
+  std::vector<int> depth(n, -1);
+  std::vector<unsigned> work;
+  int call_depth = -1, return_depth = -1;
+  const char *fault = nullptr;
+  auto reach = [&](ix_byte to, int d) {
+    if (to >= n || !start[to]) {
+      fault = to >= n ? "code runs past its end" : "a jump into an operand";
+      return;
+    }
+    if (d > static_cast<int>(FD_IX_MAX_STACK)) {
+      fault = "the evaluation stack exceeds the argument registers";
+      return;
+    }
+    if (depth[to] < 0) {
+      depth[to] = d;
+      work.push_back(to);
+    } else if (depth[to] != d) {
+      fault = "paths join with different stack depths";
+    }
+  };
+  reach(0, 0);
+  while (fault == nullptr && !work.empty()) {
+    const unsigned pc = work.back();
+    work.pop_back();
+    const ix_byte c = code[pc];
+    const int d = depth[pc];
+    if (c >= FD_IX_OPCODES) {
+      reach(pc + 1, d);
+      continue;
+    }
+    const insn_shape s = shape(c);
+    if (d < s.pops)
+      return "an instruction finds too few stack entries";
+    const ix_byte *ops = code + pc + 1;
+    const unsigned next = pc + 1 + operand_count(c);
+    switch (c) {
+    case 61:
+    case 62:
+      reach(ops[0], d);
+      reach(next, d - 1);
+      break;
+    case 63: {
+      /* The loop closes with 64 q body just before off. */
+      const ix_byte off = ops[0];
+      if (off < 3 || off > n || !start[off - 3] || code[off - 3] != 64)
+        return "a loop without its closing instruction";
+      reach(off, d);
+      reach(code[off - 1], d + 1);
+      break;
+    }
+    case 64:
+      reach(ops[1], d - 1);
+      reach(next, d - 2);
+      break;
+    case 69: {
+      if (call_depth >= 0 && call_depth != d)
+        return "subroutine calls at different stack depths";
+      call_depth = d;
+      reach(ops[1], d);
+      const auto *t = reinterpret_cast<const sw_on_key *>(ops[0]);
+      for (std::uint32_t i = 0; fault == nullptr && i < sw_slots(t); i++)
+        if (t->tab[i].key != 0)
+          reach(static_cast<ix_byte>(GetSmall(t->tab[i].value.word)), d);
+      break;
+    }
+    case 70:
+      if (return_depth >= 0 && return_depth != d)
+        return "subroutine returns at different stack depths";
+      return_depth = d;
+      break;
+    default:
+      if (!s.ends)
+        reach(next, d + s.net);
+      break;
+    }
+  }
+  if (fault != nullptr)
+    return fault;
+  if (return_depth >= 0 && return_depth != call_depth + 1)
+    return "a subroutine returns at a depth its call does not expect";
+  return nullptr;
+}
+
+/* ---- Reading the compiler's terms ---- */
+
+struct reader {
+  VREnv *env;
+  fd_state *fd;
+  TAGGED culprit = 0;
+  const char *why = nullptr;
+
+  bool fail(TAGGED t, const char *reason)
+  {
+    culprit = t;
+    why = reason;
+    return false;
+  }
+
+  /* A proper list of exactly n elements into out. */
+  bool list(TAGGED l, TAGGED n, std::vector<TAGGED> &out, unsigned limit)
+  {
+    if (!IsSmall(n) || GetSmall(n) < 0 || static_cast<unsigned>(GetSmall(n)) > limit)
+      return fail(n, "a length out of range");
+    out.clear();
+    TAGGED t = deref(l);
+    while (IsList(t) && out.size() <= limit) {
+      out.push_back(deref(TagToLST(t)[0]));
+      t = deref(TagToLST(t)[1]);
+    }
+    if (t != atom_nil || out.size() != static_cast<std::size_t>(GetSmall(n)))
+      return fail(l, "a list that does not match its length");
+    return true;
+  }
+
+  bool set_literal(TAGGED intervals, TAGGED *entry)
+  {
+    std::vector<TAGGED> items;
+    TAGGED t = deref(intervals);
+    while (IsList(t) && items.size() < FD_IX_MAX_LITERALS) {
+      items.push_back(deref(TagToLST(t)[0]));
+      t = deref(TagToLST(t)[1]);
+    }
+    if (t != atom_nil)
+      return fail(intervals, "an FD set that is not a proper list");
+    if (items.empty()) {
+      *entry = atom_nil;
+      return true;
+    }
+    /* Canonical: ascending, disjoint, not adjacent, inf and sup only at
+       the ends. */
+    std::int64_t previous_hi = 0;
+    for (std::size_t i = 0; i < items.size(); i++) {
+      const TAGGED iv = items[i];
+      if (!IsList(iv))
+        return fail(iv, "an interval that is not [Lo|Hi]");
+      const TAGGED lo = deref(TagToLST(iv)[0]), hi = deref(TagToLST(iv)[1]);
+      const bool lo_ok = IsSmall(lo) || (lo == atom_inf && i == 0);
+      const bool hi_ok = IsSmall(hi) || (hi == atom_sup && i + 1 == items.size());
+      if (!lo_ok || !hi_ok || (IsSmall(lo) && IsSmall(hi) && GetSmall(lo) > GetSmall(hi)))
+        return fail(iv, "an interval out of order");
+      if (i > 0 && (!IsSmall(lo) || GetSmall(lo) <= previous_hi + 1))
+        return fail(iv, "intervals out of order");
+      if (IsSmall(hi))
+        previous_hi = GetSmall(hi);
+    }
+    const unsigned n = static_cast<unsigned>(items.size());
+    auto *block = static_cast<TAGGED *>(fd_checkalloc(env, 16 * n + 4, 1));
+    block[0] = set_header(n);
+    for (unsigned i = 0; i < n; i++) {
+      block[3 + 4 * i] = deref(TagToLST(items[i])[0]);
+      block[4 + 4 * i] = deref(TagToLST(items[i])[1]);
+    }
+    link_set_block(block, n);
+    *entry = MakeSTR(block);
+    return true;
+  }
+
+  bool table_literal(TAGGED pairs, TAGGED *entry)
+  {
+    std::vector<TAGGED> items;
+    TAGGED t = deref(pairs);
+    while (IsList(t) && items.size() < FD_IX_MAX_CODE) {
+      items.push_back(deref(TagToLST(t)[0]));
+      t = deref(TagToLST(t)[1]);
+    }
+    if (t != atom_nil)
+      return fail(pairs, "a table that is not a proper list");
+    const TAGGED minus = MakeFunctor(env->dispatch_API_VOSTREL_H->pVR_atom_from_string("-"), 2);
+    for (TAGGED p : items) {
+      if (!IsStructure(p) || *TagToSTR(p) != minus || !fixed_constant(arg(p, 1)) || !IsSmall(arg(p, 2)) ||
+          GetSmall(arg(p, 2)) < 0)
+        return fail(p, "a table entry that is not Key-Offset");
+    }
+    auto *sw = support<sw_on_key *(*)(int, void *)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pnew_switch_on_key)(
+        2, nullptr);
+    auto puthash = support<sw_on_key_node *(*)(sw_on_key **, TAGGED)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pdyn_puthash);
+    for (TAGGED p : items)
+      puthash(&sw, arg(p, 1))->value.word = arg(p, 2);
+    *entry = PointerToTerm(sw) + 2;
+    return true;
+  }
+
+  bool literal(TAGGED l, TAGGED *entry)
+  {
+    if (IsStructure(l)) {
+      const TAGGED f = *TagToSTR(l);
+      if (IsFunctor(f) && Arity(f) == 1)
+        return f == fd->token_d ? set_literal(arg(l, 1), entry) : table_literal(arg(l, 1), entry);
+    }
+    if (!fixed_constant(l))
+      return fail(l, "a literal that is neither an FD set, a table nor a constant");
+    *entry = l;
+    return true;
+  }
+
+  bool code_word(TAGGED w, const indexical_info *ix, ix_byte *out)
+  {
+    if (IsSmall(w)) {
+      *out = static_cast<ix_byte>(GetSmall(w));
+      return true;
+    }
+    if (!IsStructure(w) || !IsFunctor(*TagToSTR(w)) || Arity(*TagToSTR(w)) != 1 ||
+        !IsSmall(arg(w, 1)) || GetSmall(arg(w, 1)) < 0)
+      return fail(w, "a code word that is neither an integer nor a(N), l(N), t(N), d(N), h(N)");
+    const TAGGED f = *TagToSTR(w);
+    const auto k = static_cast<unsigned>(GetSmall(arg(w, 1)));
+    if (f == fd->token_a || f == fd->token_l) {
+      *out = k;
+      return true;
+    }
+    if (f != fd->token_t && f != fd->token_d && f != fd->token_h)
+      return fail(w, "a code word that is neither an integer nor a(N), l(N), t(N), d(N), h(N)");
+    if (k >= ix->length_of_literals)
+      return fail(w, "a reference to a literal that does not exist");
+    const TAGGED e = ix->literals[k];
+    if (f == fd->token_t)
+      *out = e;
+    else if (f == fd->token_d)
+      *out = is_set_block(e) ? e + 5 : e;
+    else if (is_table(e))
+      *out = PointerToTerm(table_of(e));
+    else
+      return fail(w, "a table reference to a literal that is no table");
+    return true;
+  }
+
+  /* One record from i/7; false leaves a record that free_fd_info can
+     free. */
+  bool record(TAGGED info, indexical_info *ix, unsigned arity)
+  {
+    if (!IsStructure(info) || !IsFunctor(*TagToSTR(info)) || Arity(*TagToSTR(info)) != 7)
+      return fail(info, "an indexical that is not a term of arity 7");
+    std::vector<TAGGED> items;
+    if (!list(arg(info, 1), arg(info, 2), items, FD_IX_MAX_LINKAGE))
+      return false;
+    ix->linkage = alloc_words<ix_byte>(env, static_cast<unsigned>(items.size()));
+    ix->length_of_linkage = static_cast<unsigned>(items.size());
+    const TAGGED minus = MakeFunctor(env->dispatch_API_VOSTREL_H->pVR_atom_from_string("-"), 2);
+    for (std::size_t i = 0; i < items.size(); i++) {
+      const TAGGED p = items[i];
+      if (!IsStructure(p) || *TagToSTR(p) != minus || !IsSmall(arg(p, 1)) || !IsSmall(arg(p, 2)) ||
+          GetSmall(arg(p, 1)) < 0 || static_cast<unsigned>(GetSmall(arg(p, 1))) >= arity || GetSmall(arg(p, 2)) < 0 ||
+          GetSmall(arg(p, 2)) > 31)
+        return fail(p, "a linkage that is not ArgIndex-Key with an argument of the predicate");
+      ix->linkage[i] = static_cast<ix_byte>(GetSmall(arg(p, 1)) * 256 + GetSmall(arg(p, 2)));
+    }
+    const TAGGED pruned = arg(info, 3);
+    if (!IsSmall(pruned) || GetSmall(pruned) < 0 || static_cast<unsigned>(GetSmall(pruned)) >= arity)
+      return fail(pruned, "a pruned argument that is not an argument of the predicate");
+    ix->pruned = static_cast<unsigned>(GetSmall(pruned));
+
+    if (!list(arg(info, 6), arg(info, 7), items, FD_IX_MAX_LITERALS))
+      return false;
+    /* Constants until built, so that a refusal half-way frees it whole. */
+    ix->literals = alloc_words<TAGGED>(env, static_cast<unsigned>(items.size()));
+    ix->length_of_literals = static_cast<unsigned>(items.size());
+    for (std::size_t i = 0; i < items.size(); i++)
+      ix->literals[i] = atom_nil;
+    for (std::size_t i = 0; i < items.size(); i++)
+      if (!literal(items[i], &ix->literals[i]))
+        return false;
+
+    if (!list(arg(info, 4), arg(info, 5), items, FD_IX_MAX_CODE))
+      return false;
+    ix->code = alloc_words<ix_byte>(env, static_cast<unsigned>(items.size()));
+    ix->length_of_bytecode = static_cast<unsigned>(items.size());
+    for (std::size_t i = 0; i < items.size(); i++)
+      if (!code_word(items[i], ix, &ix->code[i]))
+        return false;
+    if (const char *fault = check_code(ix, arity))
+      return fail(info, fault);
+    return true;
+  }
+};
+
+indexical_info *new_record(VREnv *env, definition *d, int type)
+{
+  auto *ix = static_cast<indexical_info *>(fd_checkalloc(env, sizeof(indexical_info), 0));
+  ix->pred = d;
+  ix->linkage = nullptr;
+  ix->length_of_linkage = ix->length_of_bytecode = ix->length_of_literals = 0;
+  ix->pruned = 0;
+  ix->checking = (type >> 1) & 1;
+  ix->truth_value = type & 1;
+  ix->code = nullptr;
+  ix->literals = nullptr;
+  ix->next = nullptr;
+  return ix;
+}
+
+} // namespace
+
+/* ---- The store ---- */
+
+void init_fd_constraint(VREnv *env, definition *d)
+{
+  auto *info = static_cast<fd_info *>(fd_checkalloc(env, sizeof(fd_info), 0));
+  for (void *&s : info->indexical)
+    s = nullptr;
+  d->proc.code.fdinfo = info;
+  support<void (*)(definition *, int)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pupdate_exports)(d, FD_CONSTRAINT);
+}
+
+void free_fd_info(VREnv *env, indexical_info **head)
+{
+  for (indexical_info *ix = *head; ix != nullptr;) {
+    indexical_info *next = ix->next;
+    free_words(env, ix->linkage, ix->length_of_linkage);
+    free_words(env, ix->code, ix->length_of_bytecode);
+    for (unsigned i = 0; i < ix->length_of_literals; i++)
+      free_literal(env, ix->literals[i]);
+    free_words(env, ix->literals, ix->length_of_literals);
+    fd_checkdealloc(env, ix, sizeof(indexical_info), 0);
+    ix = next;
+  }
+  *head = nullptr;
+}
+
+void clpfd::fd_destructor_hook(void *cookie, void *list_head)
+{
+  auto *head = static_cast<indexical_info *>(list_head);
+  free_fd_info(static_cast<VREnv *>(cookie), &head);
+}
+
+/* ---- Built-ins ---- */
+
+void prolog_fd_install_vrenv_multi_vr(VREnv *env, VR_term_ref spec_, VR_term_ref module_, VR_term_ref type_,
+                                      VR_term_ref length_, VR_term_ref infos_)
+{
+  worker *w = fd_current_worker(env);
+  fd_state *fd = fd_state_of(env);
+  const TAGGED spec = deref(slot(w, spec_)), module = deref(slot(w, module_));
+  const TAGGED type = deref(slot(w, type_)), length = deref(slot(w, length_));
+  const TAGGED slash = MakeFunctor(env->dispatch_API_VOSTREL_H->pVR_atom_from_string("/"), 2);
+  if (!IsStructure(spec) || *TagToSTR(spec) != slash || !IsAtom(arg(spec, 1)) || !IsSmall(arg(spec, 2)) ||
+      GetSmall(arg(spec, 2)) < 0 || GetSmall(arg(spec, 2)) > static_cast<VR_INTEGER>(FD_IX_MAX_ARITY)) {
+    fd_raise_type_error(env, "predicate_indicator", spec, INSTALL, INSTALL_ARITY);
+    return;
+  }
+  if (!IsAtom(module)) {
+    fd_raise_type_error(env, "atom", module, INSTALL, INSTALL_ARITY);
+    return;
+  }
+  if (!IsSmall(type) || GetSmall(type) < 0 || GetSmall(type) > 3) {
+    fd_raise_domain_error(env, "indexical_type", type, INSTALL, INSTALL_ARITY);
+    return;
+  }
+  const TAGGED name = arg(spec, 1);
+  const auto arity = static_cast<unsigned>(GetSmall(arg(spec, 2)));
+  const int t = static_cast<int>(GetSmall(type));
+
+  /* The predicate: made an FD predicate only once the list is good. */
+  mod_def *m = fd_find_module(env, module, 1);
+  fd_heap_room(env, w, static_cast<long>(arity) + 1 + 128);
+  TAGGED goal = name;
+  if (arity > 0) {
+    TAGGED *h = w->global_top;
+    w->global_top = h + arity + 1;
+    h[0] = MakeFunctor(name, arity);
+    for (unsigned i = 1; i <= arity; i++)
+      h[i] = PointerToTerm(h + i);
+    goal = MakeSTR(h);
+  }
+  TAGGED *args = nullptr;
+  definition *d = support<definition *(*)(mod_def *, TAGGED, TAGGED **, int)>(
+      env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pfind_definition)(m, goal, &args, 1);
+  const unsigned kind = d != nullptr ? predtyp(d) : static_cast<unsigned>(ENTER_UNDEFINED);
+  if (d == nullptr || (kind != ENTER_UNDEFINED && kind != FD_CONSTRAINT) || d->defined_in != m ||
+      d->imported_from != m) {
+    fd_raise_permission_error(env, "modify", "procedure", spec, INSTALL, INSTALL_ARITY);
+    return;
+  }
+
+  reader r{env, fd};
+  std::vector<TAGGED> infos;
+  indexical_info *list = nullptr, **tail = &list;
+  bool good = r.list(slot(w, infos_), length, infos, FD_IX_MAX_CODE);
+  for (std::size_t i = 0; good && i < infos.size(); i++) {
+    indexical_info *ix = new_record(env, d, t);
+    *tail = ix;
+    tail = &ix->next;
+    good = r.record(infos[i], ix, arity);
+  }
+  if (!good) {
+    free_fd_info(env, &list);
+    fd_raise_domain_error(env, r.why, r.culprit, INSTALL, INSTALL_ARITY);
+    return;
+  }
+  if (predtyp(d) == FD_CONSTRAINT) {
+    auto *old = static_cast<indexical_info *>(d->proc.code.fdinfo->indexical[t]);
+    free_fd_info(env, &old);
+  } else {
+    init_fd_constraint(env, d);
+  }
+  d->proc.code.fdinfo->indexical[t] = list;
+}
+
+void prolog_fd_find_definition_vrenv_multi_vr(VREnv *env, VR_term_ref goal_, VR_term_ref module_,
+                                              VR_term_ref definition_)
+{
+  worker *w = fd_current_worker(env);
+  const TAGGED goal = deref(slot(w, goal_)), module = deref(slot(w, module_));
+  TAGGED result = MakeSmall_checked(0);
+  const bool callable = IsAtom(goal) || (IsStructure(goal) && IsFunctor(*TagToSTR(goal)));
+  if (callable && IsAtom(module)) {
+    if (mod_def *m = fd_find_module(env, module, 0)) {
+      TAGGED *args = nullptr;
+      definition *d = support<definition *(*)(mod_def *, TAGGED, TAGGED **, int)>(
+          env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pfind_definition)(m, goal, &args, 0);
+      if (d != nullptr && predtyp(d) == FD_CONSTRAINT && d->proc.code.fdinfo != nullptr)
+        result = fd_handle_word(d);
+    }
+  }
+  if (!fd_cunify(env, w, slot(w, definition_), result))
+    env->dispatch_API_VOSTREL_H->pVR_fail();
+}
+
+void prolog_fd_indexical_data_vrenv_multi_vr(VREnv *env, VR_term_ref handle_, VR_term_ref type_,
+                                             VR_term_ref module_)
+{
+  worker *w = fd_current_worker(env);
+  const TAGGED handle = deref(slot(w, handle_));
+  if (!IsSmall(handle)) {
+    fd_raise_type_error(env, "integer", handle, "$fd_indexical_data", 3);
+    return;
+  }
+  const auto *ix = static_cast<const indexical_info *>(fd_handle_pointer(handle));
+  const TAGGED type = MakeSmall_checked(static_cast<VR_INTEGER>(ix->checking * 2 + ix->truth_value));
+  if (!fd_cunify(env, w, slot(w, type_), type) || !fd_cunify(env, w, slot(w, module_), ix->pred->module->name))
+    env->dispatch_API_VOSTREL_H->pVR_fail();
+}
