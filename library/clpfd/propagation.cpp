@@ -24,6 +24,8 @@
 #include "fd_init.h"
 #include "globals.h"
 #include "globref.h"
+#include "indexical_interpreter.h"
+#include "overflow.h"
 #include "telling.h"
 
 namespace {
@@ -619,13 +621,6 @@ void prolog_fd_prune_and_enqueue_vrenv_multi_vr(VREnv *env, VR_term_ref actions,
 
 /* ---- The loop ---- */
 
-namespace {
-
-/* The indexical interpreter is not part of the library yet. */
-void run_indexical(VREnv *env) { fd_raise_unavailable(env, "$fd_evaluate_indexical", 2); }
-
-} // namespace
-
 long prolog_fd_evaluate_indexical_vrenv_multi_vr(VREnv *env, VR_term_ref global)
 {
   auto *api = env->dispatch_API_VOSTREL_H;
@@ -662,8 +657,21 @@ long prolog_fd_evaluate_indexical_vrenv_multi_vr(VREnv *env, VR_term_ref global)
       if (dead(item))
         continue;
       w->term[0] = item;
-      run_indexical(env);
-      return 0;
+      fd->fd_overflow = 0;
+      const ix_result ran = run_indexical(env, w);
+      if (w->fli_data->excp_flag == 0)
+        return 0;
+      if (ran != IX_SUCCEEDED) {
+        if (ran == IX_FAILED)
+          fd->failures++;
+        api->pVR_fail();
+        return 0;
+      }
+      if (fd->fd_overflow) {
+        fd_check_overflow(env, deref(TagToSTR(deref(w->term[0]))[2]));
+        return 0;
+      }
+      continue;
     }
     w->term[0] = item;
     slot(w, global) = item;
