@@ -18,7 +18,8 @@
 % maximum/2), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
 % constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
 % clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
-% and their posting), clpfd/arith.pl (the arithmetic constraints #= ...
+% and their posting), clpfd/ixdefs.pl (the library's constraints defined
+% by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
 % #>=).
 
 :- module(clpfd, [
@@ -61,4 +62,5 @@
 :- include('clpfd/nonlinear').
 :- include('clpfd/linear').
 :- include('clpfd/ixcompiler').
+:- include('clpfd/ixdefs').
 :- include('clpfd/arith').

@@ -30,8 +30,13 @@
 %     integers, inf, sup, min(Y), max(Y), card(Y) (the domain's size),
 %     val(Y) (Y's value: the indexical waits until Y is fixed; a bare
 %     argument variable means the same), T1 + T2, T1 - T2, -T, T * C,
-%     C * T, T // C (C an integer: a lower bound rounds down, an upper
-%     bound and a value up), T1 mod T2, T1 rem T2.
+%     C * T, T // C (C an integer: a lower bound rounds up, an upper
+%     bound and a value down, so that min(Y) // 2..max(Y) // 2 is the x
+%     with 2*x within Y's bounds), T1 mod T2, T1 rem T2.
+% When an indexical runs with all the arguments it reads fixed, the
+% whole constraint counts as entailed once its tell is done: a
+% definition's ranges must be exact then (hold exactly the target's
+% values that satisfy the constraint with those arguments).
 %
 % An indexical's code reads its arguments through the instruction set of
 % the interpreter (indexical_interpreter.cpp): it pushes the values and
@@ -250,7 +255,7 @@ set(E1..E2, A, C, T, S0, S) :- !,
 set({Es}, A, C, T, S0, S) :- !,
         (   var(Es) -> throw(ix({Es})) ; true ),
         conj_list(Es, L),
-        (   integer_list(L) -> sort(L, Vs), value_set(Vs, Set), literal(d(Set), C, T, S0, S)
+        (   integer_list(L) -> sort(L, Vs), values_intervals(Vs, Set), literal(d(Set), C, T, S0, S)
         ;   values(L, A, C, T, S0, S)
         ).
 set(R1 \/ R2, A, C, T, S0, S) :- nonvar(R1), R1 = (R0 ? (inf..sup)), !,
@@ -297,17 +302,14 @@ conj_list(A, [A]).
 integer_list([]).
 integer_list([X|Xs]) :- integer(X), integer_list(Xs).
 
-% value_set(+SortedValues, -Intervals): the FD set of the values.
-value_set([], []).
-value_set([V|Vs], [[V|Hi]|Is]) :- run_end(Vs, V, Hi, Rest), value_set(Rest, Is).
-
-run_end([V|Vs], Prev, Hi, Rest) :- V =:= Prev + 1, !, run_end(Vs, V, Hi, Rest).
-run_end(Vs, Hi, Hi, Vs).
-
 % term(+E, +Position, +Args, -Code, ?Tail, +S0, -S): code pushing the
 % value of the term E.  Position (lower, upper or value) chooses the
-% rounding of divisions: a lower bound rounds down, the others up, so
-% that the range never loses a value the exact quotient would keep.
+% rounding of divisions: a lower bound rounds up, the others down, so
+% that lo // C .. hi // C holds exactly the x with C*x in lo..hi.  An
+% indexical whose arguments are all fixed entails its whole constraint
+% (the constraint's indexicals share one entailment variable), so its
+% range must then be exact: rounding outwards would let a wrong value
+% through for good.
 term(E, P, A, C, T, S0, S) :- var(E), !, term(val(E), P, A, C, T, S0, S).
 term(E, _, _, C, T, S0, S) :- integer(E), !, literal(E, C, T, S0, S).
 term(inf, _, _, C, T, S0, S) :- !, literal(inf, C, T, S0, S).
@@ -323,7 +325,7 @@ term(E * K, P, A, C, T, S0, S) :- integer(K), !, scaled(E, K, P, A, C, T, S0, S)
 term(K * E, P, A, C, T, S0, S) :- integer(K), !, scaled(E, K, P, A, C, T, S0, S).
 term(E // K, P, A, C, T, S0, S) :- integer(K), K =\= 0, !,
         ( K > 0 -> Q = P ; opposite(P, Q) ),
-        ( Q == lower -> Op = 22 ; Op = 23 ),
+        ( Q == lower -> Op = 23 ; Op = 22 ),
         term(E, Q, A, C, C1, S0, S1), literal_operand(Op, K, C1, T, S1, S).
 term(E1 mod E2, _, A, C, T, S0, S) :- !, term2(E1, value, E2, value, 24, A, C, T, S0, S).
 term(E1 rem E2, _, A, C, T, S0, S) :- !, term2(E1, value, E2, value, 85, A, C, T, S0, S).

@@ -27,10 +27,11 @@ ne_off(X, Y, C) +: X in \{Y + C}, Y in \{X - C}.
 ne_off(X, Y, C) +? X in \(dom(Y) + C).
 % |X| = Y.
 absv(X, Y) +: X in dom(Y) \/ (0 - dom(Y)), Y in (dom(X) \/ (0 - dom(X))) /\ (0..sup).
-% Y = 2X, on the bounds (division rounds outwards).
+% Y = 2X, on the bounds (division rounds inwards: exact once Y is fixed).
 twice(X, Y) +: Y in min(X) * 2..max(X) * 2, X in min(Y) // 2..max(Y) // 2.
-% Y = X mod 3 (only Y is pruned).
-mod3(X, Y) +: Y in dom(X) mod 3, X in (inf..sup) ? (inf..sup).
+% Y = X mod 3 (only Y is pruned: an indexical for X reading nothing
+% would be entailed, with the whole constraint, at its first run).
+mod3(X, Y) +: Y in dom(X) mod 3.
 % X = Y or X = Z.
 either(X, Y, Z) +: X in dom(Y) \/ dom(Z), Y in (dom(X) /\ dom(Z)) ? (inf..sup) \/ dom(X),
         Z in (dom(X) /\ dom(Y)) ? (inf..sup) \/ dom(X).

@@ -41,10 +41,11 @@ code(residues_of_a_set, 0, (f(X, Y) +: X in (dom(Y) mod 3) \/ (dom(Y) rem 3)),
      [[31, 41, t(0), 7, 31, 41, t(1), 86, 13, 52, 0]]).
 code(value_arithmetic, 0, (f(X, Y) +: X in (-max(Y)) mod 5..min(Y) rem 2 * 3),
      [[41, t(0), 39, 20, 41, t(1), 24, 35, 41, t(2), 85, 21, t(3), 48]]).
-code(division_rounds_outwards, 0, (f(X, Y) +: X in min(Y) // 2..max(Y) // 2), [[35, 22, t(0), 39, 23, t(1), 48]]).
+code(division_rounds_inwards, 0, (f(X, Y) +: X in min(Y) // 2..max(Y) // 2), [[35, 23, t(0), 39, 22, t(1), 48]]).
 code(negative_divisor_flips_the_rounding, 0, (f(X, Y) +: X in max(Y) // -2..min(Y) // -2),
-     [[39, 23, t(0), 35, 22, t(1), 48]]).
-code(subtracted_division_flips_the_rounding, 0, (f(X, Y) +: X in 0 - max(Y) // 2..sup), [[41, t(0), 39, 23, t(1), 20, 47]]).
+     [[39, 22, t(0), 35, 23, t(1), 48]]).
+code(subtracted_division_flips_the_rounding, 0, (f(X, Y) +: X in 0 - max(Y) // 2..sup), [[41, t(0), 39, 22, t(1), 20, 47]]).
+code(division_in_a_value_rounds_down, 0, (f(X, Y) +: X in {max(Y) // 3}), [[39, 22, t(0), 51]]).
 code(whole_line_tells_and_checks, 0, (f(X) +: X in inf..sup), [[1, 52, 0]]).
 code(checks_of_each_shape, 0,
      (f(X, Y) +? X in min(Y)..sup, X in min(Y)..max(Y), X in {min(Y)}, X in \{min(Y)}, X in dom(Y),
