@@ -407,11 +407,14 @@ void dispose_interpreted(definition *f)
 void dispose_fd(definition *f)
 {
   fd_info *slots = f->proc.code.fdinfo;
-  if (slots == nullptr || fd_destructor_hook == nullptr)
+  if (slots == nullptr)
     return;
-  for (void *s : slots->indexical)
-    if (s != nullptr)
-      fd_destructor_hook(s);
+  if (fd_destructor_hook != nullptr)
+    for (void *s : slots->indexical)
+      if (s != nullptr)
+        fd_destructor_hook(s);
+  /* The library allocates the record itself as misc. space. */
+  checkdealloc(slots, sizeof(fd_info), mm_code(MM_BIN_MISC));
 }
 
 /* The record at the head of the import chain that holds f. */

@@ -186,6 +186,11 @@ bool vr_fd_ever_loaded(void);
 int VR_install_fd_hooks(void *cookie, fd_manager_fn manager, fd_restore_fn restore, fd_save_fn save,
                         fd_destructor_fn destructor, int install);
 void call_fd_destructor(void *indexical);
+/* The library's cookie and its save and restore hooks, null until it
+   installs them. */
+void *vr_fd_cookie(void);
+fd_save_fn vr_fd_save_hook(void);
+fd_restore_fn vr_fd_restore_hook(void);
 /* Runs load_clpfd_resource/0 or unload_clpfd_resource/0 once: 0 or -10501. */
 int load_clpfd_resource(worker *w);
 int unload_clpfd_resource(worker *w);

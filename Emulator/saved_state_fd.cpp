@@ -3,9 +3,9 @@
  * runtime library calls around a restore.
  *
  * The library installs its hooks through the support table
- * (VR_install_fd_hooks); until it does (and today it never does: the
- * library does not exist yet) every hook is null and every call is
- * skipped.  Installing also sets the lower layers' hooks:
+ * (VR_install_fd_hooks) when its resource is loaded and clears them when
+ * it is unloaded; while it is not loaded every hook is null and every call
+ * is skipped.  Installing also sets the lower layers' hooks:
  * call_fd_manager_hook, through which the stack shifter and the collector
  * call call_fd_manager, and fd_destructor_hook of the database, which is
  * call_fd_destructor.  Process-wide; cleared at engine initialisation
@@ -91,6 +91,10 @@ void call_fd_destructor(void *indexical)
   if (fd_destructor != nullptr)
     fd_destructor(fd_cookie, indexical);
 }
+
+void *vr_fd_cookie(void) { return fd_cookie; }
+fd_save_fn vr_fd_save_hook(void) { return fd_saver; }
+fd_restore_fn vr_fd_restore_hook(void) { return fd_restorer; }
 
 int load_clpfd_resource(worker *w) { return run_resource_predicate(w, preds.load_clpfd_resource); }
 int unload_clpfd_resource(worker *w) { return run_resource_predicate(w, preds.unload_clpfd_resource); }

@@ -517,6 +517,56 @@ int do_emul(saverest_info *info, const saverest_record &r, definition **culprit)
   return 0;
 }
 
+/* The read function the finite-domain restore hook is given: 1 when the
+   n bytes (whole words) were read. */
+int fd_read(void *buf, std::size_t n, saverest_info *info) { return read_payload(info, buf, n, true) == 0 ? 1 : 0; }
+
+/* One indexical: the state must have defined its predicate as an FD
+   predicate, which do_pred left as empty dynamic code; that becomes
+   undefined for the library, which makes it an FD predicate again. */
+int do_fd(saverest_info *info, worker *w, const saverest_record &r)
+{
+  definition *d = map_pred(info, r.body[0]);
+  if (d == nullptr)
+    return info->error;
+  if (!table_of(info).defined.count(d))
+    return fault(info, "indexicals for a predicate the state did not define", r.body[0], true);
+  if (info->fd_restorer == nullptr) {
+    if (vr_fd_restore_hook() == nullptr && load_clpfd_resource(w) < 0) {
+      info->error = VRIO_E_FILE_NOT_FOUND;
+      std::snprintf(info->message, sizeof info->message, "the finite-domain library is not available");
+      return info->error;
+    }
+    info->fd_restorer = reinterpret_cast<void *>(vr_fd_restore_hook());
+    if (info->fd_restorer == nullptr)
+      return fault(info, "the finite-domain library gave no restore hook");
+  }
+  if (predtyp(d) == ENTER_INTERPRETED) {
+    int_info *ii = d->proc.code.intinfo;
+    if ((d->proc.properties & PROP_DYNAMIC) || (ii != nullptr && ii->first != nullptr))
+      return fault(info, "indexicals for a dynamic predicate", r.body[0], true);
+    /* Only the empty clause table goes: file, block and meta information
+       stay as the state gave them. */
+    if (ii != nullptr) {
+      if (ii->indexer != nullptr)
+        dispose_switch_on_key(ii->indexer);
+      checkdealloc(ii, sizeof(int_info), mm_code(MM_BIN_INT_INFO));
+    }
+    d->proc.code.any = nullptr;
+    update_exports(d, ENTER_UNDEFINED);
+  } else if (predtyp(d) != FD_CONSTRAINT) {
+    return fault(info, "indexicals for a predicate that is not a finite-domain one", r.body[0], true);
+  }
+  saverest_record rec = r;
+  rec.body[0] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(d));
+  if (reinterpret_cast<fd_restore_fn>(info->fd_restorer)(vr_fd_cookie(), &rec, fd_read, info) < 0) {
+    if (info->error != 0)
+      return info->error;
+    return fault(info, "a finite-domain record that does not hold", r.body[0], true);
+  }
+  return 0;
+}
+
 int do_flags(saverest_info *info)
 {
   std::uint32_t words[SR_FLAG_WORDS];
@@ -805,14 +855,9 @@ int replay(saverest_info *info, worker *w, definition **culprit)
         return info->error;
       break;
     case sr_data_fd:
-      if (map_pred(info, r.body[0]) == nullptr)
+      if (do_fd(info, w, r) < 0)
         return info->error;
-      if (info->fd_restorer == nullptr && load_clpfd_resource(w) < 0) {
-        info->error = VRIO_E_FILE_NOT_FOUND;
-        std::snprintf(info->message, sizeof info->message, "the finite-domain library is not available");
-        return info->error;
-      }
-      return fault(info, "finite-domain records cannot be read");
+      break;
     case sr_data_flag:
       if (do_flags(info) < 0)
         return info->error;

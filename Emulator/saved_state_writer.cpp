@@ -63,6 +63,20 @@ void put_record(saverest_info *info, std::uint32_t tag, std::uint32_t b1 = 0, st
   put_bytes(info, &r, sizeof r);
 }
 
+/* The write function the finite-domain save hook is given: the byte
+   count, or 0 once a write has failed. */
+int fd_write(const void *data, std::size_t n, saverest_info *info)
+{
+  if (info->write_error < 0)
+    return 0;
+  put_bytes(info, data, n);
+  return info->write_error < 0 ? 0 : static_cast<int>(n);
+}
+
+/* Whether this run loaded the finite-domain library to save indexicals
+   (it unloads it again at the end). */
+bool fd_loaded_by_run = false;
+
 /* Registers key; true when it was registered before. */
 bool seen(saverest_info *info, std::uint32_t key)
 {
@@ -245,8 +259,18 @@ void save_data_predicate(saverest_info *info, mod_def *m, definition *d, int for
     }
   } else if (type == FD_CONSTRAINT) {
     save_definition(info, d);
-    if (info->fd_saver == nullptr)
+    if (info->fd_saver == nullptr && load_clpfd_resource(self) == 0) {
+      info->fd_saver = reinterpret_cast<void *>(vr_fd_save_hook());
+      fd_loaded_by_run = info->fd_saver != nullptr;
+    }
+    if (info->fd_saver == nullptr) {
       info->write_error = VRIO_E_FILE_NOT_FOUND; /* no finite-domain library to write its indexicals */
+      return;
+    }
+    saverest_record rec{sr_data_fd, {address_of(d), 0, 0, 0, 0, 0}};
+    if (reinterpret_cast<fd_save_fn>(info->fd_saver)(vr_fd_cookie(), &rec, d, fd_write, info) < 0 &&
+        info->write_error >= 0)
+      info->write_error = VRIO_E_INTERNAL_ERROR;
   }
 }
 
@@ -404,6 +428,8 @@ int save_doit(worker *w, TAGGED file, TAGGED kind_word, TAGGED modules, TAGGED i
   info->dir_path = directory_part(target);
   info->dir_path_len = info->dir_path != nullptr ? std::strlen(info->dir_path) : 0;
   info->start_offset = info->bytes_done;
+  info->fd_saver = reinterpret_cast<void *>(vr_fd_save_hook());
+  fd_loaded_by_run = false;
 
   /* Header. */
   const bool plain_name = std::strchr(path, '\n') == nullptr;
@@ -487,6 +513,10 @@ int save_doit(worker *w, TAGGED file, TAGGED kind_word, TAGGED modules, TAGGED i
   VR_free(target);
   VR_unregister_atom(file);
   free_info(info);
+  if (fd_loaded_by_run) {
+    fd_loaded_by_run = false;
+    unload_clpfd_resource(w);
+  }
   if (rc < 0)
     return fail_with(rc, file);
   return 1;

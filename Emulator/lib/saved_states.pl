@@ -137,10 +137,19 @@ define_operators([op(P, T, N)|Ops]) :-
         define_operators(Ops).
 
 % Escapes of the saved-state code: the foreign resources loaded now, and
-% loading and unloading the finite-domain library around a restore (it
-% does not exist yet: loading fails, so a state that needs it is refused;
-% unloading has nothing to do).
+% loading and unloading the finite-domain library's native half around a
+% save or a restore (its hooks write and read indexicals, and free those
+% of the predicates a restore wipes).  Loading opens the resource for
+% module clpfd without making stubs (its Prolog half comes with the state
+% or with library(clpfd)); unloading closes it only when no module has it
+% loaded in the ordinary way.
 loaded_resource(Name) :-
         loaded_foreign_resource(Name).
-load_clpfd_resource :- fail.
-unload_clpfd_resource.
+load_clpfd_resource :-
+        catch(resource_path(clpfd, _, Path, load_clpfd_resource), _, fail),
+        '$load_foreign_resource'(Path, clpfd, 0).
+unload_clpfd_resource :-
+        (   '$foreign_resource_loaded'(clpfd, _, _) -> true
+        ;   catch(( resource_path(clpfd, _, Path, unload_clpfd_resource),
+                    '$unload_foreign_resource'(Path, clpfd, 0) ), _, true)
+        ).

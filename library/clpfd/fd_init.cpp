@@ -255,8 +255,9 @@ void *fd_malloc(VREnv *env, std::size_t size)
 void fd_define_predicates(VREnv *env, int install)
 {
   support<int (*)(void *, fd_manager_fn, fd_restore_fn, fd_save_fn, fd_destructor_fn, int)>(
-      env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pVR_install_fd_hooks)(env, &fd_manager_hook, nullptr, nullptr,
-                                                                   &clpfd::fd_destructor_hook, install);
+      env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pVR_install_fd_hooks)(env, &fd_manager_hook, &clpfd::fd_restore_hook,
+                                                                   &clpfd::fd_save_hook, &clpfd::fd_destructor_hook,
+                                                                   install);
 }
 
 void fd_initialize_vrenv_multi_vr(VREnv *env)

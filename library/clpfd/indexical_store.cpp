@@ -12,6 +12,7 @@
 
 #include "fd_errors.h"
 #include "modules.h"
+#include "saved_state.h"
 #include "sw_on_key.h"
 
 namespace {
@@ -637,4 +638,225 @@ void prolog_fd_indexical_data_vrenv_multi_vr(VREnv *env, VR_term_ref handle_, VR
   const TAGGED type = MakeSmall_checked(static_cast<VR_INTEGER>(ix->checking * 2 + ix->truth_value));
   if (!fd_cunify(env, w, slot(w, type_), type) || !fd_cunify(env, w, slot(w, module_), ix->pred->module->name))
     env->dispatch_API_VOSTREL_H->pVR_fail();
+}
+
+/* ---- Saved states ---- */
+
+namespace {
+
+/* In the relative form an FD-set operand of instruction 41 is its literal
+   index times 4: the low bits 00 keep it apart from a constant operand
+   (low bits 11), which stays as it is; a bare index would read as the
+   constant 0 when it is 3. */
+constexpr ix_byte relative_set(unsigned index) { return static_cast<ix_byte>(index) << 2; }
+
+/* The bytes of a literal block, or 0 for a constant. */
+std::size_t literal_bytes(TAGGED entry)
+{
+  if (is_set_block(entry))
+    return block_bytes(*TagToSTR(entry));
+  if (is_table(entry))
+    return sw_on_key_bytes(sw_slots(table_of(entry)));
+  return 0;
+}
+
+/* An FD set read from a state: canonical intervals, inf and sup only at
+   the ends. */
+bool canonical_block(const TAGGED *block, unsigned n)
+{
+  for (unsigned i = 0; i < n; i++) {
+    const TAGGED lo = block[3 + 4 * i], hi = block[4 + 4 * i];
+    const bool lo_ok = IsSmall(lo) || (lo == atom_inf && i == 0);
+    const bool hi_ok = IsSmall(hi) || (hi == atom_sup && i + 1 == n);
+    if (!lo_ok || !hi_ok || (IsSmall(lo) && IsSmall(hi) && GetSmall(lo) > GetSmall(hi)))
+      return false;
+    if (i > 0 && (!IsSmall(lo) || !IsSmall(block[4 * i]) || GetSmall(lo) <= GetSmall(block[4 * i]) + 1))
+      return false;
+  }
+  return true;
+}
+
+/* A table read from a state: its mask, count and keys as dyn_puthash
+   leaves them, every key a constant a state keeps, every value an
+   offset. */
+bool sound_table(const sw_on_key *sw, std::uint32_t slots)
+{
+  if (sw->mask != 8 * (slots - 1) || sw->count < 0 || static_cast<std::uint32_t>(sw->count) >= slots)
+    return false;
+  std::int32_t keyed = 0;
+  for (std::uint32_t i = 0; i < slots; i++) {
+    if (sw->tab[i].key == 0)
+      continue;
+    keyed++;
+    if (!fixed_constant(sw->tab[i].key) || !IsSmall(sw->tab[i].value.word))
+      return false;
+  }
+  return keyed == sw->count;
+}
+
+} // namespace
+
+bool relocate_bytecode(ix_byte *code, unsigned length, const TAGGED *literals, unsigned n_literals,
+                       bool to_relative)
+{
+  for (unsigned pc = 0; pc < length;) {
+    const ix_byte c = code[pc];
+    const unsigned k = operand_count(c);
+    if (pc + k >= length && k > 0)
+      return false;
+    if (c == 41 || c == 69) {
+      ix_byte &op = code[pc + 1];
+      if (to_relative) {
+        if (c == 69 || !fixed_constant(op)) {
+          unsigned j = 0;
+          while (j < n_literals && !(c == 41 ? is_set_block(literals[j]) && literals[j] + 5 == op
+                                             : is_table(literals[j]) && PointerToTerm(table_of(literals[j])) == op))
+            j++;
+          if (j == n_literals)
+            return false;
+          op = c == 41 ? relative_set(j) : j;
+        }
+      } else if (c == 69 || (op & 3) == 0) {
+        const unsigned j = c == 41 ? op >> 2 : op;
+        if (j >= n_literals || (c == 41 ? !is_set_block(literals[j]) : !is_table(literals[j])))
+          return false;
+        op = c == 41 ? literals[j] + 5 : PointerToTerm(table_of(literals[j]));
+      }
+    }
+    pc += 1 + k;
+  }
+  return true;
+}
+
+int clpfd::fd_save_hook(void *cookie, saverest_record *rec, definition *d,
+                        int (*write)(const void *, std::size_t, saverest_info *), saverest_info *info)
+{
+  auto *env = static_cast<VREnv *>(cookie);
+  if (predtyp(d) != FD_CONSTRAINT || d->proc.code.fdinfo == nullptr)
+    return 0;
+  bool good = true;
+  auto put = [&](const void *p, std::size_t n) {
+    if (n > 0 && write(p, n, info) != static_cast<int>(n))
+      good = false;
+  };
+  for (int t = 0; t < 4; t++) {
+    for (const indexical_info *ix = fd_indexicals(d, t); ix != nullptr; ix = ix->next) {
+      rec->tag = sr_data_fd;
+      rec->body[0] = PointerToTerm(d);
+      rec->body[1] = ix->truth_value + ix->checking * 2 + ix->length_of_linkage * 4 + ix->pruned * 1024;
+      rec->body[2] = ix->length_of_bytecode;
+      rec->body[3] = ix->length_of_literals;
+      rec->body[4] = rec->body[5] = 0;
+      put(rec, sizeof *rec);
+      put(ix->linkage, 4 * static_cast<std::size_t>(ix->length_of_linkage));
+      std::vector<TAGGED> vector(ix->literals, ix->literals + ix->length_of_literals);
+      for (TAGGED &e : vector)
+        if (const std::size_t bytes = literal_bytes(e))
+          e = static_cast<TAGGED>(bytes) + (is_set_block(e) ? 1 : 2);
+      put(vector.data(), 4 * vector.size());
+      for (unsigned i = 0; i < ix->length_of_literals; i++) {
+        const TAGGED e = ix->literals[i];
+        if (is_set_block(e))
+          put(TagToSTR(e), literal_bytes(e));
+        else if (is_table(e))
+          put(table_of(e), literal_bytes(e));
+      }
+      std::vector<ix_byte> code(ix->code, ix->code + ix->length_of_bytecode);
+      if (!relocate_bytecode(code.data(), ix->length_of_bytecode, ix->literals, ix->length_of_literals, true))
+        good = false;
+      put(code.data(), 4 * code.size());
+    }
+  }
+  (void)env;
+  return good ? 0 : -1;
+}
+
+int clpfd::fd_restore_hook(void *cookie, saverest_record *rec, int (*read)(void *, std::size_t, saverest_info *),
+                           saverest_info *info)
+{
+  auto *env = static_cast<VREnv *>(cookie);
+  auto *d = reinterpret_cast<definition *>(rec->body[0]);
+  const std::uint32_t word = rec->body[1];
+  const int type = static_cast<int>(word & 3);
+  const unsigned arity = static_cast<unsigned>(d->proc.arity);
+  indexical_info *ix = new_record(env, d, type);
+  indexical_info *single = ix;
+  auto refuse = [&] {
+    free_fd_info(env, &single);
+    return -1;
+  };
+  ix->pruned = (word >> 10) & 0xFF;
+  const unsigned n_link = (word >> 2) & 0xFF, n_code = rec->body[2], n_lits = rec->body[3];
+  if ((word >> 18) != 0 || ix->pruned >= arity || n_code == 0 || n_code > FD_IX_MAX_CODE ||
+      n_lits > FD_IX_MAX_LITERALS)
+    return refuse();
+  ix->linkage = alloc_words<ix_byte>(env, n_link);
+  ix->length_of_linkage = n_link;
+  if (n_link > 0 && !read(ix->linkage, 4 * static_cast<std::size_t>(n_link), info))
+    return refuse();
+  for (unsigned i = 0; i < n_link; i++)
+    if ((ix->linkage[i] >> 8) >= arity || (ix->linkage[i] & 0xFF) > 31)
+      return refuse();
+  std::vector<TAGGED> vector(n_lits);
+  if (n_lits > 0 && !read(vector.data(), 4 * static_cast<std::size_t>(n_lits), info))
+    return refuse();
+  ix->literals = alloc_words<TAGGED>(env, n_lits);
+  ix->length_of_literals = n_lits;
+  for (unsigned i = 0; i < n_lits; i++)
+    ix->literals[i] = IsAtomic(vector[i]) ? vector[i] : atom_nil;
+  for (unsigned i = 0; i < n_lits; i++) {
+    const TAGGED v = vector[i];
+    if (IsAtomic(v)) {
+      if (!fixed_constant(v))
+        return refuse();
+    } else if ((v & 3) == 1) {
+      const std::size_t bytes = v - 1;
+      if (bytes < 20 || bytes > 16 * static_cast<std::size_t>(FD_IX_MAX_LITERALS) + 4 || (bytes - 4) % 16 != 0)
+        return refuse();
+      const auto n = static_cast<unsigned>((bytes - 4) / 16);
+      auto *block = static_cast<TAGGED *>(fd_checkalloc(env, bytes, 1));
+      block[0] = set_header(n); /* freeable whatever is read */
+      ix->literals[i] = MakeSTR(block);
+      if (!read(block, bytes, info) || block[0] != set_header(n)) {
+        block[0] = set_header(n);
+        return refuse();
+      }
+      link_set_block(block, n);
+      if (!canonical_block(block, n))
+        return refuse();
+    } else if ((v & 3) == 2) {
+      const std::size_t bytes = v - 2;
+      if (bytes < sw_on_key_bytes(2) || (bytes - 8) % 8 != 0 || bytes > sw_on_key_bytes(FD_IX_MAX_CODE * 2))
+        return refuse();
+      const auto slots = static_cast<std::uint32_t>((bytes - 8) / 8);
+      if ((slots & (slots - 1)) != 0)
+        return refuse();
+      auto *sw = support<sw_on_key *(*)(int, void *)>(env, &DISPATCH_TABLE_STRUCT_SUPPORT_H::pnew_switch_on_key)(
+          static_cast<int>(slots), nullptr);
+      ix->literals[i] = PointerToTerm(sw) + 2;
+      if (!read(sw, bytes, info) || !sound_table(sw, slots)) {
+        sw->mask = 8 * (slots - 1); /* freeable whatever is read */
+        return refuse();
+      }
+    } else {
+      return refuse();
+    }
+  }
+  ix->code = alloc_words<ix_byte>(env, n_code);
+  ix->length_of_bytecode = n_code;
+  if (!read(ix->code, 4 * static_cast<std::size_t>(n_code), info) ||
+      !relocate_bytecode(ix->code, n_code, ix->literals, n_lits, false) || check_code(ix, arity) != nullptr)
+    return refuse();
+
+  if (predtyp(d) != FD_CONSTRAINT)
+    init_fd_constraint(env, d);
+  auto *last = static_cast<indexical_info *>(d->proc.code.fdinfo->indexical[type]);
+  if (last == nullptr) {
+    d->proc.code.fdinfo->indexical[type] = ix;
+  } else {
+    while (last->next != nullptr)
+      last = last->next;
+    last->next = ix;
+  }
+  return 0;
 }

@@ -1,0 +1,3 @@
+% Restores the finite-domain round-trip program's state; its goal prints
+% the answers.
+main :- restore('roundtrip.sav').
