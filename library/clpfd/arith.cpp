@@ -64,8 +64,8 @@ arith_run arith_begin(VREnv *env, VR_term_ref new_state, int nvars, bool flat_pa
   TAGGED handle;
   int committed;
   slot(w, new_state) = fd_static_output_state(w, &handle, &committed);
-  auto *d = IsVar(handle) ? arith_post(env, w, handle, nvars, flat_pairs)
-                          : static_cast<arith_data *>(fd_perm_data(handle));
+  auto *d =
+      IsVar(handle) ? arith_post(env, w, handle, nvars, flat_pairs) : static_cast<arith_data *>(fd_perm_data(handle));
   fd_state_of(env)->gdata = d;
   for (int i = 0; i < nvars; i++)
     dvar_init(&d->dvar[i], d->refbase + 2 * i, d->refbase + 2 * i + 1);
@@ -110,10 +110,7 @@ ext arith_ext(TAGGED bound)
   return bound == atom_inf ? -ARITH_INFINITY : ARITH_INFINITY;
 }
 
-TAGGED arith_bound(ext v)
-{
-  return fd_from_order(std::clamp<ext>(v, FD_ORDER_INF, FD_ORDER_SUP));
-}
+TAGGED arith_bound(ext v) { return fd_from_order(std::clamp<ext>(v, FD_ORDER_INF, FD_ORDER_SUP)); }
 
 ext mag_mul(ext a, ext b)
 {

@@ -91,8 +91,8 @@ bool quotient_steps(VREnv *env, worker *w, dvar *x, dvar *y, dvar *z)
                       continue;
                     for (int j = 0; j < 2; j++)
                       if (Z.s[j].has)
-                        p.add_signed(sides::sign(i) * sides::sign(j),
-                                     mag_div(X.s[i].mn, mag_add(Z.s[j].mx, 1)) + 1, mag_div(X.s[i].mx, Z.s[j].mn));
+                        p.add_signed(sides::sign(i) * sides::sign(j), mag_div(X.s[i].mn, mag_add(Z.s[j].mx, 1)) + 1,
+                                     mag_div(X.s[i].mx, Z.s[j].mn));
                     /* A zero quotient: |y| > |x|. */
                     if (Z.zero)
                       add_both(p, X.s[i].mn + 1, INF);

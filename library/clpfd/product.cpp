@@ -65,10 +65,47 @@ void corner_quotients(ext pl, ext ph, ext fl, ext fh, ext *lo, ext *hi)
     }
 }
 
-/* Above this many candidates the search for supported bounds of an
-   inverse step gives up: the bounds already found are sound, and each
-   further run of the constraint goes on from where this one stopped. */
+/* Above this many jumps the search for a supported bound gives up and
+   keeps the candidate it reached: every magnitude it passed was
+   unsupported, so the bound is sound, and the constraint, rescheduled by
+   its own prunings, goes on from there in its next run. */
 constexpr int SUPPORT_STEPS = 4096;
+
+/* The supports of one sign of the target: the product's magnitudes
+   pmin..pmax (pmin >= 1) and the magnitudes gmin..gmax of the factor's
+   values of the sign that gives the product's (present when has). */
+struct support_range {
+  bool has;
+  ext pmin, pmax, gmin, gmax;
+};
+
+/* The first magnitude from u on, going up (dir 1) or down (dir -1) but
+   not past `end`, that has a factor g in gmin..gmax with u*g within
+   pmin..pmax; -1 when there is none.  Instead of trying every magnitude
+   it jumps to the next one where the nearest factor fits: magnitude u
+   has the factors ceil(pmin/u)..floor(pmax/u). */
+ext next_supported(const support_range &r, ext u, int dir, ext end)
+{
+  if (!r.has)
+    return -1;
+  for (int steps = 0; steps < SUPPORT_STEPS; steps++) {
+    if (u < 1 || (dir > 0 ? u > end : u < end))
+      return -1;
+    const ext lo = (r.pmin + u - 1) / u, hi = r.pmax / u;
+    if (lo <= hi && lo <= r.gmax && hi >= r.gmin)
+      return u;
+    if (dir > 0) {
+      if (hi < r.gmin) /* larger magnitudes only need smaller factors */
+        return -1;
+      u = lo > r.gmax ? (r.pmin + r.gmax - 1) / r.gmax : (r.pmin + hi - 1) / hi;
+    } else {
+      if (lo > r.gmax)
+        return -1;
+      u = hi < r.gmin ? r.pmax / r.gmin : r.pmax / lo;
+    }
+  }
+  return u;
+}
 
 /* Narrows target T of P = F*T from P's and F's bounds: 0 when T became
    empty, -1 when that was an overflow, 1 when T was restricted, 2 when
@@ -97,28 +134,39 @@ int fd_product_inverse_dispatch(VREnv *env, Dvar p, Dvar f, Dvar t)
     hi = m;
   }
   if (!p0 && !infinite(pl) && !infinite(ph)) {
-    /* P finite on one side of 0: t is supported when some f within F's
-       bounds has t*f within P's bounds.  Those f have the magnitudes
-       c+1..b and the sign of t*P. */
+    /* P finite on one side of 0: a bound t is supported when some f
+       within F's bounds has t*f within P's bounds; f has the sign of P
+       for a positive t, the other one for a negative t. */
     const int ps = pl > 0 ? 1 : -1;
     const ext pmin = ps > 0 ? pl : -ph, pmax = ps > 0 ? ph : -pl;
-    auto supported = [&](ext v) {
-      if (v == 0)
-        return false;
-      const ext c = (pmin - 1) / mag(v), b = pmax / mag(v);
-      if (c >= b)
-        return false;
-      const ext a1 = sgn(v) == ps ? c + 1 : -b, a2 = sgn(v) == ps ? b : -(c + 1);
-      return a1 <= fh && a2 >= fl;
-    };
+    const support_range fpos = {fh >= 1, pmin, pmax, std::max<ext>(fl, 1), fh};
+    const support_range fneg = {fl <= -1, pmin, pmax, std::max<ext>(-fh, 1), -fl};
+    const support_range &tpos = ps > 0 ? fpos : fneg, &tneg = ps > 0 ? fneg : fpos;
     lo = std::max(lo, arith_ext(t->min));
     hi = std::min(hi, arith_ext(t->max));
-    for (int steps = 0; lo <= hi && !supported(lo) && steps < SUPPORT_STEPS; steps++)
-      lo++;
-    for (int steps = 0; hi >= lo && !supported(hi) && steps < SUPPORT_STEPS; steps++)
-      hi--;
     if (lo > hi)
       return 0;
+    /* The least supported value: among the negative ones (magnitudes
+       going down), else among the positive ones. */
+    ext u = lo < 0 ? next_supported(tneg, -lo, -1, hi < 0 ? -hi : 1) : -1;
+    ext nlo = u > 0 ? -u : -1;
+    if (u <= 0) {
+      u = hi > 0 ? next_supported(tpos, std::max<ext>(lo, 1), 1, hi) : -1;
+      if (u <= 0)
+        return 0;
+      nlo = u;
+    }
+    /* The greatest: among the positive ones, else the negative ones. */
+    u = hi > 0 ? next_supported(tpos, hi, -1, std::max<ext>(nlo, 1)) : -1;
+    ext nhi = u;
+    if (u <= 0) {
+      u = next_supported(tneg, hi < 0 ? -hi : 1, 1, -nlo);
+      if (u <= 0)
+        return 0;
+      nhi = -u;
+    }
+    lo = nlo;
+    hi = nhi;
   }
   const TAGGED lb = arith_bound(lo), ub = arith_bound(hi);
   if (arith_fix(env, t, lb, ub) < 0)
@@ -192,7 +240,7 @@ int square_run(VREnv *env, worker *w, dvar *x, dvar *y)
   int res;
   if (negative)
     res = dvar_compare_interval_t(env, x, mb, rb, w) != FD_DISJOINT ? arith_fix(env, x, nr, rb)
-                                                                     : arith_fix(env, x, nr, nm);
+                                                                    : arith_fix(env, x, nr, nm);
   else
     res = arith_fix(env, x, mb, rb);
   if (res < 0)

@@ -12,6 +12,7 @@
 
 #include <random>
 
+#include "dvar.h"
 #include "fdsets.h"
 #include "fli.h"
 #include "worker_fixture.h"
@@ -148,6 +149,27 @@ struct FdSetFixture : WorkerFixture {
     }
     *slot = fd_empty_set;
     return head;
+  }
+
+  // A cache as the attribute reader fills it: bounds, set, size, the
+  // synchronised flag, fixed and interval when so.
+  void fill(dvar *dv, const model &m, bool as_interval)
+  {
+    const auto ivs = intervals_of(m);
+    if (as_interval && ivs.size() == 1) {
+      dvar_init_temp(dv, ivs[0].first, ivs[0].second);
+      return;
+    }
+    dv->min = ivs.front().first;
+    dv->max = ivs.back().second;
+    dv->set = heap_set(m);
+    dv->cookie = 0;
+    dv->attr_ref = dv->var_ref = nullptr;
+    dv->flags = DV_SYNCED;
+    if (dv->min == dv->max)
+      dv->flags |= DV_FIXED;
+    if (ivs.size() == 1)
+      dv->flags |= DV_INTERVAL;
   }
 
   model random_model()
