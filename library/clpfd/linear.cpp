@@ -784,6 +784,13 @@ template <typename N> void linear_daemon_t(VREnv *env, worker *w, linear_data<N>
   fd->fd_overflow = saved;
   const int unfixed = d->units + d->nonunits;
   bool wake = unfixed == 0;
+  /* An equation's divisibility reasoning may also apply where no slack
+     is exceeded: when j's own bounds may now lie off its congruence
+     (gcd[j] from the last run: the unfixed terms are the same), or when
+     j became fixed, which changes rhs and the others' gcds. */
+  if (d->op == OP_EQ && d->units <= 1 && d->nonunits > 0 &&
+      (d->gcd[j] > d->gcdall || n_is_zero(d->interval[j])))
+    wake = true;
   if (d->op == OP_NE) {
     wake = unfixed <= 1;
   } else {

@@ -34,7 +34,8 @@ sum(Xs, RelOp, Value) :-
         post_scalar(Coeffs, Xs, Op, Shift, Value, Goal).
 
 scalar_product_checked(Coeffs, Xs, RelOp, Value, Options, Goal) :-
-        must_be(Coeffs, list(integer), Goal, 1),
+        must_be(Coeffs, list, Goal, 1),
+        coefficients(Coeffs, Goal),
         must_be_dvar_list(Xs, Goal, 2),
         length(Coeffs, N),
         (   length(Xs, N) -> true
@@ -44,6 +45,14 @@ scalar_product_checked(Coeffs, Xs, RelOp, Value, Options, Goal) :-
         linear_value(Value, Goal, 4),
         linear_options(Options, Goal, 5),
         post_scalar(Coeffs, Xs, Op, Shift, Value, Goal).
+
+coefficients([], _).
+coefficients([C|Cs], Goal) :-
+        (   integer(C) -> true
+        ;   var(C) -> illarg(var, Goal, 1)
+        ;   illarg(type(integer), Goal, 1, C)
+        ),
+        coefficients(Cs, Goal).
 
 unit_coefficients([], []).
 unit_coefficients([_|Xs], [1|Cs]) :- unit_coefficients(Xs, Cs).
