@@ -198,3 +198,18 @@ expect(library_equality_with_offset, R,
        (X in_set [[1|2], [7|8]], Y #= X + 10, fd_dom(Y, R)), [(11..12)\/(17..18)]).
 expect(library_abs, R,
        (X in -3..5, Y #= abs(X), X #\= 0, fd_dom(Y, R)), [1..5]).
+
+% ---- Limits ----
+
+% A range nested deeper than the evaluation stack holds is refused when
+% the compiled definition is installed (the loader's directive), never
+% met at run time; the predicate stays undefined.
+deep_range(0, Y, dom(Y)) :- !.
+deep_range(N, Y, dom(Y) \/ R) :- N1 is N - 1, deep_range(N1, Y, R).
+
+expect(too_deep_definition_refused_at_install, E-Defined,
+       (deep_range(400, Y, R),
+        clpfd:compile_indexicals((deep(X, Y) +: X in R), 0, Spec, Type, N, Infos),
+        catch(clpfd:'$fd_install'(Spec, user, Type, N, Infos), error(domain_error(E, _), _), true),
+        ( clpfd:'$fd_find_definition'(deep(_, _), user, 0) -> Defined = no ; Defined = yes )),
+       ['the evaluation stack exceeds the argument registers'-no]).
