@@ -64,22 +64,23 @@ solve_fd_constraint(Goal, Def) :-
 % variable (an argument that is neither an integer nor a variable is a
 % type error), then propagation.
 post_fd_constraint(Goal, Def, B) :-
-        functor(Goal, _, N),
-        functor(Attv, attv, N),
-        goal_attributes(0, N, Goal, Attv),
+        (   '$fd_check_arguments'(Goal, Attv) -> true
+        ;   functor(Goal, _, N), bad_argument(1, N, Goal, I) -> illarg(type(integer), Goal, I)
+        ),
         B in 0..1,
         arg_attribute(B, BAttr, Goal, 0),
         '$fd_begin',
         '$fd_post_reified'(Def, Goal, Attv, B, BAttr),
         evaluate.
 
-goal_attributes(N, N, _, _) :- !.
-goal_attributes(I0, N, Goal, Attv) :-
-        I is I0 + 1,
-        arg(I, Goal, X),
-        arg_attribute(X, A, Goal, I),
-        arg(I, Attv, A),
-        goal_attributes(I, N, Goal, Attv).
+% bad_argument(+I0, +N, +Goal, -I): argument I (from I0) is neither an
+% integer nor a variable.
+bad_argument(I0, N, Goal, I) :-
+        I0 =< N,
+        arg(I0, Goal, X),
+        (   nonvar(X), \+ integer(X) -> I = I0
+        ;   I1 is I0 + 1, bad_argument(I1, N, Goal, I)
+        ).
 
 % indexical_clause(+Clause, -Head, -Body, -Type)
 indexical_clause((H +: B), H, B, 1).
