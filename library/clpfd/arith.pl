@@ -183,7 +183,7 @@ post_linear_form([K*X], Op, Rhs) :- !, post_one(Op, K, X, Rhs).
 post_linear_form([K1*X, K2*Y], Op, Rhs) :-
         K1 =:= -K2, abs(K1) =:= 1, !,
         (   K1 =:= 1 -> post_difference(Op, X, Y, Rhs)
-        ;   Rhs1 is -Rhs, post_difference(Op, Y, X, Rhs1)
+        ;   post_difference(Op, Y, X, Rhs)
         ).
 post_linear_form(Ts, Op, Rhs) :-
         split_terms(Ts, Ks, Xs),

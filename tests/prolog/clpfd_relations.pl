@@ -4,6 +4,9 @@
 
 :- use_module(library(clpfd)).
 
+between(L, H, L) :- L =< H.
+between(L, H, X) :- L < H, L1 is L + 1, between(L1, H, X).
+
 member(X, [X|_]).
 member(X, [_|T]) :- member(X, T).
 
@@ -89,6 +92,52 @@ expect(strict_inequality_shifts_by_one, D,
        (domain([X, Y], 0, 10), X + Y #> 18, fd_dom(X, D)), [9..10]).
 expect(disequality_of_a_sum, D,
        (X in 0..3, Y = 2, Z = 1, X + Y + Z #\= 4, fd_dom(X, D)), [{0}\/(2..3)]).
+
+% ---- Every shape against enumeration ----
+
+% Each constraint over X and Y (and a third variable Z where named),
+% posted on small domains and labeled, must give exactly the pairs that
+% satisfy it; the forms cover a difference of two variables in either
+% order and sign, auxiliary variables and the linear propagator.
+form(-X + Y #= 3, [X, Y]).
+form(X - Y #= 3, [X, Y]).
+form(3 - X #= -Y + 1, [X, Y]).
+form(-X + Y #=< -2, [X, Y]).
+form(-X + Y #>= 1, [X, Y]).
+form(-X + Y #< 0, [X, Y]).
+form(-X + Y #> 2, [X, Y]).
+form(Y - X #\= 2, [X, Y]).
+form(-X + Y #\= -1, [X, Y]).
+form(abs(X - 4) #= Y, [X, Y]).
+form(Y #= abs(-X + 2), [X, Y]).
+form(min(X, Y) #= X - 1, [X, Y]).
+form(max(X - 2, Y) #= 3, [X, Y]).
+form(X * Y #= 6, [X, Y]).
+form(X * X #= Y + 3, [X, Y]).
+form(X // 2 #= Y - 1, [X, Y]).
+form(X mod 3 #= Y, [X, Y]).
+form(-X rem 3 #= Y - 2, [X, Y]).
+form(2*X - 3*Y + Z #= 1, [X, Y, Z]).
+form(X + Y + Z #=< 2, [X, Y, Z]).
+form(X - Y - Z #\= 0, [X, Y, Z]).
+
+% The same relation checked on integers.
+holds(L #= R) :- L =:= R.
+holds(L #\= R) :- L =\= R.
+holds(L #< R) :- L < R.
+holds(L #=< R) :- L =< R.
+holds(L #> R) :- L > R.
+holds(L #>= R) :- L >= R.
+
+domain_values([], []).
+domain_values([V|Vs], [V|Ws]) :- between(-3, 5, V), domain_values(Vs, Ws).
+
+test(each_form_gives_exactly_its_solutions) :-
+        \+ ( form(C, Vars),
+             findall(Vars, ( domain_values(Vars, _), catch(holds(C), error(_, _), fail) ), Want),
+             findall(Vars, ( domain(Vars, -3, 5), call(C), labeling([], Vars) ), Got),
+             Got \== Want,
+             format(user_error, "~w: expected ~w, got ~w~n", [C, Want, Got]) ).
 
 % ---- Errors ----
 
