@@ -110,7 +110,12 @@ std::int64_t magnitude(long k) { return k < 0 ? -static_cast<std::int64_t>(k) : 
 
 } // namespace
 
-TAGGED fd_plus(VREnv *env, worker *w, TAGGED s1, TAGGED s2, TAGGED lb, TAGGED ub)
+namespace {
+
+/* Sums (or differences) of every pair of intervals, those wholly outside
+   lb..ub left out.  Sums ascend along s2, so a row stops at the first one
+   above ub; differences descend, so nothing stops early. */
+TAGGED pairwise(VREnv *env, worker *w, TAGGED s1, TAGGED s2, TAGGED lb, TAGGED ub, bool minus)
 {
   if (fd_is_empty(s1) || fd_is_empty(s2))
     return fd_empty_set;
@@ -120,34 +125,29 @@ TAGGED fd_plus(VREnv *env, worker *w, TAGGED s1, TAGGED s2, TAGGED lb, TAGGED ub
     const TAGGED ia = fd_first_interval(a);
     for (TAGGED b = s2; !fd_is_empty(b); b = fd_rest(b)) {
       const TAGGED ib = fd_first_interval(b);
-      const std::int32_t lo = ord(fd_safe_plus(fd_interval_min(ia), fd_interval_min(ib)));
-      const std::int32_t hi = ord(fd_safe_plus(fd_interval_max(ia), fd_interval_max(ib)));
-      if (lo > u)
-        break; /* so are the sums with the later intervals of s2 */
-      if (hi >= l)
+      const std::int32_t lo = minus ? ord(fd_safe_minus(fd_interval_min(ia), fd_interval_max(ib)))
+                                    : ord(fd_safe_plus(fd_interval_min(ia), fd_interval_min(ib)));
+      const std::int32_t hi = minus ? ord(fd_safe_minus(fd_interval_max(ia), fd_interval_min(ib)))
+                                    : ord(fd_safe_plus(fd_interval_max(ia), fd_interval_max(ib)));
+      if (lo > u && !minus)
+        break;
+      if (lo <= u && hi >= l)
         s.add(lo, hi);
     }
   }
   return s.result(env, w);
 }
 
+} // namespace
+
+TAGGED fd_plus(VREnv *env, worker *w, TAGGED s1, TAGGED s2, TAGGED lb, TAGGED ub)
+{
+  return pairwise(env, w, s1, s2, lb, ub, false);
+}
+
 TAGGED fd_minus(VREnv *env, worker *w, TAGGED s1, TAGGED s2, TAGGED lb, TAGGED ub)
 {
-  if (fd_is_empty(s1) || fd_is_empty(s2))
-    return fd_empty_set;
-  const std::int32_t l = ord(lb), u = ord(ub);
-  sweep s(env, w, 2 * interval_count(s1) * interval_count(s2));
-  for (TAGGED a = s1; !fd_is_empty(a); a = fd_rest(a)) {
-    const TAGGED ia = fd_first_interval(a);
-    for (TAGGED b = s2; !fd_is_empty(b); b = fd_rest(b)) {
-      const TAGGED ib = fd_first_interval(b);
-      const std::int32_t lo = ord(fd_safe_minus(fd_interval_min(ia), fd_interval_max(ib)));
-      const std::int32_t hi = ord(fd_safe_minus(fd_interval_max(ia), fd_interval_min(ib)));
-      if (lo <= u && hi >= l)
-        s.add(lo, hi);
-    }
-  }
-  return s.result(env, w);
+  return pairwise(env, w, s1, s2, lb, ub, true);
 }
 
 TAGGED fd_setrem_interval(VREnv *env, worker *w, TAGGED lo, TAGGED hi, long d)

@@ -107,6 +107,13 @@ constexpr ix_instruction IX_TABLE[IX_LAST_INSTRUCTION + 1] = {
 
 inline TAGGED arg(TAGGED t, int i) { return TagToSTR(t)[i]; }
 
+/* The argument an instruction reads: its operand, or the one its word
+   names. */
+inline unsigned argument(ix_byte op, ix_byte operand)
+{
+  return IX_TABLE[op].arg == 1 ? operand : IX_TABLE[op].arg - 3u;
+}
+
 /* ix/7 arguments (1-based). */
 enum { IX_INFO = 1, IX_GOAL = 2, IX_STATUS = 3, IX_ENT = 4, IX_B = 5, IX_ATTV = 6, IX_BATTR = 7 };
 
@@ -135,7 +142,7 @@ struct machine {
   indexical_info *ix;
   dvar target;
   bool ground = true;
-  TAGGED slot[IX_LOOP_SLOTS];
+  TAGGED slot[FD_IX_LOOP_SLOTS];
 
   TAGGED item() const { return deref(w->term[0]); }
   TAGGED goal() const { return deref(arg(item(), IX_GOAL)); }
@@ -224,7 +231,7 @@ inline bool undefined_sum(TAGGED a, TAGGED b) { return !IsSmall(a) && !IsSmall(b
 outcome machine::execute()
 {
   const ix_byte *code = ix->code;
-  TAGGED *const base = &w->term[IX_FIRST_STACK_REGISTER];
+  TAGGED *const base = &w->term[FD_IX_STACK_BASE];
   TAGGED *sp = base; /* next free entry */
   unsigned pc = 0;
   const unsigned end = ix->length_of_bytecode;
@@ -375,37 +382,17 @@ outcome machine::execute()
       }
       break;
     }
-    case 25:
-      PUSH(deref(dom_of(a1)[FD_DOM_MIN]));
+    case 25: case 26: case 27: case 28: /* a value: fixed by the linkage, the ground flag stays */
+      PUSH(deref(dom_of(argument(op, a1))[FD_DOM_MIN]));
       break;
-    case 26:
-    case 27:
-    case 28:
-      PUSH(deref(dom_of(op - 26)[FD_DOM_MIN]));
+    case 29: case 30: case 31: case 32:
+      PUSH(read(argument(op, a1), FD_DOM_SET));
       break;
-    case 29:
-      PUSH(read(a1, FD_DOM_SET));
+    case 33: case 34: case 35: case 36:
+      PUSH(read(argument(op, a1), FD_DOM_MIN));
       break;
-    case 30:
-    case 31:
-    case 32:
-      PUSH(read(op - 30, FD_DOM_SET));
-      break;
-    case 33:
-      PUSH(read(a1, FD_DOM_MIN));
-      break;
-    case 34:
-    case 35:
-    case 36:
-      PUSH(read(op - 34, FD_DOM_MIN));
-      break;
-    case 37:
-      PUSH(read(a1, FD_DOM_MAX));
-      break;
-    case 38:
-    case 39:
-    case 40:
-      PUSH(read(op - 38, FD_DOM_MAX));
+    case 37: case 38: case 39: case 40:
+      PUSH(read(argument(op, a1), FD_DOM_MAX));
       break;
     case 41:
       PUSH(static_cast<TAGGED>(a1));
@@ -523,13 +510,8 @@ outcome machine::execute()
       pc = code[pc + 2];
       continue;
     }
-    case 65:
-      PUSH(read(a1, FD_DOM_SIZE));
-      break;
-    case 66:
-    case 67:
-    case 68:
-      PUSH(read(op - 66, FD_DOM_SIZE));
+    case 65: case 66: case 67: case 68:
+      PUSH(read(argument(op, a1), FD_DOM_SIZE));
       break;
     case 69: {
       const TAGGED key = TOP;
@@ -713,7 +695,7 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
   auto flow = [&](unsigned pc, const std::string &shape, unsigned from) {
     if (pc > length)
       return fail("jump outside the code", from);
-    if (shape.size() > static_cast<std::size_t>(IX_MAX_STACK))
+    if (shape.size() > static_cast<std::size_t>(FD_IX_MAX_STACK))
       return fail("stack deeper than the argument registers", from);
     if (!reached[pc]) {
       reached[pc] = true;
@@ -754,7 +736,7 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       return *why = "argument index beyond the constraint's arity", *where = pc, false;
     if (in.arg >= 3 && static_cast<unsigned>(in.arg - 3) >= arity)
       return *why = "argument index beyond the constraint's arity", *where = pc, false;
-    if (in.arg == 2 && a1 >= static_cast<ix_byte>(IX_LOOP_SLOTS))
+    if (in.arg == 2 && a1 >= static_cast<ix_byte>(FD_IX_LOOP_SLOTS))
       return *why = "loop slot out of range", *where = pc, false;
     char out = in.out;
     if (out == 'L') {
@@ -786,7 +768,7 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       if (a1 < pc + 5 || a1 > length || code[a1 - 3] != 64)
         return *why = "loop start without its closing instruction", *where = pc, false;
       const ix_byte q = code[a1 - 2], body = code[a1 - 1];
-      if (q >= static_cast<ix_byte>(IX_LOOP_SLOTS))
+      if (q >= static_cast<ix_byte>(FD_IX_LOOP_SLOTS))
         return *why = "loop slot out of range", *where = pc, false;
       if (body <= pc + 1 || body >= a1 - 3)
         return *why = "loop body outside the loop", *where = pc, false;

@@ -7,8 +7,8 @@
  * and restricts X's domain to it; an entailment-checking one compares X's
  * domain with R and fixes the constraint's 0/1 variable when that settles
  * its truth.  The evaluation stack is the worker's argument registers from
- * index 3 up, so a program may hold at most IX_MAX_STACK entries; union
- * loops keep their current value in one of IX_LOOP_SLOTS slots.
+ * index 3 up, so a program may hold at most FD_IX_MAX_STACK entries; union
+ * loops keep their current value in one of FD_IX_LOOP_SLOTS slots.
  *
  * ix_check_code proves, once, at installation, that a program stays
  * within those limits, only reads arguments the constraint has, jumps only
@@ -24,11 +24,8 @@
 
 #include "indexical_store.h"
 
-constexpr int IX_FIRST_STACK_REGISTER = 3;
-constexpr int IX_MAX_STACK = 256 - IX_FIRST_STACK_REGISTER;
-constexpr int IX_LOOP_SLOTS = 128;
 /* Instruction words above this are no-operations. */
-constexpr ix_byte IX_LAST_INSTRUCTION = 86;
+constexpr ix_byte IX_LAST_INSTRUCTION = FD_IX_OPCODES - 1;
 
 /* Results of run_indexical. */
 enum ix_result {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fd_errors.h"
+#include "indexical_interpreter.h"
 #include "modules.h"
 #include "saved_state.h"
 #include "sw_on_key.h"
@@ -478,6 +479,12 @@ struct reader {
       if (!code_word(items[i], ix, &ix->code[i]))
         return false;
     if (const char *fault = check_code(ix, arity))
+      return fail(info, fault);
+    /* What the interpreter further relies on: values and sets never
+       confused, every loop finite. */
+    const char *fault = nullptr;
+    unsigned where = 0;
+    if (!ix_check_code(ix->code, ix->length_of_bytecode, arity, &fault, &where))
       return fail(info, fault);
     return true;
   }

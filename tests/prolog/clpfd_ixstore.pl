@@ -33,7 +33,7 @@ member_(X, [X|_]).
 member_(X, [_|Xs]) :- member_(X, Xs).
 
 pushes(0, Code, Code) :- !.
-pushes(N, Code0, [31|Code]) :- N1 is N - 1, pushes(N1, Code0, Code).
+pushes(N, Code0, [34|Code]) :- N1 is N - 1, pushes(N1, Code0, Code).
 
 an_ordinary_predicate(a).
 

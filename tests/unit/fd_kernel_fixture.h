@@ -3,7 +3,7 @@
 // and module clpfd registered as an attribute module (as the solver's
 // Prolog half declares it).  Helpers
 // read terms from text into term references, call built-ins and tell
-// whether they failed, and run a step inside a choicepoint followed by a
+// whether they failed, run the propagation loop, and run a step inside a choicepoint followed by a
 // check after the engine has backtracked over it.
 #ifndef TRELIX_TESTS_FD_KERNEL_FIXTURE_H
 #define TRELIX_TESTS_FD_KERNEL_FIXTURE_H
@@ -16,6 +16,7 @@
 #include "fd_init.h"
 #include "fdset_model.h"
 #include "fli.h"
+#include "propagation.h"
 #include "runtime_fixture.h"
 #include "telling.h"
 #include "unify.h"
@@ -112,6 +113,16 @@ struct FdKernel : RuntimeFixture {
     const TAGGED d = fd_attribute_dom(a);
     return fdset_model::text(arg(d, 1)) + " " + fdset_model::bound_text(arg(d, 2)) + " " +
            fdset_model::bound_text(arg(d, 3)) + " " + fdset_model::bound_text(arg(d, 4));
+  }
+  // Runs the propagation loop ($fd_evaluate_indexical/2) with no interrupt
+  // or wake-up pending: its result, or -1 when the call failed.
+  long loop()
+  {
+    const VR_term_ref g = term("_");
+    w->fli_data->excp_flag = 1;
+    w->heap_warn_soft = w->heap_warn;
+    const long r = prolog_fd_evaluate_indexical_vrenv_multi_vr(&env, g);
+    return w->fli_data->excp_flag ? r : -1;
   }
   // Loads registers 3 and 4 for the tell functions.
   void load_tell_registers(VR_term_ref v)

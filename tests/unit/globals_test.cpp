@@ -223,14 +223,6 @@ struct GlobalsLoop : FdKernel {
     st().dispatch = new_switch_on_key(4, nullptr);
     dyn_puthash(&st().dispatch, functor("watch", 1))->value.any = reinterpret_cast<void *>(&test_watch);
   }
-  long loop()
-  {
-    const VR_term_ref g = term("_");
-    w->fli_data->excp_flag = 1;
-    w->heap_warn_soft = w->heap_warn;
-    const long r = prolog_fd_evaluate_indexical_vrenv_multi_vr(&env, g);
-    return w->fli_data->excp_flag ? r : -1;
-  }
   void raise_min(VR_term_ref x, int min)
   {
     prolog_fd_begin_vrenv_multi_vr(&env);

@@ -21,98 +21,45 @@ namespace {
 constexpr ix_byte c(long v) { return static_cast<ix_byte>(MakeSmall_checked(v)); }
 constexpr ix_byte INF = static_cast<ix_byte>(atom_inf), SUP = static_cast<ix_byte>(atom_sup);
 
+// Code words that name literals: d(N), the FD set of literal N, and
+// h(N), the table of literal N.
+constexpr ix_byte LIT = 0x70000000u, TAB = 0x60000000u;
+
 struct Ix : FdKernel {
-  struct stored {
-    std::unique_ptr<fd_info> info;
-    definition *def;
-    definfo saved;
-  };
-  std::vector<stored> defs;
-  std::vector<std::unique_ptr<indexical_info>> infos;
-  std::vector<std::unique_ptr<std::vector<ix_byte>>> words;
-  std::vector<std::unique_ptr<std::vector<TAGGED>>> literals;
-  std::vector<sw_on_key *> tables;
-
-  void TearDown() override
+  // Installs the indexicals (pruned argument, code) of type `type` as
+  // name/arity with $fd_install/5, every argument linked on its dom list;
+  // literals: the literal list (as text) with its length.
+  void install(const std::string &name, unsigned arity, int type,
+               const std::vector<std::pair<unsigned, std::vector<ix_byte>>> &ixs, const std::string &literals = "[]",
+               int n_literals = 0)
   {
-    for (stored &s : defs)
-      s.def->proc.code = s.saved;
-    for (sw_on_key *t : tables)
-      dispose_switch_on_key(t);
-    FdKernel::TearDown();
-  }
-
-  // An FD predicate whose indexicals the test adds; its records are the
-  // test's own, taken back before the engine goes down.
-  definition *fd_pred(const char *name, int arity)
-  {
-    definition *d = insert_definition(find_module(atom("user"), 1), atom(name), arity, 1);
-    stored s{std::make_unique<fd_info>(), d, d->proc.code};
-    *s.info = fd_info{};
-    d->proc.code.fdinfo = s.info.get();
-    defs.push_back(std::move(s));
-    return d;
-  }
-  ix_byte *keep(std::vector<ix_byte> v)
-  {
-    words.push_back(std::make_unique<std::vector<ix_byte>>(std::move(v)));
-    return words.back()->data();
-  }
-  // Appends an indexical of type `type` pruning argument `pruned`; every
-  // argument is linked on its dom list.
-  indexical_info *add(definition *d, int type, unsigned pruned, std::vector<ix_byte> code, unsigned arity)
-  {
-    std::vector<ix_byte> link;
+    std::string link = "[";
     for (unsigned k = 0; k < arity; k++)
-      link.push_back(k * 256 + 1);
-    auto ix = std::make_unique<indexical_info>();
-    ix->pred = d;
-    ix->length_of_linkage = arity;
-    ix->linkage = keep(link);
-    ix->length_of_bytecode = static_cast<unsigned>(code.size());
-    ix->length_of_literals = 0;
-    ix->pruned = pruned;
-    ix->checking = type >> 1;
-    ix->truth_value = type & 1;
-    const char *why = nullptr;
-    unsigned where = 0;
-    EXPECT_TRUE(ix_check_code(code.data(), ix->length_of_bytecode, arity, &why, &where))
-        << "the check refused a test program: " << (why ? why : "") << " at " << where;
-    ix->code = keep(std::move(code));
-    ix->literals = nullptr;
-    ix->next = nullptr;
-    indexical_info **tail = reinterpret_cast<indexical_info **>(&d->proc.code.fdinfo->indexical[type]);
-    while (*tail != nullptr)
-      tail = &(*tail)->next;
-    *tail = ix.get();
-    infos.push_back(std::move(ix));
-    return *tail;
-  }
-  // An FD-set literal outside the heap, as the store keeps them.
-  ix_byte set_literal(const std::vector<std::pair<long, long>> &ivs)
-  {
-    if (ivs.empty())
-      return static_cast<ix_byte>(atom_nil);
-    auto v = std::make_unique<std::vector<TAGGED>>(4 * ivs.size());
-    TAGGED *p = v->data();
-    for (std::size_t i = 0; i < ivs.size(); i++) {
-      TAGGED *cell = p + 4 * i;
-      cell[0] = MakeLST(cell + 2);
-      cell[1] = i + 1 < ivs.size() ? MakeLST(cell + 4) : atom_nil;
-      cell[2] = MakeSmall_checked(ivs[i].first);
-      cell[3] = MakeSmall_checked(ivs[i].second);
+      link += (k ? ", " : "") + std::to_string(k) + "-1";
+    link += "], " + std::to_string(arity);
+    std::string infos = "[";
+    for (const auto &[pruned, code] : ixs) {
+      std::string words = "[";
+      for (std::size_t i = 0; i < code.size(); i++) {
+        const ix_byte x = code[i];
+        words += i ? ", " : "";
+        if ((x & 0xFF000000u) == LIT)
+          words += "d(" + std::to_string(x - LIT) + ")";
+        else if ((x & 0xFF000000u) == TAB)
+          words += "h(" + std::to_string(x - TAB) + ")";
+        else
+          words += std::to_string(static_cast<std::int32_t>(x));
+      }
+      infos += (infos.size() > 1 ? ", i(" : "i(") + link + ", " + std::to_string(pruned) + ", " + words + "], " +
+               std::to_string(code.size()) + ", " + literals + ", " + std::to_string(n_literals) + ")";
     }
-    literals.push_back(std::move(v));
-    return static_cast<ix_byte>(MakeLST(p));
-  }
-
-  long loop()
-  {
-    const VR_term_ref g = term("_");
-    w->fli_data->excp_flag = 1;
-    w->heap_warn_soft = w->heap_warn;
-    const long r = prolog_fd_evaluate_indexical_vrenv_multi_vr(&env, g);
-    return w->fli_data->excp_flag ? r : -1;
+    infos += "]";
+    const VR_term_ref spec = term((name + "/" + std::to_string(arity)).c_str());
+    const std::string count = std::to_string(ixs.size());
+    EXPECT_TRUE(succeeds([&] {
+      prolog_fd_install_vrenv_multi_vr(&env, spec, term("user"), term(std::to_string(type).c_str()),
+                                       term(count.c_str()), term(infos.c_str()));
+    })) << "installing " << infos;
   }
   // A variable (text "_" with a domain, or an integer) for an argument.
   VR_term_ref arg_of(const char *spec)
@@ -123,9 +70,9 @@ struct Ix : FdKernel {
   }
   // Posts the predicate on the arguments with B (a term reference) and
   // runs the loop: its result, -1 for a failure.
-  long post(definition *d, const std::vector<VR_term_ref> &args, VR_term_ref b)
+  long post(const std::string &name, const std::vector<VR_term_ref> &args, VR_term_ref b)
   {
-    std::string skeleton = std::string(atom_name(d->proc.printname)) + "(";
+    std::string skeleton = name + "(";
     for (std::size_t i = 0; i < args.size(); i++)
       skeleton += i == 0 ? "_" : ", _";
     const VR_term_ref goal = term((skeleton + ")").c_str());
@@ -137,13 +84,12 @@ struct Ix : FdKernel {
     if (attr_of(b) != 0)
       w->fli_stack_start[battr].term = attr_of(b);
     const VR_term_ref handle = term("_");
-    api->pVR_put_address(handle, d);
+    EXPECT_TRUE(succeeds([&] { prolog_fd_find_definition_vrenv_multi_vr(&env, goal, term("user"), handle); }));
     prolog_fd_begin_vrenv_multi_vr(&env);
     if (!succeeds([&] { prolog_fd_post_reified_vrenv_multi_vr(&env, handle, goal, attv, b, battr); }))
       return -1;
     return loop();
   }
-  const char *atom_name(TAGGED a) { return api->pVR_string_from_atom(a); }
 };
 
 // One propagating indexical (type 1, B = 1) on argument domains; the
@@ -159,8 +105,7 @@ TEST_F(Ix, EachInstructionOnAPropagatingIndexical)
     const char *want; // the target afterwards
     bool entailed;
   };
-  const ix_byte lit_1_3_5 = set_literal({{1, 3}, {5, 5}});
-  const ix_byte lit_2_4 = set_literal({{2, 4}});
+  const ix_byte lit_1_3_5 = LIT + 0, lit_2_4 = LIT + 1;
   const std::vector<row> rows = {
       {"X =< Y: max(Y), tell X in inf..top", {"[[1|10]]", "[[1|5]]"}, 0, {39, 46}, "[[1|5]] 1 5 5", false},
       {"Y >= X: min(X), tell Y in top..sup", {"[[3|10]]", "[[1|5]]"}, 1, {34, 47}, "[[3|5]] 3 5 3", false},
@@ -231,13 +176,12 @@ TEST_F(Ix, EachInstructionOnAPropagatingIndexical)
   for (const row &r : rows) {
     SCOPED_TRACE(r.why);
     const std::string name = "ix" + std::to_string(n++);
-    definition *d = fd_pred(name.c_str(), static_cast<int>(r.args.size()));
-    add(d, 1, r.pruned, r.code, static_cast<unsigned>(r.args.size()));
+    install(name, static_cast<unsigned>(r.args.size()), 1, {{r.pruned, r.code}}, "[d([[1|3],[5|5]]), d([[2|4]])]", 2);
     std::vector<VR_term_ref> args;
     for (const char *a : r.args)
       args.push_back(arg_of(a));
     const unsigned long entailed_before = st().entailments;
-    const long result = post(d, args, term("1"));
+    const long result = post(name, args, term("1"));
     EXPECT_EQ(result == -1 ? std::string("fail") : dom_text(args[r.pruned]), r.want);
     if (result != -1) {
       EXPECT_EQ(st().entailments - entailed_before, r.entailed ? 1u : 0u) << "entailed";
@@ -252,16 +196,12 @@ TEST_F(Ix, LoopsTablesAndJumps)
   // X in union over v in dom(Y) of {2v}.
   const std::vector<ix_byte> loop = {31, 63, 11, /* body */ 18, 5, 21, c(2), 0, 64, 5, 3, /* 11 */ 52, 0};
   // X in case val(Y) of 1: {10}; 2: {20..21}; otherwise [].
-  sw_on_key *table = new_switch_on_key(4, nullptr);
-  tables.push_back(table);
-  dyn_puthash(&tables.back(), MakeSmall_checked(1))->value.word = MakeSmall_checked(4);
-  dyn_puthash(&tables.back(), MakeSmall_checked(2))->value.word = MakeSmall_checked(7);
-  const std::vector<ix_byte> cases = {27, 69, static_cast<ix_byte>(reinterpret_cast<std::uintptr_t>(tables.back())), 11,
-                                      41, set_literal({{10, 10}}), 70, 41, set_literal({{20, 21}}), 70, 87, 52, 0};
+  const char *literals = "[d([[10|10]]), d([[20|21]]), d([[1|3]]), d([[7|7]]), table([1-4, 2-7]), d([])]";
+  const std::vector<ix_byte> cases = {27, 69, TAB + 4, 11, 41, LIT + 0, 70, 41, LIT + 1, 70, 87, 52, 0};
   // X in (S empty -> [] ; {1..3}), jumping with 62.
-  const std::vector<ix_byte> empty_jump = {31, 62, 6, 41, set_literal({{1, 3}}), 87, 52, 0};
+  const std::vector<ix_byte> empty_jump = {31, 62, 6, 41, LIT + 2, 87, 52, 0};
   // X in (S non-empty -> inf..sup ; {7}), jumping with 61.
-  const std::vector<ix_byte> full_jump = {31, 61, 6, 41, set_literal({{7, 7}}), 87, 52, 0};
+  const std::vector<ix_byte> full_jump = {31, 61, 6, 41, LIT + 3, 87, 52, 0};
   struct row {
     const char *why;
     const std::vector<ix_byte> &code;
@@ -282,17 +222,15 @@ TEST_F(Ix, LoopsTablesAndJumps)
   for (const row &r : rows) {
     SCOPED_TRACE(r.why);
     const std::string name = "lt" + std::to_string(n++);
-    definition *d = fd_pred(name.c_str(), 2);
-    add(d, 1, 0, r.code, 2);
+    install(name, 2, 1, {{0, r.code}}, literals, 6);
     const VR_term_ref x = dvar_in("[[0|99]]"), y = arg_of(r.y);
-    const long result = post(d, {x, y}, term("1"));
+    const long result = post(name, {x, y}, term("1"));
     EXPECT_EQ(result == -1 ? std::string("fail") : dom_text(x), r.want);
   }
   // 62 with a set from dom/1 never empty: the fall-through path.
-  definition *d = fd_pred("ltx", 2);
-  add(d, 1, 0, {41, static_cast<ix_byte>(atom_nil), 62, 7, 41, set_literal({{1, 3}}), 87, 52, 0}, 2);
+  install("ltx", 2, 1, {{0, {41, LIT + 5, 62, 7, 41, LIT + 2, 87, 52, 0}}}, literals, 6);
   const VR_term_ref x = dvar_in("[[0|99]]"), y = dvar_in("[[0|1]]");
-  EXPECT_EQ(post(d, {x, y}, term("1")), -1) << "62 on [] jumps with [] to the tell, which fails";
+  EXPECT_EQ(post("ltx", {x, y}, term("1")), -1) << "62 on [] jumps with [] to the tell, which fails";
 }
 
 // Checking indexicals for X =< Y (type 3: the constraint itself, code 35,
@@ -328,10 +266,9 @@ TEST_F(Ix, CheckingIndexicalsDecideTheTruthValue)
   for (const row &r : rows) {
     SCOPED_TRACE(r.why);
     const std::string name = "ck" + std::to_string(n++);
-    definition *d = fd_pred(name.c_str(), 2);
-    add(d, r.type, 0, r.code, 2);
+    install(name, 2, r.type, {{0, r.code}});
     const VR_term_ref x = arg_of(r.x), y = arg_of(r.y), b = dvar_in("[[0|1]]");
-    ASSERT_EQ(post(d, {x, y}, b), 0);
+    ASSERT_EQ(post(name, {x, y}, b), 0);
     EXPECT_EQ(dom_text(b), r.b);
   }
 }
@@ -341,11 +278,10 @@ TEST_F(Ix, CheckingIndexicalsDecideTheTruthValue)
 // decide B when X later moves inside.
 TEST_F(Ix, AnUndecidedCheckStaysAliveAndDecidesLater)
 {
-  definition *d = fd_pred("le5", 1);
-  add(d, 3, 0, {41, c(5), 54}, 1);
+  install("le5", 1, 3, {{0, {41, c(5), 54}}});
   const VR_term_ref x = dvar_in("[[1|9]]"), b = dvar_in("[[0|1]]");
   const unsigned long entailed = st().entailments;
-  ASSERT_EQ(post(d, {x}, b), 0);
+  ASSERT_EQ(post("le5", {x}, b), 0);
   EXPECT_EQ(dom_text(b), "[[0|1]] 0 1 2");
   EXPECT_EQ(st().entailments, entailed) << "an undecided check is not entailed";
   prolog_fd_begin_vrenv_multi_vr(&env);
@@ -359,11 +295,9 @@ TEST_F(Ix, AnUndecidedCheckStaysAliveAndDecidesLater)
 // change of Y wakes X's, and backtracking restores both domains.
 TEST_F(Ix, IndexicalsWakeOnChangesAndBacktrack)
 {
-  definition *d = fd_pred("le", 2);
-  add(d, 1, 0, {39, 46}, 2);
-  add(d, 1, 1, {34, 47}, 2);
+  install("le", 2, 1, {{0, {39, 46}}, {1, {34, 47}}});
   const VR_term_ref x = dvar_in("[[1|10]]"), y = dvar_in("[[0|8]]");
-  ASSERT_EQ(post(d, {x, y}, term("1")), 0);
+  ASSERT_EQ(post("le", {x, y}, term("1")), 0);
   EXPECT_EQ(dom_text(x), "[[1|8]] 1 8 8");
   EXPECT_EQ(dom_text(y), "[[1|8]] 1 8 8");
   const TAGGED lists = fd_mutable_value(arg(fd_last_attribute(attr_of(y)), FD_ATTR_LISTS));
@@ -399,7 +333,7 @@ TEST_F(Ix, TheCheckRefusesWhatTheInterpreterMustNotRun)
     bool ok;
   };
   std::vector<ix_byte> deep;
-  for (int i = 0; i < IX_MAX_STACK + 1; i++)
+  for (unsigned i = 0; i < FD_IX_MAX_STACK + 1; i++)
     deep.push_back(1);
   deep.push_back(52);
   deep.push_back(0);

@@ -214,14 +214,6 @@ struct PropLoop : Prop {
     st().dispatch = new_switch_on_key(4, nullptr);
     dyn_puthash(&st().dispatch, functor("lt", 2))->value.any = reinterpret_cast<void *>(&test_lt);
   }
-  long loop()
-  {
-    const VR_term_ref g = term("_");
-    w->fli_data->excp_flag = 1;
-    w->heap_warn_soft = w->heap_warn; // no interrupt or wake-up pending
-    const long r = prolog_fd_evaluate_indexical_vrenv_multi_vr(&env, g);
-    return w->fli_data->excp_flag ? r : -1; // -1: the call failed
-  }
   // lt(A, B) on the variables in a and b.
   VR_term_ref lt(VR_term_ref a, VR_term_ref b)
   {
