@@ -84,8 +84,6 @@ int sign_d(const dword *x)
   return x->infw > 0 || x->msw != 0 || x->lsw != 0 ? 1 : 0;
 }
 
-bool is_finite_d(const dword *x) { return x->infw == 0 || (x->infw == -1 && (x->msw | x->lsw) != 0); }
-
 bool fits_small_d(const dword *x)
 {
   if (x->infw == 0)

@@ -3,9 +3,11 @@
  *
  * A dword is a 96-bit two's-complement integer: infw (signed, most
  * significant), msw, lsw.  2^64 (infw 1, the rest 0) stands for plus
- * infinity and -2^64 (infw -1, the rest 0) for minus infinity; a sum of
- * infinities and finite values keeps an infw of the infinities' sign, so
- * a value is finite exactly when it lies in -2^64..2^64-1.  Only the sums
+ * infinity and -2^64 (infw -1, the rest 0) for minus infinity.  They are
+ * plain numbers to the operations: a sum with one infinite term lies far
+ * beyond every small integer and every product of two, and taking that
+ * term's infinity out again leaves the exact finite rest, which is all
+ * the propagator relies on.  Only the sums
  * (add_ddd, sub_ddd) check for overflow of the top word: they set the
  * solver's fd_overflow flag, and the result is then meaningless.
  *
@@ -33,7 +35,6 @@ static_assert(sizeof(dword) == 12);
 int cmp_dd(const dword *x, const dword *y);
 /* Sign of x: -1, 0, 1. */
 int sign_d(const dword *x);
-bool is_finite_d(const dword *x);
 /* x lies in the small-integer range -2^28..2^28-1. */
 bool fits_small_d(const dword *x);
 /* The low word of x as a signed integer (meaningful when it fits). */

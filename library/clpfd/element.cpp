@@ -12,7 +12,7 @@
  *
  * Order within a run: everything that may grow the heap (allocating the
  * block, attaching daemons) happens before the caches are filled for
- * pruning; after dvar_pruning_done no cache holds a heap cell; the block is
+ * pruning; after dvar_pruning_settle no cache holds a heap cell; the block is
  * disposed of (fd_perm_free) only after its caches were last used.
  */
 #include "element.h"
@@ -29,26 +29,6 @@ namespace {
 inline TAGGED arg(TAGGED t, int i) { return TagToSTR(t)[i]; }
 inline TAGGED &slot(worker *w, VR_term_ref r) { return w->fli_stack_start[r].term; }
 inline std::int32_t ord(TAGGED t) { return fd_order(t); }
-inline bool changed(const dvar *dv) { return (dv->flags & (DV_CHANGED | DV_MIN | DV_MAX)) != 0; }
-
-/* Before any write-back of a run (a write-back may collect the heap): a
-   changed cache keeps no heap cell, not even a set cache whose bounds
-   alone moved. */
-void pruning_done(VREnv *env, worker *w, Dvar dv)
-{
-  if (!changed(dv))
-    return;
-  dvar_pruning_done(env, w, dv);
-  if (!(dv->flags & (DV_INTERVAL | DV_CHANGED)))
-    dv->set = fd_localize(env, w, dvar_set(env, dv, w));
-}
-
-void export_if_changed(VREnv *env, worker *w, Dvar dv)
-{
-  if (changed(dv))
-    dvar_export_do(env, w, dv);
-}
-
 void free_block(VREnv *env, VR_globref refs, void *block)
 {
   env->dispatch_API_VOSTREL_H->pVR_free_globrefs(refs);
@@ -155,10 +135,10 @@ int element_run(VREnv *env, worker *w, element_data *d)
     return -1;
   if (dvar_fix_interval_t(y, fd_from_order(lo), fd_from_order(hi)) < 0)
     return -1;
-  pruning_done(env, w, i);
-  pruning_done(env, w, y);
-  export_if_changed(env, w, i);
-  export_if_changed(env, w, y);
+  dvar_pruning_settle(env, w, i);
+  dvar_pruning_settle(env, w, y);
+  dvar_export_changed(env, w, i);
+  dvar_export_changed(env, w, y);
   if (lo == hi)
     return 1;
   if (i->flags & DV_FIXED) {
@@ -257,12 +237,12 @@ int minmax_run(VREnv *env, worker *w, minmax_data *d, bool minimum, int *count)
   }
   if (dvar_fix_interval_t(y, fd_from_order(lo), fd_from_order(hi)) < 0)
     return -1;
-  pruning_done(env, w, y);
+  dvar_pruning_settle(env, w, y);
   for (int j = 0; j < live; j++)
-    pruning_done(env, w, &d->dv[d->target[j]]);
-  export_if_changed(env, w, y);
+    dvar_pruning_settle(env, w, &d->dv[d->target[j]]);
+  dvar_export_changed(env, w, y);
   for (int j = 0; j < live; j++)
-    export_if_changed(env, w, &d->dv[d->target[j]]);
+    dvar_export_changed(env, w, &d->dv[d->target[j]]);
   /* Candidates that can no longer be the extreme move behind the others;
      any order of the prefix is as good, so backtracking (which restores
      Count only) needs no undoing here. */

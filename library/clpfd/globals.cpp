@@ -312,6 +312,25 @@ void dvar_attach_daemon(VREnv *env, worker *w, Dvar dv, void *block, TAGGED glob
 
 /* ---- The end of a run and its rewrite requests ---- */
 
+namespace {
+inline bool cache_changed(const dvar *dv) { return (dv->flags & (DV_CHANGED | DV_MIN | DV_MAX)) != 0; }
+} // namespace
+
+void dvar_pruning_settle(VREnv *env, worker *w, Dvar dv)
+{
+  if (!cache_changed(dv))
+    return;
+  dvar_pruning_done(env, w, dv);
+  if (!(dv->flags & (DV_INTERVAL | DV_CHANGED)))
+    dv->set = fd_localize(env, w, dvar_set(env, dv, w));
+}
+
+void dvar_export_changed(VREnv *env, worker *w, Dvar dv)
+{
+  if (cache_changed(dv))
+    dvar_export_do(env, w, dv);
+}
+
 int dvar_export_done(VREnv *env, worker *w, VR_term_ref actions, int code)
 {
   fd_heap_room(env, w, 130, LIVE);

@@ -92,6 +92,13 @@ void dvar_attach_daemon(VREnv *env, worker *w, Dvar dv, void *block, TAGGED glob
    accumulator into actions.  0 when an overflow was turned into failure
    or an exception, else 1. */
 int dvar_export_done(VREnv *env, worker *w, VR_term_ref actions, int code);
+/* Before any write-back of a run (a write-back may collect the heap): a
+   changed cache keeps no heap cell afterwards, not even a set cache whose
+   bounds alone moved.  Unchanged caches are left alone. */
+void dvar_pruning_settle(VREnv *env, worker *w, Dvar dv);
+/* dvar_export_do of a changed cache; nothing for an unchanged one. */
+void dvar_export_changed(VREnv *env, worker *w, Dvar dv);
+
 /* Rewrite requests, prepended to the accumulator (or done at once). */
 void dvar_export_equal(VREnv *env, worker *w, Dvar x, Dvar y);
 void dvar_export_leqc(VREnv *env, worker *w, Dvar x, Dvar y, long k);

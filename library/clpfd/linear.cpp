@@ -26,12 +26,11 @@
  *
  * Order within a run as in element.cpp: the block and the daemons are
  * made first (they may grow the heap), then the caches are filled, and
- * after dvar_pruning_done no cache holds a heap cell.
+ * after dvar_pruning_settle no cache holds a heap cell.
  */
 #include "linear.h"
 
 #include <cstdint>
-#include <new>
 
 #include "bounds.h"
 #include "dvar.h"
@@ -53,7 +52,6 @@ namespace {
 
 inline TAGGED arg(TAGGED t, int i) { return TagToSTR(t)[i]; }
 inline TAGGED &slot(worker *w, VR_term_ref r) { return w->fli_stack_start[r].term; }
-inline bool changed(const dvar *dv) { return (dv->flags & (DV_CHANGED | DV_MIN | DV_MAX)) != 0; }
 
 enum { OP_LE = 1, OP_GE = 2, OP_EQ = 3, OP_NE = 4, SINGLE_WORD = 8 };
 
@@ -172,9 +170,9 @@ template <typename N> linear_data<N> *linear_post(VREnv *env, worker *w, TAGGED 
   d->overflow = 0;
   d->heapsize = 0;
   char *p = reinterpret_cast<char *>(d + 1);
-  d->cmin = new (p) N[n];
-  d->cmax = new (p += n * sizeof(N)) N[n];
-  d->interval = new (p += n * sizeof(N)) N[n];
+  d->cmin = reinterpret_cast<N *>(p);
+  d->cmax = reinterpret_cast<N *>(p += n * sizeof(N));
+  d->interval = reinterpret_cast<N *>(p += n * sizeof(N));
   d->dv = reinterpret_cast<dvar *>(p += n * sizeof(N));
   d->coeff = reinterpret_cast<long *>(p += n * sizeof(dvar));
   d->abscoeff = d->coeff + n;
@@ -231,6 +229,23 @@ template <typename N> void spheapify(linear_data<N> *d, int i)
     heap_swap(d, i, top);
     i = top;
   }
+}
+
+/* Term j's interval changed: restore the heap order around it.  It
+   usually shrinks; it grows only where the multi-word variant had taken
+   an infinite product down to the exact product of its bound and a later
+   change of the variable brings the infinity back. */
+template <typename N> void heap_update(linear_data<N> *d, int j)
+{
+  int i = d->vheap[j];
+  while (i > 0) {
+    const int up = (i - 1) / 2;
+    if (n_cmp(d->interval[d->heap[i]], d->interval[d->heap[up]]) <= 0)
+      break;
+    heap_swap(d, i, up);
+    i = up;
+  }
+  spheapify(d, i);
 }
 
 /* The widest term, or -1. */
@@ -332,7 +347,7 @@ template <typename N> int restrict_term(VREnv *env, linear_data<N> *d, int j, lo
     return -1;
   if (r > 0) {
     term_update(env, d, j, true);
-    spheapify(d, d->vheap[j]);
+    heap_update(d, j);
   }
   return r;
 }
@@ -413,7 +428,7 @@ int multi_narrow(VREnv *env, linear_data<dword> *d, int j, bool le)
   }
   bound = exact;
   sub_ddd(env, &d->interval[j], &delta, &d->interval[j]);
-  spheapify(d, d->vheap[j]);
+  heap_update(d, j);
   return fd_state_of(env)->fd_overflow ? -1 : 1;
 }
 
@@ -609,17 +624,6 @@ template <typename N> int prune_ne(VREnv *env, worker *w, linear_data<N> *d)
 
 /* ---- Compaction and write-back ---- */
 
-/* Before any write-back (a write-back may collect the heap): a changed
-   cache keeps no heap cell. */
-void pruning_done(VREnv *env, worker *w, Dvar dv)
-{
-  if (!changed(dv))
-    return;
-  dvar_pruning_done(env, w, dv);
-  if (!(dv->flags & (DV_INTERVAL | DV_CHANGED)))
-    dv->set = fd_localize(env, w, dvar_set(env, dv, w));
-}
-
 /* A boxed integer of `digits` 32-bit digits (least significant first) on
    the heap; the first three argument registers are kept. */
 TAGGED make_box(VREnv *env, worker *w, const std::uint32_t *digit, int digits)
@@ -722,12 +726,9 @@ template <typename N> int fd_linear_filter(VREnv *env, worker *w, TAGGED handle,
   /* Compaction: write back the changed domains, move the fixed terms
      behind the others. */
   for (int i = 0; i < d->ntargets; i++)
-    pruning_done(env, w, &d->dv[d->target[i]]);
-  for (int i = 0; i < d->ntargets; i++) {
-    dvar *x = &d->dv[d->target[i]];
-    if (changed(x))
-      dvar_export_do(env, w, x);
-  }
+    dvar_pruning_settle(env, w, &d->dv[d->target[i]]);
+  for (int i = 0; i < d->ntargets; i++)
+    dvar_export_changed(env, w, &d->dv[d->target[i]]);
   int live = 0;
   for (int i = 0; i < d->ntargets; i++) {
     const int j = d->target[i];
@@ -794,7 +795,7 @@ template <typename N> void linear_daemon_t(VREnv *env, worker *w, linear_data<N>
   if (d->op == OP_NE) {
     wake = unfixed <= 1;
   } else {
-    spheapify(d, d->vheap[j]);
+    heap_update(d, j);
     const int top = heap_top(d);
     if (top >= 0 && d->op != OP_GE && n_cmp(d->interval[top], d->bigf) > 0)
       wake = true;

@@ -363,6 +363,19 @@ test(incremental_ne) :-
 test(incremental_multi_word) :-
         incremental_agrees([1,-1,100000], [0..10,0..sup,0..3], #>=, 5,
                            [2-(3..sup), 1-(0..7), 3-(0..0), 2-(0..4)]).
+% Bounds beyond the small integers that need no pruning (their new
+% bounds lie beyond the small integers too), then changes that bring
+% them into reach.
+test(incremental_infinite_bounds) :-
+        incremental_agrees([1,1,100000000], [0..sup,0..sup,0..10], #=<, 1000000000,
+                           [1-(5..sup), 2-(20000000..sup), 3-(8..10)]).
+expect(infinite_bounds_come_into_reach, R,
+       (   X in 0..sup, Y in 0..sup, Z in 0..10,
+           scalar_product([1,1,100000000], [X,Y,Z], #=<, 1000000000),
+           X in 5..sup, Y in 20000000..sup, doms([X,Y,Z], R1),
+           Z in 8..10, doms([X,Y,Z], R2), R = R1/R2
+       ),
+       [[5..sup,20000000..sup,0..9]/[5..180000000,20000000..199999995,8..9]]).
 
 % Under labeling: every solution and no other.
 test(labeling_agrees_with_enumeration) :-
