@@ -194,6 +194,12 @@ undefined_procedure(G, M, P) :-
         ;   P = M:N/A
         ).
 
+% solve_fd_constraint(Goal, Definition): the engine's call of a predicate
+% defined by indexicals (an FD predicate, whose code the finite-domain
+% library installed): the library posts it.  Definition is the
+% predicate's handle.
+solve_fd_constraint(G, D) :- clpfd:solve_fd_constraint(G, D).
+
 % call_internal(Goal): the entry of a query.
 call_internal(G) :- call(G).
 
