@@ -15,6 +15,8 @@
  * stamp names the next older one, so entries move only with their chain
  * links rewritten.
  */
+#include <vector>
+
 #include "datadefs.h"
 #include "initial_atoms.h"
 #include "predicates.h"
@@ -84,9 +86,25 @@ void compress_trail(worker *w, TAGGED *from)
 {
   TAGGED *mark = node_trail_top(w->node_);
   TAGGED mark_stamp = stamp_of(w, mark);
+  /* The choicepoints whose segments start above `from` (the collector's
+     temporary segment boundaries above the choicepoint whose clean-ups
+     are collected): their trail tops move with the entries, oldest
+     first, else one would be left inside a moved 3-word entry. */
+  std::vector<node *> tops; /* newest first */
+  for (choice_walk c(w); !c.done() && node_trail_top(c.cp) > from; c.step())
+    tops.push_back(c.cp);
+  auto move_tops_at = [&](TAGGED *p, TAGGED *dest) {
+    while (!tops.empty() && node_trail_top(tops.back()) == p) {
+      node *b = tops.back();
+      const auto flags = reinterpret_cast<std::uintptr_t>(b->trail_top) & (NODE_SEGMENT_MARK | NODE_NO_ENUMERATION);
+      b->trail_top = reinterpret_cast<TAGGED *>(reinterpret_cast<std::uintptr_t>(dest) | flags);
+      tops.pop_back();
+    }
+  };
   TAGGED *dest = from;
   TAGGED *p = from;
   while (p < w->trail_top) {
+    move_tops_at(p, dest);
     TAGGED t = *p;
     if (t == 0) {
       p++;
@@ -135,6 +153,7 @@ void compress_trail(worker *w, TAGGED *from)
     }
     p += 3;
   }
+  move_tops_at(p, dest);
   w->trail_top = dest;
 }
 

@@ -84,7 +84,14 @@ label_run(best(Dir, V), Time, Vars, Sel, Val, Ord) :-
         optimise(Dir, V, Time, Vars, Sel, Val, Ord).
 
 % search(+Vars, +Sel, +Val, +Ord, +Bound): labels Vars; Bound is none or
-% bb(Dir, V, Ref), the incumbent to beat, applied at every node.
+% bb(Dir, V, Ref), the incumbent to beat, applied at every node.  min,
+% max and ff choose through the heap constraint of $fd_labeling/4, which
+% daemons keep in order as domains shrink; leftmost and ffc (whose second
+% key, the suspension count, no daemon watches) scan the list.
+search(Vars, Sel, Val, Ord, Bound) :-
+        heap_key(Sel, Key), !,
+        labeling_item(Vars, Key, Global),
+        heap_search(Global, Val, Ord, Bound).
 search(Vars0, Sel, Val, Ord, Bound) :-
         beat_incumbent(Bound),
         unbound_vars(Vars0, Vars),
@@ -92,6 +99,30 @@ search(Vars0, Sel, Val, Ord, Bound) :-
         ;   select_var(Sel, Vars, X),
             choice(Val, Ord, X),
             search(Vars, Sel, Val, Ord, Bound)
+        ).
+
+% heap_key(?Sel, -Key): the heap constraint's key atom for Sel; as a
+% functor of arity 1 it names the suspension list its daemons wait in
+% (the bound whose change moves the key, any change for the size).
+heap_key(min, min).
+heap_key(max, max).
+heap_key(ff, dom).
+
+% labeling_item(+Vars, +Key, -Global): the item of a heap constraint over
+% Vars; its StateMutable holds the state that the next step gets.
+labeling_item(Vars, Key, global(StateM, labeling(Key), StatusM, _Ent, labeling(Key))) :-
+        create_mutable(labeling(Vars, Key, _Handle, 0), StateM),
+        create_mutable(2, StatusM).
+
+heap_search(Global, Val, Ord, Bound) :-
+        beat_incumbent(Bound),
+        arg(1, Global, StateM),
+        get_mutable(State, StateM),
+        '$fd_labeling'(State, NewState, X, Global),
+        update_mutable(NewState, StateM),
+        (   X == [] -> true
+        ;   choice(Val, Ord, X),
+            heap_search(Global, Val, Ord, Bound)
         ).
 
 unbound_vars([], []).

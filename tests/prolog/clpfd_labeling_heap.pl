@@ -130,17 +130,20 @@ heap_order(G, Vs, Order) :-
 
 nth0_([V|Vs], X, I0, I) :- ( V == X -> I = I0 ; I1 is I0 + 1, nth0_(Vs, X, I1, I) ).
 
-% When no variable is left the step gives [] and disposes of its block at
-% once (no choicepoint since it was made): the handle's flag is 0, and a
-% further step on the old state finds no block.  With a choicepoint in
-% between, the block waits (flag 1) and backtracking brings it back.
+% When no variable is left the step gives [] and disposes of its block:
+% at once when no choicepoint was made since (the handle's flag is 0), or
+% at the next clean-up when one was (flag 1; a collection leaves a
+% temporary choicepoint at its segment boundary, so either may be seen
+% here); either way a further step on the old state finds no block.  With
+% a choicepoint of the program in between, the block waits (flag 1) and
+% backtracking brings it back.
 test(heap_block_freed_when_all_bound) :-
         A in 1..2,
         heap_new([A, 7], dom, G),
         heap_step(G, X), X == A,
         A = 2,
         heap_step(G, Y), Y == [],
-        heap_handle(G, [Flag|_]), Flag == 0,
+        heap_handle(G, [Flag|_]), ( Flag == 0 ; Flag == 1 ),
         arg(1, G, M), get_mutable(S, M),
         catch(( clpfd:'$fd_labeling'(S, _, _, G), R = ran ), error(E, _), R = E),
         R = domain_error(labeling_constraint_state, _).

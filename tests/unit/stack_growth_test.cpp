@@ -704,6 +704,40 @@ void StackGrowthDeadEntries::run_case(bool grow)
 TEST_F(StackGrowthDeadEntries, WhenTheBlockIsRedivided) { run_case(false); }
 TEST_F(StackGrowthDeadEntries, WhenTheBlockGrows) { run_case(true); }
 
+// Squeezing holes out of the trail moves every entry above the first hole,
+// so the trail top of a choicepoint made above that hole (as the
+// collector's temporary segment boundary is, over the choicepoint whose
+// clean-ups are being collected) must move with them.  Left in place it
+// points into the middle of the 3-word mutable entry that follows, and
+// backtracking to it then undoes one word of that entry as if it were a
+// whole mutable entry, writing one byte below a heap structure.
+TEST_F(StackGrowth, CompressingTheTrailMovesTheChoicepointsAboveTheHoles)
+{
+  TAGGED *mut = new_mutable(MakeSmall_checked(1));
+  TAGGED *var = w->global_top++;
+  *var = PointerToTerm(var);
+  push_choice(0);
+  node *const older = w->node_;
+  TAGGED *const from = w->trail_top;
+  trail_push(0); /* a clean-up entry that has run */
+  *var = MakeSmall_checked(5);
+  trail_push(PointerToTerm(var));
+  trail_push(0);
+  push_choice(0);
+  node *const newer = w->node_;
+  update_mutable(mut, MakeSmall_checked(2));
+  ASSERT_EQ(w->trail_top - node_trail_top(newer), 3);
+
+  compress_trail(w, from);
+
+  EXPECT_EQ(node_trail_top(older), from);
+  EXPECT_EQ(node_trail_top(newer), from + 1) << "the newer choicepoint's segment must start where its entries went";
+  EXPECT_EQ(w->trail_top, from + 4);
+  EXPECT_EQ(from[0], PointerToTerm(var));
+  EXPECT_EQ(from[1], MakeSTR(mut));
+  EXPECT_EQ(GetSmall(mut[2]), from + 1 - w->trail_start) << "the mutable's stamp names its entry's new place";
+}
+
 TEST_F(StackGrowth, CallOverflowKeepsArgumentRegisters)
 {
   build_world(7);
