@@ -16,6 +16,12 @@
 #include "bounds.h"
 #include "globals.h"
 
+#include <cstddef>
+
+/* The propagation loop reaches a daemon through the block's first words. */
+static_assert(offsetof(arith_data, destructor) == offsetof(daemon_frame, destructor));
+static_assert(offsetof(arith_data, daemon) == offsetof(daemon_frame, daemon));
+
 namespace {
 
 inline TAGGED arg(TAGGED t, int i) { return TagToSTR(t)[i]; }
@@ -30,6 +36,7 @@ arith_data *arith_post(VREnv *env, worker *w, TAGGED handle, int nvars, bool fla
   const std::size_t bytes = sizeof(arith_data) + static_cast<std::size_t>(nvars) * sizeof(dvar);
   auto *d = static_cast<arith_data *>(fd_perm_alloc(env, w, bytes, handle));
   d->destructor = &arith_destructor;
+  d->daemon = nullptr;
   d->vrenv = env;
   d->nrefs = 2 * nvars;
   d->dvar = reinterpret_cast<dvar *>(d + 1);

@@ -27,8 +27,12 @@
 #include "dvar.h"
 #include "fd_state.h"
 
+/* Its first two words are those of every data block (daemon_frame in
+   globals.h): constraints of this family that attach daemons (eq_iff,
+   reif.h) set daemon; the others leave it null. */
 struct arith_data {
   void (*destructor)(void *block); /* always arith_destructor */
+  void (*daemon)(VREnv *env, worker *w, void *block, VR_globref attr_ref, TAGGED global);
   VREnv *vrenv;
   VR_globref refbase;
   Dvar dvar; /* the caches, after the header */
