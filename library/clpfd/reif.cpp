@@ -25,60 +25,10 @@ inline std::int32_t ord(TAGGED t) { return fd_order(t); }
 inline bool fixed(const dvar *dv) { return dv->min == dv->max; }
 inline TAGGED small(long v) { return MakeSmall_checked(static_cast<VR_INTEGER>(v)); }
 
-/* Where a state term keeps its variables (position of the variable; its
-   attribute follows) and, for in_set_iff, the set (0: none). */
-struct reif_shape {
-  int nvars;
-  int var_pos[3];
-  int set_pos;
-};
-constexpr reif_shape shape_in_set_iff{2, {1, 4, 0}, 3};
-constexpr reif_shape shape_binary_iff{3, {1, 3, 5}, 0}; /* eq_iff, le_iff, oneof */
-constexpr reif_shape shape_abs{2, {1, 3, 0}, 0};
-
-/* The block of a new instance, filled from the state in register 0. */
-arith_data *reif_post(VREnv *env, worker *w, TAGGED handle, const reif_shape &sh)
-{
-  const std::size_t bytes = sizeof(arith_data) + static_cast<std::size_t>(sh.nvars) * sizeof(dvar);
-  auto *d = static_cast<arith_data *>(fd_perm_alloc(env, w, bytes, handle));
-  d->destructor = &arith_destructor;
-  d->daemon = nullptr;
-  d->vrenv = env;
-  d->nrefs = 2 * sh.nvars + (sh.set_pos != 0 ? 1 : 0);
-  d->dvar = reinterpret_cast<dvar *>(d + 1);
-  d->refbase = env->dispatch_API_VOSTREL_H->pVR_alloc_globrefs(d->nrefs);
-  const TAGGED s = deref(w->term[0]);
-  for (int i = 0; i < sh.nvars; i++) {
-    d->refbase[2 * i + 1].term = deref(arg(s, sh.var_pos[i]));
-    d->refbase[2 * i].term = arg(s, sh.var_pos[i] + 1);
-  }
-  if (sh.set_pos != 0)
-    d->refbase[2 * sh.nvars].term = deref(arg(s, sh.set_pos));
-  return d;
-}
-
-/* The frame of a run (the rest is arith_end): first is set when this run
-   made the block. */
-struct reif_run {
-  arith_run r;
-  bool first;
-};
-
-reif_run reif_begin(VREnv *env, VR_term_ref new_state, const reif_shape &sh)
-{
-  worker *w = fd_current_worker(env);
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
-  TAGGED handle;
-  int committed;
-  slot(w, new_state) = fd_static_output_state(w, &handle, &committed);
-  const bool first = IsVar(handle);
-  auto *d = first ? reif_post(env, w, handle, sh) : static_cast<arith_data *>(fd_perm_data(handle));
-  fd_state_of(env)->gdata = d;
-  for (int i = 0; i < sh.nvars; i++)
-    dvar_init(&d->dvar[i], d->refbase + 2 * i, d->refbase + 2 * i + 1);
-  return {{w, d}, first};
-}
+/* Where the state terms keep their variables (arith.h). */
+constexpr arith_shape shape_in_set_iff{2, true, {1, 4, 0}, 3};
+constexpr arith_shape shape_binary_iff{3, true, {1, 3, 5}, 0}; /* eq_iff, le_iff, oneof */
+constexpr arith_shape shape_abs{2, true, {1, 3, 0}, 0};
 
 /* The relation code of a's domain to b's. */
 int relation(VREnv *env, worker *w, Dvar a, Dvar b) { return dvar_compare_set(env, a, dvar_set(env, b, w), w); }
@@ -308,21 +258,21 @@ void eq_iff_daemon(VREnv *env, worker *w, void *block, VR_globref, TAGGED global
 
 void prolog_fd_in_set_iff_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  reif_run run = reif_begin(env, new_state, shape_in_set_iff);
-  arith_data *d = run.r.d;
+  arith_run run = arith_begin(env, new_state, shape_in_set_iff);
+  arith_data *d = run.d;
   const TAGGED set = deref(d->refbase[4].term);
-  const int code = in_set_iff_rule(env, run.r.w, &d->dvar[0], set, &d->dvar[1]);
-  arith_end(env, run.r, 2, code, actions);
+  const int code = in_set_iff_rule(env, run.w, &d->dvar[0], set, &d->dvar[1]);
+  arith_end(env, run, 2, code, actions);
 }
 
 void prolog_fd_eq_iff_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  reif_run run = reif_begin(env, new_state, shape_binary_iff);
-  worker *w = run.r.w;
-  arith_data *d = run.r.d;
+  arith_run run = arith_begin(env, new_state, shape_binary_iff);
+  worker *w = run.w;
+  arith_data *d = run.d;
   dvar *x = &d->dvar[0], *y = &d->dvar[1], *b = &d->dvar[2];
   const int code = eq_iff_rule(env, w, x, y, b);
-  if (run.first && code == 0) {
+  if (run.made && code == 0) {
     fd_state *fd = fd_state_of(env);
     d->daemon = &eq_iff_daemon;
     const TAGGED on_xy = fixed(b) ? fd->functor_val : fd->functor_dom;
@@ -330,29 +280,29 @@ void prolog_fd_eq_iff_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_st
     dvar_attach_daemon(env, w, y, d, w->term[1], on_xy);
     dvar_attach_daemon(env, w, b, d, w->term[1], fd->functor_val);
   }
-  arith_end(env, run.r, 3, code, actions);
+  arith_end(env, run, 3, code, actions);
 }
 
 void prolog_fd_le_iff_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  reif_run run = reif_begin(env, new_state, shape_binary_iff);
-  arith_data *d = run.r.d;
+  arith_run run = arith_begin(env, new_state, shape_binary_iff);
+  arith_data *d = run.d;
   const int code = le_iff_rule(&d->dvar[0], &d->dvar[1], &d->dvar[2]);
-  arith_end(env, run.r, 3, code, actions);
+  arith_end(env, run, 3, code, actions);
 }
 
 void prolog_fd_oneof_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  reif_run run = reif_begin(env, new_state, shape_binary_iff);
-  arith_data *d = run.r.d;
-  const int code = oneof_rule(env, run.r.w, &d->dvar[0], &d->dvar[1], &d->dvar[2]);
-  arith_end(env, run.r, 3, code, actions);
+  arith_run run = arith_begin(env, new_state, shape_binary_iff);
+  arith_data *d = run.d;
+  const int code = oneof_rule(env, run.w, &d->dvar[0], &d->dvar[1], &d->dvar[2]);
+  arith_end(env, run, 3, code, actions);
 }
 
 void prolog_fd_abs_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  reif_run run = reif_begin(env, new_state, shape_abs);
-  arith_data *d = run.r.d;
-  const int code = abs_rule(env, run.r.w, &d->dvar[0], &d->dvar[1]);
-  arith_end(env, run.r, 2, code, actions);
+  arith_run run = arith_begin(env, new_state, shape_abs);
+  arith_data *d = run.d;
+  const int code = abs_rule(env, run.w, &d->dvar[0], &d->dvar[1]);
+  arith_end(env, run, 2, code, actions);
 }

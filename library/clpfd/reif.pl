@@ -41,24 +41,15 @@ eq_iff(X, Y, B) :-
 % le_iff(?X, ?Y, ?B): B is 1 exactly when X =< Y.
 le_iff(X, Y, B) :-
         Goal = le_iff(X, Y, B),
-        arg_attribute(X, XA, Goal, 1),
-        arg_attribute(Y, YA, Goal, 2),
-        bool_attribute(B, BA, Goal, 3),
-        on(minmax, X, Susp, Susp1),
-        on(minmax, Y, Susp1, Susp2),
-        on(minmax, B, Susp2, []),
+        three_pairs(minmax, Goal, X-XA, Y-YA, B-BA, Susp),
+        must_be_boolean(B, Goal, 3),
         fd_global_internal(Goal, le_iff(X, XA, Y, YA, B, BA, _, 0),
                            Susp, _, clpfd:Goal, 0x20).
 
 % oneof(?X, ?Y, ?Z): Z = X or Z = Y.
 oneof(X, Y, Z) :-
         Goal = oneof(X, Y, Z),
-        arg_attribute(X, XA, Goal, 1),
-        arg_attribute(Y, YA, Goal, 2),
-        arg_attribute(Z, ZA, Goal, 3),
-        on(dom, X, Susp, Susp1),
-        on(dom, Y, Susp1, Susp2),
-        on(dom, Z, Susp2, []),
+        three_pairs(dom, Goal, X-XA, Y-YA, Z-ZA, Susp),
         fd_global_internal(Goal, oneof(X, XA, Y, YA, Z, ZA, _, 0),
                            Susp, _, clpfd:Goal, 0x20).
 
@@ -72,18 +63,18 @@ abs(X, Y) :-
         fd_global_internal(Goal, abs(X, XA, Y, YA, _, 0),
                            Susp, _, clpfd:Goal, 0x20).
 
-% bool_attribute(?B, -Attr, +Goal, +ArgNo): B, a variable, kept to 0..1
-% (which fails when its domain holds neither), or the integer 0 or 1; a
-% type or domain error otherwise.
+% bool_attribute(?B, -Attr, +Goal, +ArgNo): B's attribute, B checked by
+% must_be_boolean/3.
 bool_attribute(B, A, Goal, ArgNo) :-
-        (   var(B) -> B in 0..1
-        ;   integer(B) ->
-            (   ( B =:= 0 ; B =:= 1 ) -> true
-            ;   illarg(domain(B, boolean), Goal, ArgNo, B)
-            )
-        ;   illarg(type(integer), Goal, ArgNo)
-        ),
-        arg_attribute(B, A, Goal, ArgNo).
+        arg_attribute(B, A, Goal, ArgNo),
+        must_be_boolean(B, Goal, ArgNo).
+
+% must_be_boolean(?B, +Goal, +ArgNo): B, a domain variable, kept to 0..1
+% (which fails when its domain holds neither), or the integer 0 or 1; a
+% domain error for another integer.
+must_be_boolean(B, _, _) :- var(B), !, B in 0..1.
+must_be_boolean(B, _, _) :- ( B =:= 0 ; B =:= 1 ), !.
+must_be_boolean(B, Goal, ArgNo) :- illarg(domain(B, boolean), Goal, ArgNo, B).
 
 % reif_set(+Set, +Goal, -S): Set as an FD set: an FD set itself, else a
 % constant range.
