@@ -41,8 +41,8 @@ eq_iff(X, Y, B) :-
 % le_iff(?X, ?Y, ?B): B is 1 exactly when X =< Y.
 le_iff(X, Y, B) :-
         Goal = le_iff(X, Y, B),
-        must_be_boolean(B, Goal, 3),
         three_pairs(minmax, Goal, X-XA, Y-YA, B-BA, Susp),
+        must_be_boolean(B, Goal, 3),
         fd_global_internal(Goal, le_iff(X, XA, Y, YA, B, BA, _, 0),
                            Susp, _, clpfd:Goal, 0x20).
 
@@ -71,8 +71,9 @@ bool_attribute(B, A, Goal, ArgNo) :-
 
 % must_be_boolean(?B, +Goal, +ArgNo): B, a domain variable, kept to 0..1
 % (which fails when its domain holds neither), or the integer 0 or 1; a
-% domain error for another integer.
+% domain error for another integer, a type error for anything else.
 must_be_boolean(B, _, _) :- var(B), !, B in 0..1.
+must_be_boolean(B, Goal, ArgNo) :- \+ integer(B), !, illarg(type(integer), Goal, ArgNo).
 must_be_boolean(B, _, _) :- ( B =:= 0 ; B =:= 1 ), !.
 must_be_boolean(B, Goal, ArgNo) :- illarg(domain(B, boolean), Goal, ArgNo, B).
 
