@@ -20,7 +20,8 @@
 % clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
 % by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
-% #>=).
+% #>=), clpfd/reif.pl (posting of the reified comparisons, oneof and
+% abs).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -66,3 +67,4 @@
 :- include('clpfd/ixcompiler').
 :- include('clpfd/ixdefs').
 :- include('clpfd/arith').
+:- include('clpfd/reif').

@@ -16,6 +16,12 @@
 #include "bounds.h"
 #include "globals.h"
 
+#include <cstddef>
+
+/* The propagation loop reaches a daemon through the block's first words. */
+static_assert(offsetof(arith_data, destructor) == offsetof(daemon_frame, destructor));
+static_assert(offsetof(arith_data, daemon) == offsetof(daemon_frame, daemon));
+
 namespace {
 
 inline TAGGED arg(TAGGED t, int i) { return TagToSTR(t)[i]; }
@@ -23,27 +29,30 @@ inline TAGGED &slot(worker *w, VR_term_ref r) { return w->fli_stack_start[r].ter
 inline bool changed(const dvar *dv) { return (dv->flags & (DV_CHANGED | DV_MIN | DV_MAX)) != 0; }
 
 /* The block of a new instance, its references filled from the state in
-   register 0: flat states hold Var, Attr, Var, Attr...; the others
-   Var-Attr pairs. */
-arith_data *arith_post(VREnv *env, worker *w, TAGGED handle, int nvars, bool flat)
+   register 0 as shape says. */
+arith_data *arith_post(VREnv *env, worker *w, TAGGED handle, const arith_shape &shape)
 {
+  const int nvars = shape.nvars;
   const std::size_t bytes = sizeof(arith_data) + static_cast<std::size_t>(nvars) * sizeof(dvar);
   auto *d = static_cast<arith_data *>(fd_perm_alloc(env, w, bytes, handle));
   d->destructor = &arith_destructor;
+  d->daemon = nullptr;
   d->vrenv = env;
-  d->nrefs = 2 * nvars;
+  d->nrefs = 2 * nvars + (shape.extra_pos != 0 ? 1 : 0);
   d->dvar = reinterpret_cast<dvar *>(d + 1);
   d->refbase = env->dispatch_API_VOSTREL_H->pVR_alloc_globrefs(d->nrefs);
   const TAGGED s = deref(w->term[0]);
   for (int i = 0; i < nvars; i++) {
     VR_globref refs = d->refbase + 2 * i;
-    if (flat) {
-      refs[1].term = deref(arg(s, 2 * i + 1));
-      refs[0].term = arg(s, 2 * i + 2);
+    if (shape.flat) {
+      refs[1].term = deref(arg(s, shape.var_pos[i]));
+      refs[0].term = arg(s, shape.var_pos[i] + 1);
     } else {
-      fd_get_var_and_attr(arg(s, i + 1), refs);
+      fd_get_var_and_attr(arg(s, shape.var_pos[i]), refs);
     }
   }
+  if (shape.extra_pos != 0)
+    d->refbase[2 * nvars].term = deref(arg(s, shape.extra_pos));
   return d;
 }
 
@@ -56,7 +65,7 @@ void arith_destructor(void *block)
   d->vrenv->dispatch_API_VOSTREL_H->pVR_free(block);
 }
 
-arith_run arith_begin(VREnv *env, VR_term_ref new_state, int nvars, bool flat_pairs)
+arith_run arith_begin(VREnv *env, VR_term_ref new_state, const arith_shape &shape)
 {
   worker *w = fd_current_worker(env);
   w->numstack_end = nullptr;
@@ -64,12 +73,12 @@ arith_run arith_begin(VREnv *env, VR_term_ref new_state, int nvars, bool flat_pa
   TAGGED handle;
   int committed;
   slot(w, new_state) = fd_static_output_state(w, &handle, &committed);
-  auto *d =
-      IsVar(handle) ? arith_post(env, w, handle, nvars, flat_pairs) : static_cast<arith_data *>(fd_perm_data(handle));
+  const bool made = IsVar(handle);
+  auto *d = made ? arith_post(env, w, handle, shape) : static_cast<arith_data *>(fd_perm_data(handle));
   fd_state_of(env)->gdata = d;
-  for (int i = 0; i < nvars; i++)
+  for (int i = 0; i < shape.nvars; i++)
     dvar_init(&d->dvar[i], d->refbase + 2 * i, d->refbase + 2 * i + 1);
-  return {w, d};
+  return {w, d, made};
 }
 
 void arith_end(VREnv *env, arith_run &r, int nvars, int code, VR_term_ref actions)

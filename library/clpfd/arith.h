@@ -27,8 +27,12 @@
 #include "dvar.h"
 #include "fd_state.h"
 
+/* Its first two words are those of every data block (daemon_frame in
+   globals.h): constraints of this family that attach daemons (eq_iff,
+   reif.h) set daemon; the others leave it null. */
 struct arith_data {
   void (*destructor)(void *block); /* always arith_destructor */
+  void (*daemon)(VREnv *env, worker *w, void *block, VR_globref attr_ref, TAGGED global);
   VREnv *vrenv;
   VR_globref refbase;
   Dvar dvar; /* the caches, after the header */
@@ -96,15 +100,27 @@ int arith_restrict(VREnv *env, worker *w, Dvar dv, arith_pieces &p);
    upper bound inf sets fd_overflow and gives -1. */
 int arith_fix(VREnv *env, Dvar dv, TAGGED lo, TAGGED hi);
 
-/* The frame of a run (see arith.cpp). */
+/* Where a state term keeps its variables: flat states hold Var, Attr at
+   positions var_pos[i] and var_pos[i] + 1, the others a pair Var-Attr at
+   var_pos[i]; extra_pos, when not 0, the position of a constant term kept
+   in one more reference, after the variables' (in_set_iff's set). */
+struct arith_shape {
+  int nvars;
+  bool flat;
+  int var_pos[3];
+  int extra_pos;
+};
+
+/* The frame of a run (see arith.cpp); made: this run made the block. */
 struct arith_run {
   worker *w;
   arith_data *d;
+  bool made;
 };
-/* Starts a run on the state in register 0 with nvars variables, whose
-   pairs are read from the state by reader when the block is made; fills
-   the caches. */
-arith_run arith_begin(VREnv *env, VR_term_ref new_state, int nvars, bool flat_pairs);
+/* Starts a run on the state in register 0: makes the block at the first
+   run (the references read from the state as shape says), fills the
+   caches. */
+arith_run arith_begin(VREnv *env, VR_term_ref new_state, const arith_shape &shape);
 /* Ends a run with code (1 entailed, 0 not yet, -1 failed): writes back the
    changed caches, releases the block at entailment. */
 void arith_end(VREnv *env, arith_run &r, int nvars, int code, VR_term_ref actions);

@@ -286,7 +286,7 @@ bool holds(divop op, ext x, ext y, ext z)
 
 void divmod_run(VREnv *env, divop op, VR_term_ref new_state, VR_term_ref actions)
 {
-  arith_run run = arith_begin(env, new_state, 3, false);
+  arith_run run = arith_begin(env, new_state, {3, false, {1, 2, 3}, 0});
   dvar *x = &run.d->dvar[0], *y = x + 1, *z = x + 2;
   int code = 0;
   if (!plan_divmodrem(env, run.d, run.w)) {

@@ -24,6 +24,7 @@
 #include "posting.h"
 #include "saved_state.h"
 #include "propagation.h"
+#include "reif.h"
 #include "sw_on_key.h"
 #include "telling.h"
 #include "fd_errors.h"
@@ -64,7 +65,6 @@ long unavailable5_result(VREnv *env, VR_term_ref, VR_term_ref, VR_term_ref, VR_t
 /* The global constraints' functions (shared by pred_table and the
    $fd_<name>/3 rows). */
 #define FD_GLOBAL_FUNCTIONS(X)                                                                                       \
-  X(in_set_iff) X(eq_iff) X(le_iff) X(oneof) X(abs)                                                                \
   X(ac_linear) X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)         \
   X(assignment_helper) X(circuit) X(relation) X(cumulative) X(disjoint1) X(disjoint2) X(case)   \
   X(cumulatives) X(gcc) X(gcc_helper) X(lcc) X(lex_chain) X(nvalue) X(geost)
@@ -73,6 +73,11 @@ FD_GLOBAL_FUNCTIONS(FD_DEFINE_GLOBAL)
 #undef FD_DEFINE_GLOBAL
 constexpr fd_global_fn fn_element = &prolog_fd_element_vrenv_multi_vr;
 constexpr fd_global_fn fn_bool = &prolog_fd_bool_vrenv_multi_vr;
+constexpr fd_global_fn fn_in_set_iff = &prolog_fd_in_set_iff_vrenv_multi_vr;
+constexpr fd_global_fn fn_eq_iff = &prolog_fd_eq_iff_vrenv_multi_vr;
+constexpr fd_global_fn fn_le_iff = &prolog_fd_le_iff_vrenv_multi_vr;
+constexpr fd_global_fn fn_oneof = &prolog_fd_oneof_vrenv_multi_vr;
+constexpr fd_global_fn fn_abs = &prolog_fd_abs_vrenv_multi_vr;
 constexpr fd_global_fn fn_minmax = &prolog_fd_minmax_vrenv_multi_vr;
 constexpr fd_global_fn fn_linear = &prolog_fd_linear_vrenv_multi_vr;
 constexpr fd_global_fn fn_square = &prolog_fd_square_vrenv_multi_vr;

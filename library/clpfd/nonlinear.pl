@@ -53,10 +53,14 @@ post_divmod(Goal) :-
 % three_pairs(+Goal, ?X-XA, ?Y-YA, ?Z-ZA, -Susp): the attributes of
 % Goal's three arguments (type errors naming Goal) and the suspensions on
 % their bounds.
-three_pairs(Goal, X-XA, Y-YA, Z-ZA, Susp) :-
+three_pairs(Goal, XP, YP, ZP, Susp) :- three_pairs(minmax, Goal, XP, YP, ZP, Susp).
+
+% three_pairs(+On, +Goal, ?X-XA, ?Y-YA, ?Z-ZA, -Susp): the same with the
+% suspensions On (as for on/4).
+three_pairs(On, Goal, X-XA, Y-YA, Z-ZA, Susp) :-
         arg_attribute(X, XA, Goal, 1),
         arg_attribute(Y, YA, Goal, 2),
         arg_attribute(Z, ZA, Goal, 3),
-        on(minmax, X, Susp, Susp1),
-        on(minmax, Y, Susp1, Susp2),
-        on(minmax, Z, Susp2, []).
+        on(On, X, Susp, Susp1),
+        on(On, Y, Susp1, Susp2),
+        on(On, Z, Susp2, []).

@@ -252,14 +252,14 @@ int square_run(VREnv *env, worker *w, dvar *x, dvar *y)
 
 void prolog_fd_product_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  arith_run run = arith_begin(env, new_state, 3, true);
+  arith_run run = arith_begin(env, new_state, {3, true, {1, 3, 5}, 0});
   dvar *v = run.d->dvar;
   arith_end(env, run, 3, product_run(env, &v[0], &v[1], &v[2]), actions);
 }
 
 void prolog_fd_square_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  arith_run run = arith_begin(env, new_state, 2, true);
+  arith_run run = arith_begin(env, new_state, {2, true, {1, 3, 0}, 0});
   dvar *v = run.d->dvar;
   arith_end(env, run, 2, square_run(env, run.w, &v[0], &v[1]), actions);
 }
