@@ -21,7 +21,7 @@
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
 % by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
 % #>=), clpfd/reif.pl (posting of the reified comparisons, oneof and
-% abs).
+% abs), clpfd/reify.pl (the reification front end: #<=> ... #\).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -38,7 +38,8 @@
         element/3, minimum/2, maximum/2,
         bool/4,
         scalar_product/4, scalar_product/5, sum/3,
-        (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2
+        (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2,
+        (#<=>)/2, (#=>)/2, (#<=)/2, (#\/)/2, (#\)/2, (#/\)/2, (#\)/1
    ]).
 
 :- op(760, yfx, #<=>).
@@ -68,3 +69,4 @@
 :- include('clpfd/ixdefs').
 :- include('clpfd/arith').
 :- include('clpfd/reif').
+:- include('clpfd/reify').
