@@ -41,8 +41,8 @@ eq_iff(X, Y, B) :-
 % le_iff(?X, ?Y, ?B): B is 1 exactly when X =< Y.
 le_iff(X, Y, B) :-
         Goal = le_iff(X, Y, B),
-        three_pairs(minmax, Goal, X-XA, Y-YA, B-BA, Susp),
         must_be_boolean(B, Goal, 3),
+        three_pairs(minmax, Goal, X-XA, Y-YA, B-BA, Susp),
         fd_global_internal(Goal, le_iff(X, XA, Y, YA, B, BA, _, 0),
                            Susp, _, clpfd:Goal, 0x20).
 
