@@ -385,12 +385,16 @@ void prolog_fd_bool_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_stat
   if (proper && IsSmall(op)) {
     const bool_outcome out = decide(GetSmall(op), st, dv);
     code = out.code;
+    /* Every fix before the first write-back, which may collect the heap. */
     for (int i = 0; i < 3; i++)
       if (out.fix[i] != __) {
         const TAGGED v = MakeSmall_checked(out.fix[i]);
-        if (dvar_fix_interval_t(&dv[i], v, v) > 0)
-          dvar_export_do(env, w, &dv[i]);
+        dvar_fix_interval_t(&dv[i], v, v);
       }
+    for (int i = 0; i < 3; i++)
+      dvar_pruning_settle(env, w, &dv[i]);
+    for (int i = 0; i < 3; i++)
+      dvar_export_changed(env, w, &dv[i]);
   }
   dvar_export_done(env, w, actions, code);
   env->dispatch_API_VOSTREL_H->pVR_free_globrefs(refs);
