@@ -15,13 +15,13 @@
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
-% maximum/2), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
-% constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
+% maximum/2), clpfd/bool.pl (bool/4), clpfd/nonlinear.pl (posting of
+% the nonlinear arithmetic constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
 % clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
 % by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
 % #>=), clpfd/reif.pl (posting of the reified comparisons, oneof and
-% abs).
+% abs), clpfd/reify.pl (the reification front end: #<=> ... #\).
 
 :- module(clpfd, [
         domain/2, domain/3, (in)/2, (in_set)/2,
@@ -36,8 +36,10 @@
         fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
         labeling/2, indomain/1,
         element/3, minimum/2, maximum/2,
+        bool/4,
         scalar_product/4, scalar_product/5, sum/3,
-        (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2
+        (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2,
+        (#<=>)/2, (#=>)/2, (#<=)/2, (#\/)/2, (#\)/2, (#/\)/2, (#\)/1
    ]).
 
 :- op(760, yfx, #<=>).
@@ -60,9 +62,11 @@
 :- include('clpfd/enum').
 :- include('clpfd/globals').
 :- include('clpfd/element').
+:- include('clpfd/bool').
 :- include('clpfd/nonlinear').
 :- include('clpfd/linear').
 :- include('clpfd/ixcompiler').
 :- include('clpfd/ixdefs').
 :- include('clpfd/arith').
 :- include('clpfd/reif').
+:- include('clpfd/reify').

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "arith.h"
+#include "bool.h"
 #include "element.h"
 #include "fd_attribute.h"
 #include "fd_statistics.h"
@@ -65,12 +66,13 @@ long unavailable5_result(VREnv *env, VR_term_ref, VR_term_ref, VR_term_ref, VR_t
    $fd_<name>/3 rows). */
 #define FD_GLOBAL_FUNCTIONS(X)                                                                                       \
   X(ac_linear) X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)         \
-  X(assignment_helper) X(circuit) X(relation) X(bool) X(cumulative) X(disjoint1) X(disjoint2) X(case)   \
+  X(assignment_helper) X(circuit) X(relation) X(cumulative) X(disjoint1) X(disjoint2) X(case)   \
   X(cumulatives) X(gcc) X(gcc_helper) X(lcc) X(lex_chain) X(nvalue) X(geost)
 #define FD_DEFINE_GLOBAL(name) constexpr fd_global_fn fn_##name = &unavailable3<"$fd_" #name, 3>;
 FD_GLOBAL_FUNCTIONS(FD_DEFINE_GLOBAL)
 #undef FD_DEFINE_GLOBAL
 constexpr fd_global_fn fn_element = &prolog_fd_element_vrenv_multi_vr;
+constexpr fd_global_fn fn_bool = &prolog_fd_bool_vrenv_multi_vr;
 constexpr fd_global_fn fn_in_set_iff = &prolog_fd_in_set_iff_vrenv_multi_vr;
 constexpr fd_global_fn fn_eq_iff = &prolog_fd_eq_iff_vrenv_multi_vr;
 constexpr fd_global_fn fn_le_iff = &prolog_fd_le_iff_vrenv_multi_vr;
