@@ -323,7 +323,7 @@ table(Tuples, Relation, Options, Goal) :-
         must_be(Tuples, proper_list, Goal, 1),
         table_tuples(Tuples, Goal, _, N),
         must_be(Relation, proper_list, Goal, 2),
-        table_relation(Relation, N, Goal, Rows0),
+        table_relation(Relation, N, Goal, Rows0), % binds N when there is no tuple
         must_be(Options, proper_list, Goal, 3),
         table_options(Options, Goal, dom, dom, OnK, PruneK),
         (   Tuples == [] -> true
@@ -345,7 +345,7 @@ all_same([X|Xs], X) :- all_same(Xs, X).
 
 % table_tuples(+Tuples, +Goal, ?N0, -N): every tuple a list of N integers
 % and variables.
-table_tuples([], _, N, N) :- ( var(N) -> N = 0 ; true ).
+table_tuples([], _, N, N).
 table_tuples([T|Ts], Goal, N0, N) :-
         must_be_dvar_list(T, Goal, 1),
         length(T, K),
