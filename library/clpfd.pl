@@ -15,8 +15,9 @@
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
-% maximum/2), clpfd/case.pl (case/3,4 and table/2,3), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
-% constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
+% maximum/2), clpfd/case.pl (case/3,4, table/2,3), clpfd/nonlinear.pl
+% (posting of the nonlinear arithmetic constraints), clpfd/linear.pl
+% (scalar_product/4,5, sum/3),
 % clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
 % by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
