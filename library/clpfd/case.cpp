@@ -542,20 +542,11 @@ int case_run(VREnv *env, worker *w, case_data *d)
   return GetSmall(deref(fd_mutable_value(deref(open_ref(d)->term)))) == 0 ? 1 : 0;
 }
 
-/* The start of every run: an empty number stack and Actions accumulator. */
-worker *run_start(VREnv *env)
-{
-  worker *w = fd_current_worker(env);
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
-  return w;
-}
-
 } // namespace
 
 void prolog_fd_case_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = run_start(env);
+  worker *w = fd_run_start(env);
   TAGGED handle;
   int committed;
   const TAGGED s = fd_static_output_state(w, &handle, &committed);
