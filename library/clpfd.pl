@@ -15,8 +15,9 @@
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
-% maximum/2), clpfd/bool.pl (bool/4), clpfd/nonlinear.pl (posting of
-% the nonlinear arithmetic constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
+% maximum/2), clpfd/bool.pl (bool/4), clpfd/case.pl (case/3,4,
+% table/2,3), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
+% constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
 % clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
 % by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
@@ -37,6 +38,7 @@
         labeling/2, indomain/1,
         element/3, minimum/2, maximum/2,
         bool/4,
+        case/3, case/4, table/2, table/3,
         scalar_product/4, scalar_product/5, sum/3,
         (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2,
         (#<=>)/2, (#=>)/2, (#<=)/2, (#\/)/2, (#\)/2, (#/\)/2, (#\)/1
@@ -63,6 +65,7 @@
 :- include('clpfd/globals').
 :- include('clpfd/element').
 :- include('clpfd/bool').
+:- include('clpfd/case').
 :- include('clpfd/nonlinear').
 :- include('clpfd/linear').
 :- include('clpfd/ixcompiler').

@@ -75,6 +75,10 @@ void fd_perm_free(VREnv *env, worker *w);
 void *fd_perm_alloc2(VREnv *env, std::size_t bytes, size_mem *sm);
 void fd_perm_free2(VREnv *env, void *block, size_mem *sm);
 
+/* The start of a run of a native global constraint: the current worker,
+   its number stack emptied and the Actions accumulator (register 2) []. */
+worker *fd_run_start(VREnv *env);
+
 /* Word-aligned scratch on the number stack, valid for one run. */
 void *fd_temp_alloc(VREnv *env, worker *w, std::size_t bytes);
 
