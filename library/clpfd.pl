@@ -15,7 +15,7 @@
 % propagation to its fixpoint and the unification of domain variables),
 % clpfd/foreign.pl (the foreign predicates of the resource), clpfd/globals.pl
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
-% maximum/2), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
+% maximum/2), clpfd/relation.pl (relation/3), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
 % constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
 % clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
@@ -35,6 +35,7 @@
         fdset_subtract/3, fdset_complement/2, fdset_add_element/3, fdset_del_element/3,
         labeling/2, indomain/1,
         element/3, minimum/2, maximum/2,
+        relation/3,
         scalar_product/4, scalar_product/5, sum/3,
         (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2
    ]).
@@ -59,6 +60,7 @@
 :- include('clpfd/enum').
 :- include('clpfd/globals').
 :- include('clpfd/element').
+:- include('clpfd/relation').
 :- include('clpfd/nonlinear').
 :- include('clpfd/linear').
 :- include('clpfd/ixcompiler').
