@@ -50,6 +50,17 @@ struct size_mem {
   void *mem;
 };
 
+/* The start of every run of a global constraint's function: the number
+   stack emptied (the run's scratch sets restart at its first block) and
+   the Actions accumulator set to []; returns the current worker. */
+inline worker *fd_global_run_start(VREnv *env)
+{
+  worker *w = fd_current_worker(env);
+  w->numstack_end = nullptr;
+  w->term[2] = atom_nil;
+  return w;
+}
+
 /* The state term for this run, stored by the caller into NewState: the
    state in register 0 with its Stamp increased (in place when the term is
    younger than the newest choicepoint, else on a fresh heap copy that also

@@ -13,9 +13,10 @@
  * the tuple was last processed) and picks a scan: the incremental ones
  * walk only the removed values, the full ones every map entry that meets
  * the domain; all of them bisect the map, which relies on the X intervals
- * of different entries not overlapping.  The posting run scans fully and
- * treats Y as changed, so whatever the recorded domains, the pair is made
- * consistent once; afterwards every run leaves each processed tuple
+ * of different entries not overlapping (which also lets the X intervals
+ * met in map order be consed up as a set).  The posting run scans fully
+ * and treats Y as changed, so whatever the recorded domains, the pair is
+ * made consistent once; afterwards every run leaves each processed tuple
  * consistent and records its domains, which is what the incremental scans
  * build on.  The recorded domains are value-trailed; Open lives in the
  * state term, which is restamped (copied when older than the newest
@@ -121,32 +122,6 @@ bool meets(TAGGED d, TAGGED s)
   return !fd_is_empty(d) && !fd_is_empty(s) && fd_compare(d, s) != FD_DISJOINT;
 }
 
-/* A set built from intervals added in ascending order of their lower
-   ends, on the number stack (bounds may be inf and sup). */
-struct ivcons {
-  TAGGED head = fd_empty_set;
-  TAGGED *last = nullptr; /* spine cell of the last interval; its interval cell follows */
-};
-
-void ivcons_add(VREnv *env, worker *w, ivcons *c, TAGGED lo, TAGGED hi)
-{
-  if (c->last != nullptr && ord(lo) <= ord(c->last[3]) + 1) {
-    if (ord(hi) > ord(c->last[3]))
-      c->last[3] = hi;
-    return;
-  }
-  auto *p = static_cast<TAGGED *>(fd_temp_alloc(env, w, 4 * sizeof(TAGGED)));
-  p[0] = MakeLST(p + 2);
-  p[1] = fd_empty_set;
-  p[2] = lo;
-  p[3] = hi;
-  if (c->last != nullptr)
-    c->last[1] = MakeLST(p);
-  else
-    c->head = MakeLST(p);
-  c->last = p;
-}
-
 /* The first map entry whose X interval (Y interval, when by_y) reaches
    lo, or r; the map is ascending in both with bit OPT_ORDERED, in X
    always. */
@@ -187,7 +162,8 @@ TAGGED scan_delta(VREnv *env, worker *w, const relation_data *d, TAGGED deltax, 
    whose Y interval lost its last value among the removed ones (deltay). */
 TAGGED scan_delta_symm(VREnv *env, worker *w, const relation_data *d, TAGGED deltay, TAGGED dy)
 {
-  ivcons unsafe;
+  FDCONS unsafe;
+  fdcons_init(&unsafe);
   int k = 0;
   for (TAGGED s = deltay; !fd_is_empty(s); s = fd_rest(s)) {
     const TAGGED iv = fd_first_interval(s);
@@ -196,7 +172,7 @@ TAGGED scan_delta_symm(VREnv *env, worker *w, const relation_data *d, TAGGED del
     for (k = from > k ? from : k; k < d->xy_r && ord(d->map[k].ymin) <= hi; k++) {
       const mapentry &e = d->map[k];
       if (!meets_interval(dy, ord(e.ymin), ord(e.ymax)))
-        ivcons_add(env, w, &unsafe, e.min, e.max);
+        fdcons_add_interval(env, &unsafe, w, e.min, e.max);
     }
   }
   return unsafe.head;
@@ -209,7 +185,8 @@ TAGGED scan_delta_symm(VREnv *env, worker *w, const relation_data *d, TAGGED del
 void scan_dom(VREnv *env, worker *w, const relation_data *d, TAGGED dx, TAGGED dy, bool ychanged, bool ordered,
               TAGGED *unsafex, TAGGED *unsafey)
 {
-  ivcons supported;
+  FDCONS supported;
+  fdcons_init(&supported);
   TAGGED uy = dy;
   const std::int32_t dy_hi = ord(fd_max(dy));
   /* In an ordered map the entries whose Y interval lies below dy hold
@@ -226,7 +203,7 @@ void scan_dom(VREnv *env, worker *w, const relation_data *d, TAGGED dx, TAGGED d
       if (ychanged) {
         if (ordered ? !meets_interval(dy, ord(e.ymin), ord(e.ymax)) : !meets(dy, yset(e)))
           continue;
-        ivcons_add(env, w, &supported, e.min, e.max);
+        fdcons_add_interval(env, &supported, w, e.min, e.max);
       }
       uy = ordered ? fd_subtract_interval(env, w, uy, e.ymin, e.ymax) : fd_subtract(env, w, uy, yset(e));
       if (!ychanged && fd_is_empty(uy))
@@ -246,7 +223,8 @@ void scan_dom_interval(VREnv *env, worker *w, const relation_data *d, TAGGED dx,
 {
   const std::int32_t lo = ord(fd_min(dx)), hi = ord(fd_max(dx));
   const std::int32_t ylo = ord(fd_min(dy)), yhi = ord(fd_max(dy));
-  ivcons supported;
+  FDCONS supported;
+  fdcons_init(&supported);
   std::int32_t hull_lo = FD_ORDER_SUP, hull_hi = FD_ORDER_INF;
   bool covered = false;
   for (int k = first_reaching(d, lo, false); k < d->xy_r && ord(d->map[k].min) <= hi; k++) {
@@ -255,7 +233,7 @@ void scan_dom_interval(VREnv *env, worker *w, const relation_data *d, TAGGED dx,
       const TAGGED ys = yset(e);
       if (fd_singleton(ys) ? ord(e.ymin) < ylo || ord(e.ymin) > yhi : !meets_interval(ys, ylo, yhi))
         continue;
-      ivcons_add(env, w, &supported, e.min, e.max);
+      fdcons_add_interval(env, &supported, w, e.min, e.max);
     }
     if (ord(e.ymin) < hull_lo)
       hull_lo = ord(e.ymin);
@@ -484,9 +462,7 @@ int relation_tuple(VREnv *env, worker *w, relation_data *d, int j, bool posting)
 
 void prolog_fd_relation_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_current_worker(env);
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
+  worker *w = fd_global_run_start(env);
   TAGGED handle;
   long stamp;
   int committed;
