@@ -216,38 +216,30 @@ done:
 }
 
 /* relation_scan_dom_interval (bounds mode): the entries that meet the
-   bounds of dx; with Y changed, an entry supports when its YSet meets the
-   bounds of dy.  Y keeps the hull of the supported Y values. */
-void scan_dom_interval(VREnv *env, worker *w, const relation_data *d, TAGGED dx, TAGGED dy, bool ychanged,
-                       TAGGED *unsafex, TAGGED *unsafey)
+   bounds of dx; an entry supports when its YSet meets the bounds of dy.
+   X keeps the supported values, Y the hull of the supported YSets.  (Y is
+   taken as changed on every run in bounds mode, see relation_tuple.) */
+void scan_dom_interval(VREnv *env, worker *w, const relation_data *d, TAGGED dx, TAGGED dy, TAGGED *unsafex,
+                       TAGGED *unsafey)
 {
   const std::int32_t lo = ord(fd_min(dx)), hi = ord(fd_max(dx));
   const std::int32_t ylo = ord(fd_min(dy)), yhi = ord(fd_max(dy));
   FDCONS supported;
   fdcons_init(&supported);
   std::int32_t hull_lo = FD_ORDER_SUP, hull_hi = FD_ORDER_INF;
-  bool covered = false;
   for (int k = first_reaching(d, lo, false); k < d->xy_r && ord(d->map[k].min) <= hi; k++) {
     const mapentry &e = d->map[k];
-    if (ychanged) {
-      const TAGGED ys = yset(e);
-      if (fd_singleton(ys) ? ord(e.ymin) < ylo || ord(e.ymin) > yhi : !meets_interval(ys, ylo, yhi))
-        continue;
-      fdcons_add_interval(env, &supported, w, e.min, e.max);
-    }
+    const TAGGED ys = yset(e);
+    if (fd_singleton(ys) ? ord(e.ymin) < ylo || ord(e.ymin) > yhi : !meets_interval(ys, ylo, yhi))
+      continue;
+    fdcons_add_interval(env, &supported, w, e.min, e.max);
     if (ord(e.ymin) < hull_lo)
       hull_lo = ord(e.ymin);
     if (ord(e.ymax) > hull_hi)
       hull_hi = ord(e.ymax);
-    if (!ychanged && hull_lo <= ylo && hull_hi >= yhi) {
-      covered = true;
-      break;
-    }
   }
-  *unsafex = ychanged ? fd_subtract(env, w, dx, supported.head) : fd_empty_set;
-  if (covered)
-    *unsafey = fd_empty_set;
-  else if (hull_lo > hull_hi)
+  *unsafex = fd_subtract(env, w, dx, supported.head);
+  if (hull_lo > hull_hi)
     *unsafey = fd_interval(env, w, atom_inf, atom_sup);
   else
     *unsafey = fd_compl_interval(env, w, fd_from_order(hull_lo), fd_from_order(hull_hi));
@@ -438,7 +430,7 @@ int relation_tuple(VREnv *env, worker *w, relation_data *d, int j, bool posting)
   } else if ((d->opt & OPT_DELTA) && !ychanged && count_values(deltax) < nx) {
     unsafey = scan_delta(env, w, d, deltax, dx);
   } else if (d->opt & OPT_BOUNDS) {
-    scan_dom_interval(env, w, d, dx, dy, ychanged, &unsafex, &unsafey);
+    scan_dom_interval(env, w, d, dx, dy, &unsafex, &unsafey);
   } else {
     scan_dom(env, w, d, dx, dy, ychanged, false, &unsafex, &unsafey);
   }

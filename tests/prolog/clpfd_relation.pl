@@ -286,6 +286,13 @@ test(every_solution) :-
              T1 \== T2,
              writeq(Mode-T1), nl, write('   expected '), writeq(T2), nl ).
 
+% X and Y one variable: only the pairs (V, V) of the relation remain.
+test(same_variable_twice) :-
+        \+ ( mem(Mode, [user, dom, delta, bounds]),
+             findall(X, ( X in 0..4, post(Mode, X, [1-2, 2-1, 3-(1..3), 4-{0, 4}], X), lab([X]) ), Xs),
+             Xs \== [3, 4],
+             writeq(Mode-Xs), nl ).
+
 % ---- Several tuples on one relation ----
 
 % tuples(+Pairs, +Map, +Opt): one constraint over the pairs X-Y.
