@@ -67,9 +67,7 @@ void arith_destructor(void *block)
 
 arith_run arith_begin(VREnv *env, VR_term_ref new_state, const arith_shape &shape)
 {
-  worker *w = fd_current_worker(env);
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
+  worker *w = fd_global_run_start(env);
   TAGGED handle;
   int committed;
   slot(w, new_state) = fd_static_output_state(w, &handle, &committed);

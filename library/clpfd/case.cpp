@@ -546,7 +546,7 @@ int case_run(VREnv *env, worker *w, case_data *d)
 
 void prolog_fd_case_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_run_start(env);
+  worker *w = fd_global_run_start(env);
   TAGGED handle;
   int committed;
   const TAGGED s = fd_static_output_state(w, &handle, &committed);

@@ -271,7 +271,7 @@ int minmax_run(VREnv *env, worker *w, minmax_data *d, bool minimum, int *count)
 
 void prolog_fd_element_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_run_start(env);
+  worker *w = fd_global_run_start(env);
   TAGGED handle;
   int committed;
   const TAGGED s = fd_static_output_state(w, &handle, &committed);
@@ -302,7 +302,7 @@ void element_daemon(VREnv *env, worker *w, void *block, VR_globref attr_ref, TAG
 
 void prolog_fd_minmax_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_run_start(env);
+  worker *w = fd_global_run_start(env);
   TAGGED handle;
   long stamp;
   int committed;

@@ -17,6 +17,7 @@
 #include "bool.h"
 #include "case.h"
 #include "element.h"
+#include "relation.h"
 #include "fd_attribute.h"
 #include "fd_statistics.h"
 #include "fdset_builtins.h"
@@ -67,7 +68,7 @@ long unavailable5_result(VREnv *env, VR_term_ref, VR_term_ref, VR_term_ref, VR_t
    $fd_<name>/3 rows). */
 #define FD_GLOBAL_FUNCTIONS(X)                                                                                       \
   X(ac_linear) X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)         \
-  X(assignment_helper) X(circuit) X(relation) X(cumulative) X(disjoint1) X(disjoint2)                    \
+  X(assignment_helper) X(circuit) X(cumulative) X(disjoint1) X(disjoint2)                    \
   X(cumulatives) X(gcc) X(gcc_helper) X(lcc) X(lex_chain) X(nvalue) X(geost)
 #define FD_DEFINE_GLOBAL(name) constexpr fd_global_fn fn_##name = &unavailable3<"$fd_" #name, 3>;
 FD_GLOBAL_FUNCTIONS(FD_DEFINE_GLOBAL)
@@ -81,6 +82,7 @@ constexpr fd_global_fn fn_oneof = &prolog_fd_oneof_vrenv_multi_vr;
 constexpr fd_global_fn fn_abs = &prolog_fd_abs_vrenv_multi_vr;
 constexpr fd_global_fn fn_case = &prolog_fd_case_vrenv_multi_vr;
 constexpr fd_global_fn fn_minmax = &prolog_fd_minmax_vrenv_multi_vr;
+constexpr fd_global_fn fn_relation = &prolog_fd_relation_vrenv_multi_vr;
 constexpr fd_global_fn fn_linear = &prolog_fd_linear_vrenv_multi_vr;
 constexpr fd_global_fn fn_square = &prolog_fd_square_vrenv_multi_vr;
 constexpr fd_global_fn fn_product = &prolog_fd_product_vrenv_multi_vr;

@@ -209,14 +209,6 @@ void *fd_perm_alloc(VREnv *env, worker *w, std::size_t bytes, TAGGED handle)
 
 void *fd_perm_data(TAGGED handle) { return handle_block(deref(handle)); }
 
-worker *fd_run_start(VREnv *env)
-{
-  worker *w = fd_current_worker(env);
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
-  return w;
-}
-
 void fd_perm_free(VREnv *env, worker *w)
 {
   const TAGGED state = deref(w->term[0]);

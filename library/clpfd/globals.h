@@ -50,6 +50,17 @@ struct size_mem {
   void *mem;
 };
 
+/* The start of every run of a global constraint's function: the number
+   stack emptied (the run's scratch sets restart at its first block) and
+   the Actions accumulator set to []; returns the current worker. */
+inline worker *fd_global_run_start(VREnv *env)
+{
+  worker *w = fd_current_worker(env);
+  w->numstack_end = nullptr;
+  w->term[2] = atom_nil;
+  return w;
+}
+
 /* The state term for this run, stored by the caller into NewState: the
    state in register 0 with its Stamp increased (in place when the term is
    younger than the newest choicepoint, else on a fresh heap copy that also
@@ -75,9 +86,6 @@ void fd_perm_free(VREnv *env, worker *w);
 void *fd_perm_alloc2(VREnv *env, std::size_t bytes, size_mem *sm);
 void fd_perm_free2(VREnv *env, void *block, size_mem *sm);
 
-/* The start of a run of a native global constraint: the current worker,
-   its number stack emptied and the Actions accumulator (register 2) []. */
-worker *fd_run_start(VREnv *env);
 
 /* Word-aligned scratch on the number stack, valid for one run. */
 void *fd_temp_alloc(VREnv *env, worker *w, std::size_t bytes);

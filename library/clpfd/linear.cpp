@@ -810,9 +810,7 @@ template <typename N> void linear_daemon_t(VREnv *env, worker *w, linear_data<N>
 
 void prolog_fd_linear_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_current_worker(env);
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
+  worker *w = fd_global_run_start(env);
   TAGGED handle;
   long stamp;
   int committed;
