@@ -17,7 +17,7 @@
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
 % maximum/2), clpfd/nonlinear.pl (posting of the nonlinear arithmetic
 % constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
-% clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
+% clpfd/ac_linear.pl (ac_linear/3,6), clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
 % by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
 % #>=).
@@ -36,6 +36,7 @@
         labeling/2, indomain/1,
         element/3, minimum/2, maximum/2,
         scalar_product/4, scalar_product/5, sum/3,
+        ac_linear/3,
         (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2
    ]).
 
@@ -61,6 +62,7 @@
 :- include('clpfd/element').
 :- include('clpfd/nonlinear').
 :- include('clpfd/linear').
+:- include('clpfd/ac_linear').
 :- include('clpfd/ixcompiler').
 :- include('clpfd/ixdefs').
 :- include('clpfd/arith').
