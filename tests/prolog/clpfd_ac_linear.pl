@@ -227,12 +227,18 @@ in_lists([X|Xs], [D|Ds]) :- list_to_fdset(D, S), X in_set S, in_lists(Xs, Ds).
 change(Xs, Sols, I, V, How, What) :-
         findall(P, ( mem(P, Sols), nth(I, P, W), admits(How, W, V) ), Sols1),
         nth(I, Xs, X),
-        \+ \+ (   apply(How, X, V)
-              ->  supported(Xs, Sols1, What-How-I-V)
-              ;   Sols1 == []
-              ->  true
-              ;   writeq(What-How-I-V-failed), nl, fail
-              ).
+        in_branch(( apply(How, X, V), supported(Xs, Sols1, What-How-I-V) ), Found),
+        (   Found == yes -> true
+        ;   Sols1 == [] -> true
+        ;   writeq(What-How-I-V-failed), nl, fail
+        ).
+
+% in_branch(+Goal, -Found): runs Goal and undoes it by backtracking
+% (findall, no cut over the choicepoints of the branch); Found tells
+% whether it succeeded.
+in_branch(Goal, Found) :-
+        findall(yes, Goal, L),
+        ( L = [Found|_] -> true ; Found = no ).
 
 admits(fix, W, V) :- W =:= V.
 admits(remove, W, V) :- W =\= V.
@@ -260,9 +266,9 @@ test(failed_sums_restored_on_backtracking) :-
         Xs = [_, _, _, W], in_lists(Xs, Ds),
         ac_linear(Cs, Xs, Rhs),
         doms(Xs, Before),
-        \+ \+ ( W in 0..1, narrowed(Xs, Sols, 0, 1, branch(0..1)) ),
-        \+ \+ ( W in 6..9, narrowed(Xs, Sols, 6, 9, branch(6..9)) ),
-        \+ \+ ( W in 2..5, narrowed(Xs, Sols, 2, 5, branch(2..5)) ),
+        in_branch(( W in 0..1, narrowed(Xs, Sols, 0, 1, branch(0..1)) ), yes),
+        in_branch(( W in 6..9, narrowed(Xs, Sols, 6, 9, branch(6..9)) ), yes),
+        in_branch(( W in 2..5, narrowed(Xs, Sols, 2, 5, branch(2..5)) ), yes),
         doms(Xs, Before).
 
 narrowed(Xs, Sols, Lo, Hi, What) :-
