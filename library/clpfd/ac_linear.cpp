@@ -417,13 +417,10 @@ int ac_linear_run(VREnv *env, worker *w, ac_linear_data *d)
 
 void prolog_fd_ac_linear_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_current_worker(env);
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
   TAGGED handle;
   long stamp;
   int committed;
-  slot(w, new_state) = fd_unify_output_state(env, w, &handle, &stamp, &committed);
+  worker *w = fd_run_begin(env, new_state, &handle, &stamp, &committed);
   ac_linear_data *d;
   if (IsVar(handle)) {
     long n;
