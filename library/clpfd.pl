@@ -17,7 +17,8 @@
 % (posting global constraints), clpfd/element.pl (element/3, minimum/2,
 % maximum/2), clpfd/bool.pl (bool/4), clpfd/case.pl (case/3,4,
 % table/2,3), clpfd/relation.pl (relation/3), clpfd/nonlinear.pl
-% (posting of the nonlinear arithmetic constraints), clpfd/linear.pl (scalar_product/4,5, sum/3),
+% (posting of the nonlinear arithmetic constraints), clpfd/linear.pl
+% (scalar_product/4,5, sum/3), clpfd/ac_linear.pl (ac_linear/3,6),
 % clpfd/ixcompiler.pl (the compiler of constraints defined by indexicals,
 % and their posting), clpfd/ixdefs.pl (the library's constraints defined
 % by indexicals), clpfd/arith.pl (the arithmetic constraints #= ...
@@ -41,6 +42,7 @@
         case/3, case/4, table/2, table/3,
         relation/3,
         scalar_product/4, scalar_product/5, sum/3,
+        ac_linear/3,
         (#=)/2, (#\=)/2, (#<)/2, (#=<)/2, (#>)/2, (#>=)/2,
         (#<=>)/2, (#=>)/2, (#<=)/2, (#\/)/2, (#\)/2, (#/\)/2, (#\)/1
    ]).
@@ -70,6 +72,7 @@
 :- include('clpfd/relation').
 :- include('clpfd/nonlinear').
 :- include('clpfd/linear').
+:- include('clpfd/ac_linear').
 :- include('clpfd/ixcompiler').
 :- include('clpfd/ixdefs').
 :- include('clpfd/arith').

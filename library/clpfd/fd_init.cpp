@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ac_linear.h"
 #include "arith.h"
 #include "bool.h"
 #include "case.h"
@@ -67,12 +68,13 @@ long unavailable5_result(VREnv *env, VR_term_ref, VR_term_ref, VR_term_ref, VR_t
 /* The global constraints' functions (shared by pred_table and the
    $fd_<name>/3 rows). */
 #define FD_GLOBAL_FUNCTIONS(X)                                                                                       \
-  X(ac_linear) X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)         \
-  X(assignment_helper) X(circuit) X(cumulative) X(disjoint1) X(disjoint2)                    \
+  X(all_different) X(all_distinct) X(bc_alldiff) X(pairing) X(sorting) X(assignment)                    \
+  X(assignment_helper) X(circuit) X(cumulative) X(disjoint1) X(disjoint2)                                      \
   X(cumulatives) X(gcc) X(gcc_helper) X(lcc) X(lex_chain) X(nvalue) X(geost)
 #define FD_DEFINE_GLOBAL(name) constexpr fd_global_fn fn_##name = &unavailable3<"$fd_" #name, 3>;
 FD_GLOBAL_FUNCTIONS(FD_DEFINE_GLOBAL)
 #undef FD_DEFINE_GLOBAL
+constexpr fd_global_fn fn_ac_linear = &prolog_fd_ac_linear_vrenv_multi_vr;
 constexpr fd_global_fn fn_element = &prolog_fd_element_vrenv_multi_vr;
 constexpr fd_global_fn fn_bool = &prolog_fd_bool_vrenv_multi_vr;
 constexpr fd_global_fn fn_in_set_iff = &prolog_fd_in_set_iff_vrenv_multi_vr;

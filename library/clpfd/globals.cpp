@@ -143,6 +143,13 @@ static int proper_global_item(VREnv *env, worker *w, fd_global_fn fn, const char
 
 /* ---- Output states ---- */
 
+worker *fd_run_begin(VREnv *env, VR_term_ref new_state, TAGGED *handle, long *stamp, int *committed)
+{
+  worker *w = fd_global_run_start(env);
+  slot(w, new_state) = fd_unify_output_state(env, w, handle, stamp, committed);
+  return w;
+}
+
 TAGGED fd_unify_output_state(VREnv *env, worker *w, TAGGED *handle, long *stamp, int *committed)
 {
   w->term[0] = deref(w->term[0]);

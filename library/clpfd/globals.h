@@ -69,6 +69,10 @@ inline worker *fd_global_run_start(VREnv *env)
    backtracking (Handle unbound, or its cell younger than the newest
    choicepoint). */
 TAGGED fd_unify_output_state(VREnv *env, worker *w, TAGGED *handle, long *stamp, int *committed);
+/* The opening of a run that keeps a stamp: empties the number stack and
+   the Actions accumulator, then stores fd_unify_output_state's term into
+   new_state; returns the worker. */
+worker *fd_run_begin(VREnv *env, VR_term_ref new_state, TAGGED *handle, long *stamp, int *committed);
 /* Register 0's state unchanged, for constraints that keep no stamp. */
 TAGGED fd_static_output_state(worker *w, TAGGED *handle, int *committed);
 

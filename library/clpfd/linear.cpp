@@ -810,11 +810,10 @@ template <typename N> void linear_daemon_t(VREnv *env, worker *w, linear_data<N>
 
 void prolog_fd_linear_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_global_run_start(env);
   TAGGED handle;
   long stamp;
   int committed;
-  slot(w, new_state) = fd_unify_output_state(env, w, &handle, &stamp, &committed);
+  worker *w = fd_run_begin(env, new_state, &handle, &stamp, &committed);
   const long flags = GetSmall(deref(arg(deref(w->term[0]), 2)));
   const int code = (flags & SINGLE_WORD) ? fd_linear_filter<long>(env, w, handle, stamp)
                                          : fd_linear_filter<dword>(env, w, handle, stamp);

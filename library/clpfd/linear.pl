@@ -35,7 +35,7 @@ sum(Xs, RelOp, Value) :-
 
 scalar_product_checked(Coeffs, Xs, RelOp, Value, Options, Goal) :-
         must_be(Coeffs, list, Goal, 1),
-        coefficients(Coeffs, Goal),
+        coefficients(Coeffs, Goal, 1),
         must_be_dvar_list(Xs, Goal, 2),
         length(Coeffs, N),
         (   length(Xs, N) -> true
@@ -46,13 +46,14 @@ scalar_product_checked(Coeffs, Xs, RelOp, Value, Options, Goal) :-
         linear_options(Options, Goal, 5),
         post_scalar(Coeffs, Xs, Op, Shift, Value, Goal).
 
-coefficients([], _).
-coefficients([C|Cs], Goal) :-
+% coefficients(+Coeffs, +Goal, +ArgNo): every element an integer.
+coefficients([], _, _).
+coefficients([C|Cs], Goal, ArgNo) :-
         (   integer(C) -> true
-        ;   var(C) -> illarg(var, Goal, 1)
-        ;   illarg(type(integer), Goal, 1, C)
+        ;   var(C) -> illarg(var, Goal, ArgNo)
+        ;   illarg(type(integer), Goal, ArgNo, C)
         ),
-        coefficients(Cs, Goal).
+        coefficients(Cs, Goal, ArgNo).
 
 unit_coefficients([], []).
 unit_coefficients([_|Xs], [1|Cs]) :- unit_coefficients(Xs, Cs).
