@@ -457,6 +457,40 @@ private:
   /* The cut target of an alternative, when ! may occur in it. */
   TAGGED alt_cut(TAGGED alt) { return has_transparent_cut(alt) ? cut_target() : 0; }
 
+  /* e (an arithmetic goal or expression) with every X div Y in its
+     evaluable part replaced by (X - X mod Y) // Y.  div floors and the
+     instruction set's one integer quotient truncates; X - X mod Y (mod
+     taking the divisor's sign) is an exact multiple of Y, so truncating
+     it is the floored quotient, for every size of integer, and a zero
+     divisor or a float is refused by mod as by div.  e itself when it
+     holds no div. */
+  TAGGED floored_divisions(TAGGED e)
+  {
+    if (native_stack_low())
+      throw compile_error{"clause nested too deeply"};
+    if (!is_compound(e))
+      return e;
+    const unsigned n = arity_of(e);
+    std::vector<TAGGED> args(n);
+    bool changed = false;
+    for (unsigned i = 0; i < n; i++) {
+      args[i] = arg_of(e, i);
+      if (find_evaluable(args[i]) != nullptr) {
+        const TAGGED a = floored_divisions(args[i]);
+        changed = changed || a != args[i];
+        args[i] = a;
+      }
+    }
+    if (n == 2 && name_of(e) == init_atom_check("div", 0))
+      return s_.structure("//", {s_.structure("-", {args[0], s_.structure("mod", {args[0], args[1]})}), args[1]});
+    if (!changed)
+      return e;
+    TAGGED *h = s_.heap(1 + n);
+    h[0] = MakeFunctor(name_of(e), n);
+    std::copy(args.begin(), args.end(), h + 1);
+    return MakeSTR(h);
+  }
+
   /* A goal of the inline table, unless module m defines that predicate
      itself. */
   const inline_def *inlinable(TAGGED g, mod_def *m)
@@ -558,6 +592,8 @@ private:
           goals_.push_back({G_CUT_TO, arg_of(g, 0), chunk_});
         }
       } else if (const inline_def *in = inlinable(g, m)) {
+        if (in->kind == IN_IS || in->kind == IN_ARITH_COMPARE)
+          g = floored_divisions(g);
         goal ig{G_INLINE, g, chunk_};
         ig.in = in;
         goals_.push_back(ig);

@@ -99,7 +99,7 @@ evaluate1(X-Y, V) :- !, V is X-Y.
 evaluate1(X*Y, V) :- !, V is X*Y.
 evaluate1(X/Y, V) :- !, V is X/Y.
 evaluate1(X//Y, V) :- !, V is X//Y.
-evaluate1(X div Y, V) :- !, V is X//Y.
+evaluate1(X div Y, V) :- !, V is X div Y.
 evaluate1(X mod Y, V) :- !, V is X mod Y.
 evaluate1(X rem Y, V) :- !, V is X rem Y.
 evaluate1(max(X, Y), V) :- !, V is max(X, Y).

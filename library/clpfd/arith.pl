@@ -117,10 +117,18 @@ nonlinear(A mod B, Z) :- operands(A, B, X, Y), divmod(X, Y, mod, Z).
 nonlinear(A rem B, Z) :- operands(A, B, X, Y), divmod(X, Y, rem, Z).
 nonlinear(min(A, B), Z) :-
         operands(A, B, X, Y),
-        (   integer(X), integer(Y) -> Z is min(X, Y) ; minimum(Z, [X, Y]) ).
+        (   integer(X), integer(Y) -> Z is min(X, Y)
+        ;   beyond(X, Side) -> ( Side == above -> Z = Y ; Z = X )
+        ;   beyond(Y, Side) -> ( Side == above -> Z = X ; Z = Y )
+        ;   minimum(Z, [X, Y])
+        ).
 nonlinear(max(A, B), Z) :-
         operands(A, B, X, Y),
-        (   integer(X), integer(Y) -> Z is max(X, Y) ; maximum(Z, [X, Y]) ).
+        (   integer(X), integer(Y) -> Z is max(X, Y)
+        ;   beyond(X, Side) -> ( Side == below -> Z = Y ; Z = X )
+        ;   beyond(Y, Side) -> ( Side == below -> Z = X ; Z = Y )
+        ;   maximum(Z, [X, Y])
+        ).
 nonlinear(abs(A), Z) :-
         expression_var(A, X),
         (   integer(X) -> Z is abs(X) ; '|x|=y'(X, Z) ).
@@ -134,9 +142,25 @@ divmod(X, Y, Op, Z) :-
         Y =\= 0,
         E =.. [Op, X, Y],
         Z is E.
+divmod(X, Y, Op, _) :-
+        ( beyond(X, _) -> C = X ; beyond(Y, _) -> C = Y ), !,
+        E =.. [Op, X, Y],
+        illarg(representation(max_fd_integer), E, 0, C).
 divmod(X, Y, //, Z) :- post_quotient(X, Y, Z).
 divmod(X, Y, mod, Z) :- post_modulo(X, Y, Z).
 divmod(X, Y, rem, Z) :- post_remainder(X, Y, Z).
+
+% fd_integer(+N): N lies within the integers a domain holds.
+% beyond(+N, -Side): N is an integer above (Side = above) or below (below)
+% them: a domain variable is always below (above) it.
+fd_integer(N) :-
+        '$fd_minint_maxint'(MinInt, MaxInt),
+        N >= MinInt, N =< MaxInt.
+
+beyond(N, Side) :-
+        integer(N),
+        '$fd_minint_maxint'(MinInt, MaxInt),
+        (   N > MaxInt -> Side = above ; N < MinInt -> Side = below ).
 
 % expression_var(+E, -X): a variable or an integer equal to E.
 expression_var(E, E) :- var(E), !.
@@ -181,7 +205,7 @@ nonzero([K*X|Ts0], Ts) :-
 post_linear_form([], Op, Rhs) :- !, compare_op(Op, 0, Rhs).
 post_linear_form([K*X], Op, Rhs) :- !, post_one(Op, K, X, Rhs).
 post_linear_form([K1*X, K2*Y], Op, Rhs) :-
-        K1 =:= -K2, abs(K1) =:= 1, !,
+        K1 =:= -K2, abs(K1) =:= 1, fd_integer(Rhs), !,
         (   K1 =:= 1 -> post_difference(Op, X, Y, Rhs)
         ;   post_difference(Op, Y, X, Rhs)
         ).
@@ -203,7 +227,7 @@ post_one(=, K, X, Rhs) :-
         V is Rhs // K,
         X = V.
 post_one(\=, K, X, Rhs) :-
-        (   Rhs mod K =:= 0 -> V is Rhs // K, 't\\=c'(X, V)
+        (   Rhs mod K =:= 0, V is Rhs // K, fd_integer(V) -> 't\\=c'(X, V)
         ;   arg_attribute(X, _, K*X #\= Rhs, 1)
         ).
 post_one(=<, K, X, Rhs) :-

@@ -325,6 +325,7 @@ void fd_deinitialize_vrenv_multi_vr(VREnv *env)
   for (const functor_row &r : functor_rows)
     api->pVR_unregister_atom(fd->*r.field);
   fd_define_predicates(env, 0);
+  free_retired_indexicals(env);
   fd_dealloc(env);
   env->stash = nullptr;
   api->pVR_free(fd);

@@ -29,10 +29,13 @@
  * its target may still shrink into R or out of it, and entailment would
  * kill every checking indexical of the constraint (they share Ent).
  *
- * The check (ix_check_code) walks every path of a program once with the
- * shape of the stack (the kind of each entry), requiring the same shape
- * wherever paths meet; the interpreter therefore trusts kinds, depths,
- * operands and jump targets.
+ * The check (ix_check_code), the only one an indexical's code passes
+ * before it may run (at installation and when a saved state is read),
+ * decodes the words in order as the saved-state relocation does, checking
+ * every operand, then walks every path once with the shape of the stack
+ * (the kind of each entry), requiring the same shape wherever paths meet;
+ * the interpreter therefore trusts kinds, depths, operands and jump
+ * targets.
  */
 #include "indexical_interpreter.h"
 
@@ -674,14 +677,75 @@ ix_result run_indexical(VREnv *env, worker *w)
   return IX_SUCCEEDED;
 }
 
-/* ---- The check at installation ---- */
+/* ---- The check at installation (and restoration) ---- */
 
-bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const char **why, unsigned *where)
+unsigned ix_operand_words(const ix_byte *code, unsigned pc, unsigned length)
 {
-  /* The shape reached at each instruction start, "" for not yet reached;
-     shapes are strings of kinds, bottom first. */
-  std::vector<std::string> at(length + 1);
-  std::vector<bool> reached(length + 1, false), operand(length + 1, false);
+  const ix_byte op = code[pc];
+  if (op > IX_LAST_INSTRUCTION)
+    return 0;
+  /* The flag word of 52, 83 and 84 may be left out at the very end. */
+  if ((op == 52 || op == 83 || op == 84) && pc + 1 == length)
+    return 0;
+  return IX_TABLE[op].operands;
+}
+
+bool ix_check_code(const ix_byte *code, unsigned length, const TAGGED *literals, unsigned n_literals,
+                   unsigned arity, const char **why, unsigned *where)
+{
+  auto refuse = [&](const char *what, unsigned pc) {
+    *why = what;
+    *where = pc;
+    return false;
+  };
+  if (length == 0)
+    return refuse("empty code", 0);
+
+  /* First, every instruction in the order the words come, reachable or
+     not, as relocate_bytecode walks them for a saved state: operands
+     inside the code and of their kind, literal operands among the
+     indexical's own literals (a saved state can carry only those). */
+  std::vector<bool> start(length + 1, false);
+  for (unsigned pc = 0; pc < length;) {
+    start[pc] = true;
+    const ix_byte op = code[pc];
+    const unsigned operands = ix_operand_words(code, pc, length);
+    if (pc + operands >= length && operands > 0)
+      return refuse("an operand past the end of the code", pc);
+    const ix_byte a1 = operands > 0 ? code[pc + 1] : 0;
+    if (op <= IX_LAST_INSTRUCTION) {
+      const ix_instruction &in = IX_TABLE[op];
+      if ((in.arg == 1 && a1 >= arity) || (in.arg >= 3 && static_cast<unsigned>(in.arg - 3) >= arity))
+        return refuse("an argument beyond the arity", pc);
+      if (in.arg == 2 && a1 >= static_cast<ix_byte>(FD_IX_LOOP_SLOTS))
+        return refuse("a loop slot out of range", pc);
+      if (op >= 21 && op <= 23 && !IsSmall(a1) && a1 != atom_inf && a1 != atom_sup)
+        return refuse("a multiplier that is not a constant", pc);
+      if ((op == 52 || op == 83 || op == 84) && operands > 0 && a1 > 1)
+        return refuse("a filter flag other than 0 or 1", pc);
+      if (op == 41) {
+        bool own = ix_fixed_constant(a1);
+        for (unsigned j = 0; !own && j < n_literals; j++)
+          own = IsStructure(literals[j]) && literals[j] + 5 == a1;
+        if (!own)
+          return refuse("a pushed literal that is not one of the indexical's", pc);
+      }
+      if (op == 69) {
+        bool own = false;
+        for (unsigned j = 0; !own && j < n_literals; j++)
+          own = IsList(literals[j]) && literals[j] - 2 == a1;
+        if (!own)
+          return refuse("a switch that names no table literal", pc);
+      }
+    }
+    pc += 1 + operands;
+  }
+
+  /* Then every path, with the shape of the stack (the kind of each
+     entry, bottom first) reached at each instruction start; paths must
+     meet with the same shape. */
+  std::vector<std::string> at(length);
+  std::vector<bool> reached(length, false);
   std::vector<unsigned> loops; /* offsets of the reached 63s */
   std::vector<unsigned> work;
   const char *fault = nullptr;
@@ -692,27 +756,28 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       fault_at = pc;
     }
   };
-  /* A path arrives at pc with shape: pc == length ends the run (done). */
+  /* Every path ends in a run-ending instruction: none runs off the end. */
   auto flow = [&](unsigned pc, const std::string &shape, unsigned from) {
-    if (pc > length)
-      return fail("jump outside the code", from);
+    if (pc >= length)
+      return fail("code runs past its end", from);
+    if (!start[pc])
+      return fail("a jump into an operand", from);
     if (shape.size() > static_cast<std::size_t>(FD_IX_MAX_STACK))
-      return fail("stack deeper than the argument registers", from);
+      return fail("the evaluation stack exceeds the argument registers", from);
     if (!reached[pc]) {
       reached[pc] = true;
       at[pc] = shape;
       work.push_back(pc);
+    } else if (at[pc].size() != shape.size()) {
+      fail("paths join with different stack depths", pc);
     } else if (at[pc] != shape) {
-      fail("paths meet with different stacks", pc);
+      fail("paths join with different kinds of stack entries", pc);
     }
   };
   flow(0, "", 0);
-  /* Instruction starts along the paths, to reject jumps into operands. */
   while (!work.empty() && fault == nullptr) {
     const unsigned pc = work.back();
     work.pop_back();
-    if (pc == length)
-      continue;
     std::string shape = at[pc];
     const ix_byte op = code[pc];
     if (op > IX_LAST_INSTRUCTION) {
@@ -720,25 +785,14 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       continue;
     }
     const ix_instruction &in = IX_TABLE[op];
-    /* The flag word of 52, 83 and 84 may be left out at the very end. */
-    const unsigned operands = (op == 52 || op == 83 || op == 84) && pc + 1 == length ? 0 : in.operands;
-    if (pc + operands >= length)
-      return *why = "operands run past the end", *where = pc, false;
+    const unsigned operands = ix_operand_words(code, pc, length);
     const ix_byte a1 = operands > 0 ? code[pc + 1] : 0;
-    for (unsigned i = 1; i <= operands; i++)
-      operand[pc + i] = true;
     const std::size_t n = std::strlen(in.in);
     if (shape.size() < n)
-      return *why = "stack underflow", *where = pc, false;
+      return refuse("an instruction finds too few stack entries", pc);
     if (shape.compare(shape.size() - n, n, in.in) != 0)
-      return *why = "operand of the wrong kind (value, set or return)", *where = pc, false;
+      return refuse("operand of the wrong kind (value, set or return)", pc);
     shape.resize(shape.size() - n);
-    if (in.arg == 1 && a1 >= arity)
-      return *why = "argument index beyond the constraint's arity", *where = pc, false;
-    if (in.arg >= 3 && static_cast<unsigned>(in.arg - 3) >= arity)
-      return *why = "argument index beyond the constraint's arity", *where = pc, false;
-    if (in.arg == 2 && a1 >= static_cast<ix_byte>(FD_IX_LOOP_SLOTS))
-      return *why = "loop slot out of range", *where = pc, false;
     char out = in.out;
     if (out == 'L') {
       const TAGGED lit = static_cast<TAGGED>(a1);
@@ -747,7 +801,7 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       else if (lit == atom_nil || IsList(lit))
         out = 'S';
       else
-        return *why = "literal neither a bound nor an FD set", *where = pc, false;
+        return refuse("literal neither a bound nor an FD set", pc);
     }
     if (out != '-')
       shape.push_back(out);
@@ -760,19 +814,19 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       break;
     case FLOW_SKIP:
       if (a1 <= pc)
-        return *why = "backward jump", *where = pc, false;
-      flow(next, shape, pc);
+        return refuse("backward jump", pc);
       flow(a1, shape + "S", pc);
+      flow(next, shape, pc);
       break;
     case FLOW_LOOP: {
       /* off (a1) is just after the loop's 64 q body. */
-      if (a1 < pc + 5 || a1 > length || code[a1 - 3] != 64)
-        return *why = "loop start without its closing instruction", *where = pc, false;
-      const ix_byte q = code[a1 - 2], body = code[a1 - 1];
-      if (q >= static_cast<ix_byte>(FD_IX_LOOP_SLOTS))
-        return *why = "loop slot out of range", *where = pc, false;
+      if (a1 < pc + 5 || a1 > length || !start[a1 - 3] || code[a1 - 3] != 64)
+        return refuse("a loop without its closing instruction", pc);
+      const ix_byte body = code[a1 - 1];
+      if (body < length && !start[body])
+        return refuse("a jump into an operand", pc);
       if (body <= pc + 1 || body >= a1 - 3)
-        return *why = "loop body outside the loop", *where = pc, false;
+        return refuse("loop body outside the loop", pc);
       loops.push_back(pc);
       flow(a1, shape + "S", pc);
       flow(body, shape + "SS", pc);
@@ -781,25 +835,24 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
     case FLOW_LOOPEND: {
       const ix_byte body = code[pc + 2];
       if (body >= pc)
-        return *why = "loop body outside the loop", *where = pc, false;
+        return refuse("loop body outside the loop", pc);
       flow(next, shape + "S", pc);
       flow(body, shape + "SS", pc);
       break;
     }
     case FLOW_TABLE: {
+      /* The table is one of the indexical's literals (checked above). */
       const ix_byte ret = code[pc + 2];
       if (ret <= pc)
-        return *why = "backward jump", *where = pc, false;
+        return refuse("backward jump", pc);
       const auto *sw = reinterpret_cast<const sw_on_key *>(a1);
-      if (sw == nullptr)
-        return *why = "table operand missing", *where = pc, false;
       flow(ret, shape + "S", pc);
       for (std::uint32_t i = 0; i < sw_slots(sw); i++) {
         const sw_on_key_node &e = sw->tab[i];
         if (e.key == 0 || e.value.any == nullptr)
           continue;
         if (!IsSmall(e.value.word) || GetSmall(e.value.word) < 0)
-          return *why = "table entry not a code offset", *where = pc, false;
+          return refuse("table entry not a code offset", pc);
         flow(static_cast<unsigned>(GetSmall(e.value.word)), shape + "R", pc);
       }
       break;
@@ -810,13 +863,10 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
       break;
     }
   }
-  for (unsigned pc = 0; pc < length && fault == nullptr; pc++)
-    if (reached[pc] && operand[pc])
-      fail("jump into an operand", pc);
   /* Every 64 closes a loop; a body never pops the accumulator and the rest
      it was entered with, so each round consumes a value of a finite set. */
   for (unsigned pc = 0; pc < length && fault == nullptr; pc++) {
-    if (!reached[pc] || operand[pc] || code[pc] != 64)
+    if (!reached[pc] || code[pc] != 64)
       continue;
     bool closes = false;
     for (unsigned l : loops)
@@ -828,16 +878,13 @@ bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const c
     const unsigned off = code[l + 1], body = code[off - 1];
     const std::size_t floor = at[l].size() + 1; /* base, accumulator, rest */
     for (unsigned pc = body; pc < off - 3 && fault == nullptr; pc++) {
-      if (!reached[pc] || operand[pc] || code[pc] > IX_LAST_INSTRUCTION)
+      if (!reached[pc] || code[pc] > IX_LAST_INSTRUCTION)
         continue;
       if (at[pc].size() < floor || at[pc].size() - std::strlen(IX_TABLE[code[pc]].in) < floor)
         fail("loop body pops the loop's own entries", pc);
     }
   }
-  if (fault != nullptr) {
-    *why = fault;
-    *where = fault_at;
-    return false;
-  }
+  if (fault != nullptr)
+    return refuse(fault, fault_at);
   return true;
 }

@@ -10,7 +10,8 @@
  * index 3 up, so a program may hold at most FD_IX_MAX_STACK entries; union
  * loops keep their current value in one of FD_IX_LOOP_SLOTS slots.
  *
- * ix_check_code proves, once, at installation, that a program stays
+ * ix_check_code proves, once, at installation (and when a saved state is
+ * read), that a program stays
  * within those limits, only reads arguments the constraint has, jumps only
  * to instruction starts and never mixes values with sets: the interpreter
  * then runs it without checks.
@@ -40,9 +41,16 @@ enum ix_result {
 ix_result run_indexical(VREnv *env, worker *w);
 
 /* Whether code (length words, operands already in their installed form:
-   literal terms and table addresses) is a program the interpreter may run
-   for a constraint of `arity` arguments; when not, *why names the first
-   fault found and *where its word offset. */
-bool ix_check_code(const ix_byte *code, unsigned length, unsigned arity, const char **why, unsigned *where);
+   FD set terms and table addresses of the n_literals entries of literals)
+   is a program the interpreter may run for a constraint of `arity`
+   arguments, and one relocate_bytecode can carry through a saved state;
+   when not, *why names the first fault found and *where its word
+   offset. */
+bool ix_check_code(const ix_byte *code, unsigned length, const TAGGED *literals, unsigned n_literals,
+                   unsigned arity, const char **why, unsigned *where);
+
+/* The operand words of the instruction at code[pc] (0 for a word past the
+   instruction set, and for the flag of 52, 83, 84 left out at the end). */
+unsigned ix_operand_words(const ix_byte *code, unsigned pc, unsigned length);
 
 #endif

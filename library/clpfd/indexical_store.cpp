@@ -1,10 +1,13 @@
 /* indexical_store.cpp: installing compiled indexicals as the code of FD
- * predicates, finding and freeing them, and the code checker that makes
- * an installed indexical safe to run (see indexical_store.h).
+ * predicates, finding, retiring and freeing them, and carrying them
+ * through saved states (see indexical_store.h).
  *
- * $fd_install/5 builds the whole new list and checks it before it touches
- * the predicate, so a refused definition leaves the old one in place and
- * leaks nothing.  Engine thread only.
+ * $fd_install/5 builds the whole new list and checks it (ix_check_code,
+ * the interpreter's own check) before it touches the predicate, so a
+ * refused definition leaves the old one in place and leaks nothing; the
+ * restore hook passes what it reads through the same check.  A list
+ * replaced or discarded is retired, not freed, while items posted from it
+ * may still run.  Engine thread only.
  */
 #include "indexical_store.h"
 
@@ -29,14 +32,7 @@ template <typename F> F support(VREnv *env, vr_api_fn DISPATCH_TABLE_STRUCT_SUPP
   return reinterpret_cast<F>(env->dispatch_API_SUPPORT_H->*s);
 }
 
-/* The atoms whose words a saved state keeps as they are ([], '.', inf,
-   sup ...): the only atoms an indexical may hold, since its literals are
-   saved without relocation. */
-constexpr std::uint32_t FIXED_ATOMS = 9;
-inline bool fixed_constant(TAGGED t)
-{
-  return IsSmall(t) || (IsAtom(t) && AtomIndex(t) < FIXED_ATOMS);
-}
+inline bool fixed_constant(TAGGED t) { return ix_fixed_constant(t); }
 constexpr TAGGED atom_inf = MakeAtom(5), atom_sup = MakeAtom(6);
 
 /* ---- Literal blocks ---- */
@@ -108,217 +104,6 @@ template <typename T> void free_words(VREnv *env, T *p, unsigned n)
 {
   if (p != nullptr)
     fd_checkdealloc(env, p, n * sizeof(T), 0);
-}
-
-/* ---- The code checker ---- */
-
-enum operand_kind : unsigned char { OP_NONE, OP_ARG, OP_SLOT, OP_OFFSET, OP_CONST, OP_LITERAL, OP_TABLE, OP_FLAG };
-
-struct insn_shape {
-  unsigned char pops;   /* entries it needs */
-  signed char net;      /* depth change on the fall-through */
-  bool ends;            /* ends the run (no fall-through) */
-  operand_kind op[2];
-};
-
-/* Indexed by instruction word (< FD_IX_OPCODES). */
-constexpr insn_shape shape(ix_byte c)
-{
-  switch (c) {
-  case 1: case 71: return {0, 1, false, {OP_NONE, OP_NONE}};
-  case 0: case 2: case 3: case 8: case 9: return {1, 0, false, {OP_NONE, OP_NONE}};
-  case 4: case 5: case 6: case 7: case 10: case 11: case 12: case 13: case 14: case 15: case 16: case 17:
-  case 19: case 20: case 24: case 73: case 74: case 75: case 76: case 77: case 78: case 79: case 85: case 86:
-    return {2, -1, false, {OP_NONE, OP_NONE}};
-  case 18: return {0, 1, false, {OP_SLOT, OP_NONE}};
-  case 21: case 22: case 23: return {1, 0, false, {OP_CONST, OP_NONE}};
-  case 25: case 29: case 33: case 37: case 65: return {0, 1, false, {OP_ARG, OP_NONE}};
-  case 26: case 27: case 28: case 30: case 31: case 32: case 34: case 35: case 36: case 38: case 39: case 40:
-  case 66: case 67: case 68:
-    return {0, 1, false, {OP_NONE, OP_NONE}};
-  case 41: return {0, 1, false, {OP_LITERAL, OP_NONE}};
-  case 42: case 43: case 44: return {1, 0, false, {OP_ARG, OP_NONE}};
-  case 45: case 53: case 72: return {0, 0, true, {OP_NONE, OP_NONE}};
-  case 46: case 47: case 49: case 50: case 51: case 54: case 55: case 57: case 58: case 59: case 60:
-    return {1, 0, true, {OP_NONE, OP_NONE}};
-  case 48: case 56: return {2, 0, true, {OP_NONE, OP_NONE}};
-  case 52: return {1, 0, true, {OP_FLAG, OP_NONE}};
-  case 83: case 84: return {2, 0, true, {OP_FLAG, OP_NONE}};
-  case 61: case 62: return {1, -1, false, {OP_OFFSET, OP_NONE}};
-  case 63: return {1, 0, false, {OP_OFFSET, OP_NONE}};
-  case 64: return {3, -2, false, {OP_SLOT, OP_OFFSET}};
-  case 69: return {1, 0, false, {OP_TABLE, OP_OFFSET}};
-  case 70: return {2, 0, true, {OP_NONE, OP_NONE}};
-  case 80: case 81: case 82: return {1, 0, false, {OP_SLOT, OP_NONE}};
-  default: return {0, 0, false, {OP_NONE, OP_NONE}};
-  }
-}
-
-/* The argument an instruction without operand reads, or -1. */
-constexpr int implicit_arg(ix_byte c)
-{
-  if (c >= 26 && c <= 28) return static_cast<int>(c) - 26;
-  if (c >= 30 && c <= 32) return static_cast<int>(c) - 30;
-  if (c >= 34 && c <= 36) return static_cast<int>(c) - 34;
-  if (c >= 38 && c <= 40) return static_cast<int>(c) - 38;
-  if (c >= 66 && c <= 68) return static_cast<int>(c) - 66;
-  return -1;
-}
-
-inline unsigned operand_count(ix_byte c)
-{
-  if (c >= FD_IX_OPCODES)
-    return 0;
-  const insn_shape s = shape(c);
-  return (s.op[0] != OP_NONE) + (s.op[1] != OP_NONE);
-}
-
-/* Whether the code of ix is safe to run; arity is its predicate's. */
-const char *check_code(const indexical_info *ix, unsigned arity)
-{
-  const unsigned n = ix->length_of_bytecode;
-  const ix_byte *code = ix->code;
-  if (n == 0)
-    return "empty code";
-  /* Decode linearly, as the relocation walk does. */
-  std::vector<bool> start(n + 1, false);
-  for (unsigned pc = 0; pc < n;) {
-    start[pc] = true;
-    const ix_byte c = code[pc];
-    const unsigned k = operand_count(c);
-    if (pc + k >= n && k > 0)
-      return "an operand past the end of the code";
-    if (c < FD_IX_OPCODES) {
-      const insn_shape s = shape(c);
-      const int a = implicit_arg(c);
-      if (a >= 0 && static_cast<unsigned>(a) >= arity)
-        return "an argument beyond the arity";
-      for (unsigned i = 0; i < k; i++) {
-        const ix_byte v = code[pc + 1 + i];
-        switch (s.op[i]) {
-        case OP_ARG:
-          if (v >= arity)
-            return "an argument beyond the arity";
-          break;
-        case OP_SLOT:
-          if (v >= FD_IX_LOOP_SLOTS)
-            return "a loop slot out of range";
-          break;
-        case OP_CONST:
-          if (!IsSmall(v) && v != atom_inf && v != atom_sup)
-            return "a multiplier that is not a constant";
-          break;
-        case OP_LITERAL: {
-          bool found = fixed_constant(v);
-          for (unsigned j = 0; !found && j < ix->length_of_literals; j++)
-            found = is_set_block(ix->literals[j]) && ix->literals[j] + 5 == v;
-          if (!found)
-            return "a pushed literal that is not one of the indexical's";
-          break;
-        }
-        case OP_TABLE: {
-          bool found = false;
-          for (unsigned j = 0; !found && j < ix->length_of_literals; j++)
-            found = is_table(ix->literals[j]) && reinterpret_cast<ix_byte>(table_of(ix->literals[j])) == v;
-          if (!found)
-            return "a switch that names no table literal";
-          break;
-        }
-        case OP_FLAG:
-          if (v > 1)
-            return "a filter flag other than 0 or 1";
-          break;
-        default:
-          break;
-        }
-      }
-    }
-    pc += 1 + k;
-  }
-
-  /* Offsets must name instruction starts; follow every path with its
-     stack depth. */
-  std::vector<int> depth(n, -1);
-  std::vector<unsigned> work;
-  int call_depth = -1, return_depth = -1;
-  const char *fault = nullptr;
-  auto reach = [&](ix_byte to, int d) {
-    if (to >= n || !start[to]) {
-      fault = to >= n ? "code runs past its end" : "a jump into an operand";
-      return;
-    }
-    if (d > static_cast<int>(FD_IX_MAX_STACK)) {
-      fault = "the evaluation stack exceeds the argument registers";
-      return;
-    }
-    if (depth[to] < 0) {
-      depth[to] = d;
-      work.push_back(to);
-    } else if (depth[to] != d) {
-      fault = "paths join with different stack depths";
-    }
-  };
-  reach(0, 0);
-  while (fault == nullptr && !work.empty()) {
-    const unsigned pc = work.back();
-    work.pop_back();
-    const ix_byte c = code[pc];
-    const int d = depth[pc];
-    if (c >= FD_IX_OPCODES) {
-      reach(pc + 1, d);
-      continue;
-    }
-    const insn_shape s = shape(c);
-    if (d < s.pops)
-      return "an instruction finds too few stack entries";
-    const ix_byte *ops = code + pc + 1;
-    const unsigned next = pc + 1 + operand_count(c);
-    switch (c) {
-    case 61:
-    case 62:
-      reach(ops[0], d);
-      reach(next, d - 1);
-      break;
-    case 63: {
-      /* The loop closes with 64 q body just before off. */
-      const ix_byte off = ops[0];
-      if (off < 3 || off > n || !start[off - 3] || code[off - 3] != 64)
-        return "a loop without its closing instruction";
-      reach(off, d);
-      reach(code[off - 1], d + 1);
-      break;
-    }
-    case 64:
-      reach(ops[1], d - 1);
-      reach(next, d - 2);
-      break;
-    case 69: {
-      if (call_depth >= 0 && call_depth != d)
-        return "subroutine calls at different stack depths";
-      call_depth = d;
-      reach(ops[1], d);
-      const auto *t = reinterpret_cast<const sw_on_key *>(ops[0]);
-      for (std::uint32_t i = 0; fault == nullptr && i < sw_slots(t); i++)
-        if (t->tab[i].key != 0)
-          reach(static_cast<ix_byte>(GetSmall(t->tab[i].value.word)), d);
-      break;
-    }
-    case 70:
-      if (return_depth >= 0 && return_depth != d)
-        return "subroutine returns at different stack depths";
-      return_depth = d;
-      break;
-    default:
-      if (!s.ends)
-        reach(next, d + s.net);
-      break;
-    }
-  }
-  if (fault != nullptr)
-    return fault;
-  if (return_depth >= 0 && return_depth != call_depth + 1)
-    return "a subroutine returns at a depth its call does not expect";
-  return nullptr;
 }
 
 /* ---- Reading the compiler's terms ---- */
@@ -478,13 +263,10 @@ struct reader {
     for (std::size_t i = 0; i < items.size(); i++)
       if (!code_word(items[i], ix, &ix->code[i]))
         return false;
-    if (const char *fault = check_code(ix, arity))
-      return fail(info, fault);
-    /* What the interpreter further relies on: values and sets never
-       confused, every loop finite. */
     const char *fault = nullptr;
     unsigned where = 0;
-    if (!ix_check_code(ix->code, ix->length_of_bytecode, arity, &fault, &where))
+    if (!ix_check_code(ix->code, ix->length_of_bytecode, ix->literals, ix->length_of_literals, arity, &fault,
+                       &where))
       return fail(info, fault);
     return true;
   }
@@ -499,6 +281,7 @@ indexical_info *new_record(VREnv *env, definition *d, int type)
   ix->pruned = 0;
   ix->checking = (type >> 1) & 1;
   ix->truth_value = type & 1;
+  ix->posted = 0;
   ix->code = nullptr;
   ix->literals = nullptr;
   ix->next = nullptr;
@@ -533,10 +316,65 @@ void free_fd_info(VREnv *env, indexical_info **head)
   *head = nullptr;
 }
 
+namespace {
+
+/* Records taken out of use while items may still point at them, per
+   solver instance.  An ix/7 item names its record by address and lives on
+   the heap, where nothing tells when the last one is gone; the records
+   therefore stay until the solver unloads (fd_deinitialize), which no
+   item outlives.  Only records that were posted are kept, so reloading
+   definitions that were never used costs nothing. */
+struct retired_list {
+  VREnv *env;
+  indexical_info *head;
+};
+std::vector<retired_list> retired;
+
+} // namespace
+
+void retire_fd_info(VREnv *env, indexical_info **head)
+{
+  indexical_info *kept = nullptr;
+  for (indexical_info *ix = *head; ix != nullptr;) {
+    indexical_info *next = ix->next;
+    ix->next = nullptr;
+    if (ix->posted) {
+      ix->next = kept;
+      kept = ix;
+    } else {
+      free_fd_info(env, &ix);
+    }
+    ix = next;
+  }
+  *head = nullptr;
+  if (kept == nullptr)
+    return;
+  for (retired_list &r : retired)
+    if (r.env == env) {
+      indexical_info *last = kept;
+      while (last->next != nullptr)
+        last = last->next;
+      last->next = r.head;
+      r.head = kept;
+      return;
+    }
+  retired.push_back({env, kept});
+}
+
+void free_retired_indexicals(VREnv *env)
+{
+  for (std::size_t i = 0; i < retired.size(); i++)
+    if (retired[i].env == env) {
+      free_fd_info(env, &retired[i].head);
+      retired.erase(retired.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+}
+
 void clpfd::fd_destructor_hook(void *cookie, void *list_head)
 {
   auto *head = static_cast<indexical_info *>(list_head);
-  free_fd_info(static_cast<VREnv *>(cookie), &head);
+  retire_fd_info(static_cast<VREnv *>(cookie), &head);
 }
 
 /* ---- Built-ins ---- */
@@ -606,7 +444,7 @@ void prolog_fd_install_vrenv_multi_vr(VREnv *env, VR_term_ref spec_, VR_term_ref
   }
   if (predtyp(d) == FD_CONSTRAINT) {
     auto *old = static_cast<indexical_info *>(d->proc.code.fdinfo->indexical[t]);
-    free_fd_info(env, &old);
+    retire_fd_info(env, &old);
   } else {
     init_fd_constraint(env, d);
   }
@@ -693,7 +531,7 @@ bool relocate_bytecode(ix_byte *code, unsigned length, const TAGGED *literals, u
 {
   for (unsigned pc = 0; pc < length;) {
     const ix_byte c = code[pc];
-    const unsigned k = operand_count(c);
+    const unsigned k = ix_operand_words(code, pc, length);
     if (pc + k >= length && k > 0)
       return false;
     if (c == 41 || c == 69) {
@@ -836,8 +674,11 @@ int clpfd::fd_restore_hook(void *cookie, saverest_record *rec, int (*read)(void 
   }
   ix->code = alloc_words<ix_byte>(env, n_code);
   ix->length_of_bytecode = n_code;
+  const char *fault = nullptr;
+  unsigned where = 0;
   if (!read(ix->code, 4 * static_cast<std::size_t>(n_code), info) ||
-      !relocate_bytecode(ix->code, n_code, ix->literals, n_lits, false) || check_code(ix, arity) != nullptr)
+      !relocate_bytecode(ix->code, n_code, ix->literals, n_lits, false) ||
+      !ix_check_code(ix->code, n_code, ix->literals, n_lits, arity, &fault, &where))
     return refuse();
 
   if (predtyp(d) != FD_CONSTRAINT)

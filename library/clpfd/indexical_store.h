@@ -18,8 +18,8 @@
  * set term is address + 6); a switch table from constant keys to tagged
  * code offsets, stored as its address + 2.
  *
- * Everything $fd_install/5 accepts has been checked against what the
- * interpreter relies on, so nothing is checked when an indexical runs:
+ * Everything $fd_install/5 accepts (and the restore hook reads) has passed
+ * ix_check_code, so nothing is checked when an indexical runs:
  * operands in range (arguments below the arity, loop slots below
  * FD_IX_LOOP_SLOTS, jumps to instruction starts inside the code, literal
  * references of the right kind), every path ending in a run-ending
@@ -53,6 +53,7 @@ struct indexical_info {
   unsigned pruned : 8;
   unsigned checking : 1;
   unsigned truth_value : 1;
+  unsigned posted : 1; /* an ix/7 item was built from it (see retire_fd_info) */
   ix_byte *code;
   TAGGED *literals;
   indexical_info *next;
@@ -76,6 +77,15 @@ constexpr unsigned FD_IX_MAX_LITERALS = 1u << 16;
 /* Instruction words from here on are no-operations. */
 constexpr ix_byte FD_IX_OPCODES = 87;
 
+/* The atoms whose words a saved state keeps as they are ([], '.', inf,
+   sup ...): with the small integers, the only constants an indexical may
+   hold, since its literals and code are saved without relocation. */
+inline bool ix_fixed_constant(TAGGED t)
+{
+  constexpr std::uint32_t fixed_atoms = 9;
+  return IsSmall(t) || (IsAtom(t) && AtomIndex(t) < fixed_atoms);
+}
+
 /* The indexicals of type t (checking * 2 + truth_value) of an FD predicate. */
 inline indexical_info *fd_indexicals(definition *d, int type)
 {
@@ -92,6 +102,13 @@ inline void *fd_handle_pointer(TAGGED word) { return reinterpret_cast<void *>(wo
 void init_fd_constraint(VREnv *env, definition *d);
 /* Frees every record of the list *head and leaves it null. */
 void free_fd_info(VREnv *env, indexical_info **head);
+/* Takes the list *head out of use (a reinstall or the predicate's end)
+   and leaves it null: records never posted are freed, the others kept
+   until free_retired_indexicals, since ix/7 items built from them may
+   still be suspended and read them when they resume. */
+void retire_fd_info(VREnv *env, indexical_info **head);
+/* Frees the records retire_fd_info kept for env (the solver unloading). */
+void free_retired_indexicals(VREnv *env);
 
 /* Relocates one indexical's code: to_relative replaces each literal
    operand (instruction 41's FD set term, instruction 69's table) by its

@@ -138,6 +138,7 @@ void post_indexical(VREnv *env, worker *w, indexical_info *ix, int type, unsigne
   }
   *tail = atom_nil;
 
+  ix->posted = 1;
   TAGGED *h = w->global_top;
   w->global_top = h + 11;
   const TAGGED status = new_mutable(h, MakeSmall_checked(FD_STATUS_INDEXICAL | coref));

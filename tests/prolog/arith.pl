@@ -224,3 +224,39 @@ expect(infinite_intermediate, F, (Y = 1.0e308, error_of(Y*10 - Y*10 =:= 0, F)),
 infinite_intermediate_in_line(Y) :- Y*10 - Y*10 =:= 0.
 expect(infinite_intermediate_in_line, F, error_of(infinite_intermediate_in_line(1.0e308), F),
        [evaluation_error(float_overflow)]).
+
+% div floors (the quotient rounded toward minus infinity) where //
+% truncates: compiled in line with the operands known only when the goal
+% runs, and through the evaluator; over the four signs, exact quotients,
+% the 32-bit edges and long integers.
+div_case(-7, 2).  div_case(7, -2).  div_case(7, 2).  div_case(-7, -2).
+div_case(-6, 3).  div_case(-1, 3).  div_case(0, -5).
+div_case(-2147483648, -1).  div_case(-2147483649, 2).  div_case(2147483647, -2).
+div_case(-100000000000000000000, 7).  div_case(100000000000000000000, -7).
+div_case(-100000000000000000001, 100000000000000000000).
+
+expect(div_floors, R,
+       ( div_case(A, B), Q0 is A div B, eval(A div B, Q1), T is A // B, R = A/B:Q0/Q1/T ),
+       [-7/2:(-4)/(-4)/(-3), 7/ -2:(-4)/(-4)/(-3), 7/2:3/3/3, -7/ -2:3/3/3,
+        -6/3:(-2)/(-2)/(-2), -1/3:(-1)/(-1)/0, 0/ -5:0/0/0,
+        -2147483648/ -1:2147483648/2147483648/2147483648,
+        -2147483649/2:(-1073741825)/(-1073741825)/(-1073741824),
+        2147483647/ -2:(-1073741824)/(-1073741824)/(-1073741823),
+        -100000000000000000000/7:(-14285714285714285715)/(-14285714285714285715)/(-14285714285714285714),
+        100000000000000000000/ -7:(-14285714285714285715)/(-14285714285714285715)/(-14285714285714285714),
+        -100000000000000000001/100000000000000000000:(-2)/(-2)/(-1)]).
+
+% With constants, in comparisons and nested: the quotient and mod agree
+% (A =:= B * (A div B) + A mod B) and div is the floor of the division.
+div_grid(A, B) :- div_between(-9, 9, A), div_between(-4, 4, B), B =\= 0.
+div_between(L, H, L) :- L =< H.
+div_between(L, H, X) :- L < H, L1 is L + 1, div_between(L1, H, X).
+test(div_agrees_with_mod_and_floor) :-
+        -7 div 2 =:= -4, 1 - -7 div 2 * 3 =:= 13,
+        \+ ( div_grid(A, B),
+             \+ ( A =:= B * (A div B) + A mod B, A div B =:= integer(floor(A / B)) ) ).
+div_error_goal(_ is 1 div 0).
+div_error_goal(_ is 1.0 div 2).
+div_error_goal(_ is a div 2).
+expect(div_errors, F, ( div_error_goal(G), error_of(G, F) ),
+       [domain_error(=\=(0), 0), type_error(integer, 1.0), type_error(evaluable, a/0)]).

@@ -113,3 +113,31 @@ expect(unsafe_codes_refused, R,
 
 member_(X, [X|_]).
 member_(X, [_|Xs]) :- member_(X, Xs).
+
+% A constraint posted before its FD predicate is installed again keeps
+% running the definition it was posted with (the replaced records stay
+% while items may point at them); constraints posted afterwards run the
+% new one.  Definitions installed in between take memory of the replaced
+% records' sizes, which a record freed too early would give them.
+% redefined(X, Y) is first X =< max(Y), then X >= min(Y).
+fillers(I) :- fillers(12, I).
+fillers(0, _) :- !.
+fillers(K, I) :-
+        number_codes(K, Cs), atom_codes(F, [0'f|Cs]), install(F/2, 1, [I]),
+        K1 is K - 1, fillers(K1, I).
+
+test(reinstall_keeps_what_was_posted) :-
+        ix(0, [1-1], [39, 46], [], Le),
+        ix(0, [1-1], [35, 47], [], Ge),
+        install(redefined/2, 1, [Le]),
+        X in 0..20, Y in 5..20,
+        post(redefined(X, Y)),
+        install(redefined/2, 1, [Ge]),
+        fillers(Ge),
+        Y in 5..12,
+        dom(X, 0..12),
+        X2 in 0..20, Y2 in 5..20,
+        post(redefined(X2, Y2)),
+        dom(X2, 5..20),
+        Y in 7..9,
+        dom(X, 0..9).

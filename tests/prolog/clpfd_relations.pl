@@ -120,6 +120,20 @@ form(-X rem 3 #= Y - 2, [X, Y]).
 form(2*X - 3*Y + Z #= 1, [X, Y, Z]).
 form(X + Y + Z #=< 2, [X, Y, Z]).
 form(X - Y - Z #\= 0, [X, Y, Z]).
+% Constants beyond the integers a domain holds (2^28 up, and a long
+% integer): never equal to a domain value or a difference of two, always
+% above or below them.
+form(X #\= 1099511627776, [X]).
+form(X #\= -268435457, [X]).
+form(X #< 268435456, [X]).
+form(X #\= Y + 268435456, [X, Y]).
+form(X #=< Y + 1099511627776, [X, Y]).
+form(X #>= Y - 1099511627776, [X, Y]).
+form(X - Y #< 536870912, [X, Y]).
+form(X #= Y + 1099511627776, [X, Y]).
+form(X + Y #\= 1099511627776, [X, Y]).
+form(min(X, 1099511627776) #= Y, [X, Y]).
+form(max(-1099511627776, X) #= Y, [X, Y]).
 
 % The same relation checked on integers.
 holds(L #= R) :- L =:= R.
@@ -147,6 +161,10 @@ error(float_constant,       _ #< 1.5 + 2,         type_error(integer, 1.5)).
 error(unknown_function,     X #=< foo(X),         type_error(integer, foo(_))).
 error(list_operand,         _ #\= [1],            type_error(integer, [1])).
 error(nested_deep,          X #>= 1 + abs(X * x), type_error(integer, x)).
+% A quotient or remainder propagator cannot take a constant beyond the
+% domains' integers.
+error(long_divisor,         X #= X // 1099511627776, representation_error(max_fd_integer)).
+error(long_dividend,        _ #= 1099511627776 mod _, representation_error(max_fd_integer)).
 
 test(malformed_expressions_raise) :-
         \+ ( error(Name, Goal, Error),

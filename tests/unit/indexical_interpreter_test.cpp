@@ -367,7 +367,8 @@ TEST_F(Ix, TheCheckRefusesWhatTheInterpreterMustNotRun)
   for (const row &r : rows) {
     const char *why = nullptr;
     unsigned where = 0;
-    EXPECT_EQ(ix_check_code(r.code.data(), static_cast<unsigned>(r.code.size()), r.arity, &why, &where), r.ok)
+    EXPECT_EQ(ix_check_code(r.code.data(), static_cast<unsigned>(r.code.size()), nullptr, 0, r.arity, &why, &where),
+              r.ok)
         << r.why << (why ? std::string(": refused for ") + why + " at " + std::to_string(where) : "");
   }
 }

@@ -199,6 +199,31 @@ TEST_F(IndexicalStore, UndefiningAnFdPredicateFreesEverything)
   EXPECT_EQ(bytes(), before) << "the records, their literals or the fd_info record were left";
 }
 
+// Records items were built from outlive a reinstall and the predicate's
+// end, since suspended items still read them; they go when the solver
+// unloads.  Records never posted go at once.
+TEST_F(IndexicalStore, PostedRecordsAreRetiredUntilTheSolverUnloads)
+{
+  const char *leq = "[i([1-4], 1, 0, [39, 46], 2, [], 0), i([0-2], 1, 1, [34, 47], 2, [], 0)]";
+  definition *d = def("user", "r", 2);
+  const std::size_t before = bytes();
+  ASSERT_TRUE(install("r/2", "user", 1, leq));
+  const std::size_t one_list = bytes();
+  list(d, 1)->posted = 1; /* as $fd_post_reified/5 marks what it posts */
+  indexical_info *posted = list(d, 1), *unposted = posted->next;
+  ASSERT_TRUE(install("r/2", "user", 1, leq));
+  EXPECT_NE(list(d, 1), posted);
+  EXPECT_NE(list(d, 1), unposted);
+  const std::size_t record = sizeof(indexical_info) + 2 * sizeof(ix_byte) + 4;
+  EXPECT_GE(bytes(), one_list + record) << "the posted record was freed";
+  EXPECT_EQ(posted->code[0], 39u) << "the retired record's code is intact";
+  list(d, 1)->next->posted = 1;
+  undefine_predicate(d);
+  EXPECT_GT(bytes(), before) << "the posted records were freed with the predicate";
+  free_retired_indexicals(&env);
+  EXPECT_EQ(bytes(), before) << "retired records left after the solver unloaded";
+}
+
 TEST_F(IndexicalStore, SavedAndRestoredRecordsAreRebuiltAtNewAddresses)
 {
   // Four literals, the set last (index 3): its relative operand must not
@@ -292,6 +317,8 @@ TEST_F(IndexicalStore, RestoreRefusesPayloadsThatDoNotHold)
       {"a code word jumping out", code + 4 * 3, 40},
       {"a literal index past the vector", code + 4 * 7, 9 << 2},
       {"a switch on no table", code + 4 * 2, 1},
+      // 17 joins two sets; the subroutine hands it a set and a value.
+      {"a value where an instruction needs a set", code + 4 * 10, 17},
   };
   definition *d = def("user", "r2", 3);
   for (const damage &c : cases) {
