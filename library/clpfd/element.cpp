@@ -302,11 +302,10 @@ void element_daemon(VREnv *env, worker *w, void *block, VR_globref attr_ref, TAG
 
 void prolog_fd_minmax_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_global_run_start(env);
   TAGGED handle;
   long stamp;
   int committed;
-  slot(w, new_state) = fd_unify_output_state(env, w, &handle, &stamp, &committed);
+  worker *w = fd_run_begin(env, new_state, &handle, &stamp, &committed);
   TAGGED s = deref(w->term[0]);
   int count = static_cast<int>(GetSmall(deref(arg(s, 3))));
   const bool minimum = deref(arg(s, 4)) == MakeSmall_checked(0);

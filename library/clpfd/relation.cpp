@@ -454,11 +454,10 @@ int relation_tuple(VREnv *env, worker *w, relation_data *d, int j, bool posting)
 
 void prolog_fd_relation_vrenv_multi_vr(VREnv *env, VR_term_ref, VR_term_ref new_state, VR_term_ref actions)
 {
-  worker *w = fd_global_run_start(env);
   TAGGED handle;
   long stamp;
   int committed;
-  slot(w, new_state) = fd_unify_output_state(env, w, &handle, &stamp, &committed);
+  worker *w = fd_run_begin(env, new_state, &handle, &stamp, &committed);
   const bool posting = IsVar(handle);
   auto *d = posting ? relation_post(env, w, handle) : static_cast<relation_data *>(fd_perm_data(handle));
   fd_state_of(env)->gdata = d;
