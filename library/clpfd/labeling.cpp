@@ -301,8 +301,7 @@ void prolog_fd_labeling_vrenv_multi_vr(VREnv *env, VR_term_ref state, VR_term_re
   w->term[1] = ref_term(w, global);
   if (!proper_labeling_call(env, w->term[0], w->term[1]))
     return;
-  w->numstack_end = nullptr;
-  w->term[2] = atom_nil;
+  fd_global_run_start(env);
   TAGGED handle;
   long stamp;
   int committed;
